@@ -1,0 +1,53 @@
+# Debian packages of the two programs, made with CPack:
+#   cpack --preset default   -> build/packages/pulseregen_<version>_<host arch>.deb
+#   cpack --preset aarch64   -> build/packages/pulseregen_<version>_arm64.deb
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME pulseregen)
+set(CPACK_PACKAGE_VENDOR "pulseregen maintainers")
+set(CPACK_PACKAGE_CONTACT "pulseregen maintainers <pulseregen@example.org>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "regenerate pulse recordings as square waves; log the CPU temperature")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Two small command-line tools for Linux on 64-bit ARM boards.
+pulseregen reads a 16-bit PCM WAV recording, finds the span in which it is
+loud and writes a 44.1 kHz 16-bit mono WAV file holding, for that span only,
+a clean square wave regenerated from the recording's swings, followed by one
+block of linear fade-out.
+thermlog appends one line with the local time and the temperature of thermal
+zone 0 to a log file; a systemd timer and service that run it every minute
+are included as examples.")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY pulseregen)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+
+# The Architecture field: a cross toolchain names the target's Debian
+# architecture; a native build takes the host's from dpkg.
+if(NOT CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+  find_program(PULSE_DPKG dpkg)
+  if(PULSE_DPKG)
+    execute_process(COMMAND ${PULSE_DPKG} --print-architecture
+      OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
+      OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
+endif()
+
+# dpkg-shlibdeps finds the exact library versions for a native build. For a
+# cross build it cannot: the target's libraries come from Debian's *-cross
+# packages, which dpkg does not know as libc6 and libstdc++6. There the
+# dependencies are stated; the versions are those of the toolchain that built
+# the package (bookworm's glibc 2.36 and GCC 12), the oldest the binaries are
+# known to run with.
+if(CMAKE_CROSSCOMPILING)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libstdc++6 (>= 12)")
+else()
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+include(CPack)
