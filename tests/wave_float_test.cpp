@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "Wave.h"
 
 namespace {
@@ -59,12 +61,20 @@ float Scaled(int v) {
     return float(v / 32768.0);
 }
 
-// A file in the test's temporary directory, removed when the test ends.
+// A path in the temporary directory that no other test, nor another run of
+// this one, uses at the same time: ctest runs tests in parallel processes.
+std::string TempPath(const std::string& tag) {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    return ::testing::TempDir() + "wave_float_" + std::to_string(::getpid()) + "_" + test->name() +
+           "_" + tag + ".wav";
+}
+
+// A file in the temporary directory, removed when the test ends.
 class TempFile {
   public:
     explicit TempFile(const Bytes& bytes) {
         static int serial = 0;
-        path_ = ::testing::TempDir() + "wave_float_" + std::to_string(serial++) + ".wav";
+        path_ = TempPath(std::to_string(serial++));
         FILE* f = std::fopen(path_.c_str(), "wb");
         EXPECT_NE(f, nullptr);
         if (f) {
@@ -395,7 +405,7 @@ TEST(WaveFloat, SharesThePositionWithTheIntegerLoaders) {
 TEST(WaveFloat, LoadsSilenceWithoutAFileToRead) {
     for (bool writing : {false, true}) {
         SCOPED_TRACE(writing ? "writing" : "idle");
-        const std::string path = ::testing::TempDir() + "wave_float_out.wav";
+        const std::string path = TempPath("out");
         CWave w;
         if (writing) {
             ASSERT_EQ(w.OutputWave(path.c_str(), nullptr), 0);
