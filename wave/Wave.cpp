@@ -247,6 +247,50 @@ template <int Channels> struct ShortSink {
     }
 };
 
+// Folds the first two channel values of a frame into one, by mix mode. The
+// divisions truncate toward zero.
+inline int64_t Mix(int mode, int64_t left, int64_t right) {
+    switch (mode) {
+    case 1:
+        return left;
+    case 2:
+        return right;
+    case 3:
+    case 16:
+        return (left - right) / 2;
+    default:
+        return (left + right) / 2;
+    }
+}
+
+inline float ToFloat(int64_t v) {
+    return float(double(v) / 32768.0);
+}
+
+// Folds a frame into float output: the two channels as they are for
+// two-channel output from a two-channel file, otherwise the first two
+// channels mixed by mode (further channels take no part).
+template <int Channels> struct FloatSink {
+    float* out;
+    ptrdiff_t frames;
+    bool stereo;
+    bool interleaved;
+    int mode;
+    unsigned channels;
+
+    void Frame(ptrdiff_t i, int first, int second, int64_t /*sum*/) {
+        if (stereo && channels == 2) {
+            PutPair(out, frames, interleaved, i, ToFloat(first), ToFloat(second));
+            return;
+        }
+        const float mixed = ToFloat(Mix(mode, first, second));
+        if (stereo)
+            PutPair(out, frames, interleaved, i, mixed, mixed);
+        else
+            out[i] = mixed;
+    }
+};
+
 } // namespace
 
 CWave::CWave()
@@ -385,6 +429,27 @@ void CWave::LoadWaveShort(short* buffer, int frames, int stereo, int interleaved
 
 void CWave::LoadWaveShortStereo(short* buffer, int frames, int interleaved) {
     LoadWaveShort(buffer, frames, 1, interleaved);
+}
+
+void CWave::LoadWaveFloat(float* buffer, int frames, int flags, int interleaved) {
+    const bool reading = m_fp && !m_writing;
+    const bool stereo = flags & 1;
+    const int mode = flags >> 8; // arithmetic: a negative word gives a negative mode
+    if (reading)
+        Advance(frames);
+    if (frames <= 0)
+        return;
+    int done = 0;
+    if (reading) {
+        done = Dispatch<FloatSink>(m_fp, m_io, m_fmt, frames, buffer, ptrdiff_t(frames), stereo,
+                                   interleaved != 0, mode);
+        m_loadedFrames += uint64_t(done);
+    }
+    ZeroFrom(buffer, frames, done, stereo, interleaved != 0);
+}
+
+void CWave::LoadWaveFloatStereo(float* buffer, int frames, int interleaved) {
+    LoadWaveFloat(buffer, frames, 1, interleaved);
 }
 
 // ---- Writing -------------------------------------------------------------

@@ -55,6 +55,12 @@ class CWave {
     int SetPos(int frame);
     void LoadWaveShort(short* buffer, int frames, int stereo, int interleaved);
     void LoadWaveShortStereo(short* buffer, int frames, int interleaved);
+    // Samples as floats, value / 32768. Bit 0 of `flags` asks for two output
+    // channels; flags >> 8 picks how the first two channels L and R fold into
+    // one: 1 L, 2 R, 3 and 16 (L - R) / 2, any other (L + R) / 2. A
+    // one-channel file has R equal to L.
+    void LoadWaveFloat(float* buffer, int frames, int flags, int interleaved);
+    void LoadWaveFloatStereo(float* buffer, int frames, int interleaved);
 
     // Writing.
     int OutputWave(const char* path, tOutputWaveFormat* format);

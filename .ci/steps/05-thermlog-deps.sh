@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# faketime lets the thermlog tests run the program at a fixed date and time.
+set -euo pipefail
+. .ci/lib.sh
+
+step "Install thermlog test tools"
+need_packages faketime
