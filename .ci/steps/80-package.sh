@@ -48,32 +48,59 @@ for arch in "$host_arch" arm64; do
             grep -q "${want_machine[$arch]}" <<<"$info"
         fi
     done
-    # The stated dependencies must cover what the binaries link: every
-    # library they need belongs to a package in Depends, and libc6's version
-    # is no older than the newest GLIBC symbol version they use.
-    python3 - "$tree/usr/bin" "$(dpkg-deb -f "$deb" Depends)" <<'PY'
+    # The dependencies must cover what the binaries use: every library they
+    # need belongs to a package in Depends, whose version is no older than
+    # the newest symbol they take from it. The minimum versions come from the
+    # host's Debian symbols files, as dpkg-shlibdeps finds them: amd64 and
+    # arm64 are both LP64, so C++ symbols are mangled alike; a symbol the
+    # host lacks (arm64's glibc starts at GLIBC_2.17) counts by its version
+    # node.
+    python3 - "$tree/usr/bin" "$(dpkg-deb -f "$deb" Depends)" "$host_arch" <<'PY'
 import os, re, subprocess, sys
-bindir, depends = sys.argv[1], sys.argv[2]
-owner = {"libc.so.6": "libc6", "libm.so.6": "libc6",
-         "libstdc++.so.6": "libstdc++6", "libgcc_s.so.1": "libgcc-s1"}
-deps = {}
+bindir, depends, host_arch = sys.argv[1:4]
+library_package = {"libc.so.6": "libc6", "libm.so.6": "libc6",
+                   "libstdc++.so.6": "libstdc++6", "libgcc_s.so.1": "libgcc-s1"}
+node_package = {"GLIBC": "libc6", "GLIBCXX": "libstdc++6", "CXXABI": "libstdc++6",
+                "GCC": "libgcc-s1"}
+
+def newer(a, b):
+    return subprocess.run(["dpkg", "--compare-versions", a, "gt", b]).returncode == 0
+
+def symbols(package):
+    table = {}
+    with open(f"/var/lib/dpkg/info/{package}:{host_arch}.symbols") as f:
+        for line in f:
+            if line.startswith(" "):
+                name, version = line.split()[:2]
+                table[name] = version
+    return table
+
+stated = {}
 for d in depends.split(","):
-    m = re.match(r"\s*([\w.+-]+)(?:\s*\(>=\s*([\d.]+)\))?", d)
-    deps[m.group(1)] = m.group(2)
-def ver(s): return tuple(int(x) for x in s.split("."))
+    m = re.match(r"\s*([\w.+-]+)(?:\s*\(>=\s*([^)]+)\))?", d)
+    stated[m.group(1)] = m.group(2)
+
+tables = {}
 for prog in sorted(os.listdir(bindir)):
     path = os.path.join(bindir, prog)
     dyn = subprocess.run(["readelf", "-dW", path], capture_output=True, text=True, check=True).stdout
-    needed = re.findall(r"\(NEEDED\).*\[(.+)\]", dyn)
-    for lib in needed:
-        pkg = owner.get(lib)
-        if pkg not in deps:
+    for lib in re.findall(r"\(NEEDED\).*\[(.+)\]", dyn):
+        if library_package.get(lib) not in stated:
             sys.exit(f"{prog} needs {lib}, which no package in Depends provides")
-    syms = subprocess.run(["readelf", "-VW", path], capture_output=True, text=True, check=True).stdout
-    glibc = sorted({ver(v) for v in re.findall(r"\bGLIBC_([\d.]+)", syms)})
-    if glibc and deps.get("libc6") and glibc[-1] > ver(deps["libc6"]):
-        sys.exit(f"{prog} uses GLIBC_{'.'.join(map(str, glibc[-1]))}, newer than libc6 (>= {deps['libc6']})")
-    print(f"{prog}: needs {', '.join(needed)}; newest GLIBC symbol {'.'.join(map(str, glibc[-1])) if glibc else 'none'}: covered")
+    syms = subprocess.run(["readelf", "--dyn-syms", "-W", path], capture_output=True, text=True, check=True).stdout
+    need = {}
+    for name, node in re.findall(r" UND (\S+)@(\w+?_[\d.]+)", syms):
+        package = node_package[node.rsplit("_", 1)[0]]
+        table = tables.setdefault(package, symbols(package))
+        version = table.get(f"{name}@{node}") or table.get(f"{node}@{node}")
+        if version is None:
+            sys.exit(f"{prog}: no minimum version known for {name}@{node}")
+        if package not in need or newer(version, need[package]):
+            need[package] = version
+    for package, version in sorted(need.items()):
+        if stated.get(package) is None or newer(version, stated[package]):
+            sys.exit(f"{prog} needs {package} (>= {version}); Depends states {package} (>= {stated.get(package)})")
+    print(f"{prog}: needs " + ", ".join(f"{p} (>= {v})" for p, v in sorted(need.items())) + ": covered")
 PY
     rm -rf "$tree"
 
