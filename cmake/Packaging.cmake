@@ -17,7 +17,6 @@ block of linear fade-out.
 thermlog appends one line with the local time and the temperature of thermal
 zone 0 to a log file; a systemd timer and service that run it every minute
 are included as examples.")
-set(CPACK_PACKAGE_INSTALL_DIRECTORY pulseregen)
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
