@@ -113,6 +113,18 @@ inline Bytes Wav16(const std::vector<int>& samples, uint16_t channels = 1, uint3
     return Riff(Cat({FmtChunk(f), Chunk("data", Samples16(samples))}));
 }
 
+// The 44-byte header of a file as this library writes it.
+inline Bytes Header44(uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t align,
+                      uint16_t bits, uint32_t riffSize, uint32_t dataSize) {
+    Fmt f;
+    f.channels = channels;
+    f.rate = rate;
+    f.byteRate = byteRate;
+    f.blockAlign = align;
+    f.bits = bits;
+    return Riff(Cat({FmtChunk(f), ChunkSized("data", dataSize, {})}), riffSize);
+}
+
 inline Bytes Truncated(Bytes b, size_t size) {
     b.resize(size);
     return b;

@@ -12,18 +12,6 @@ using namespace wavtest;
 
 namespace {
 
-// The 44-byte header the writer is expected to produce.
-Bytes Header(uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t align, uint16_t bits,
-             uint32_t riffSize, uint32_t dataSize) {
-    Fmt f;
-    f.channels = channels;
-    f.rate = rate;
-    f.byteRate = byteRate;
-    f.blockAlign = align;
-    f.bits = bits;
-    return Riff(Cat({FmtChunk(f), ChunkSized("data", dataSize, {})}), riffSize);
-}
-
 std::vector<short> Pattern(int n, int seed) {
     std::vector<short> v;
     for (int i = 0; i < n; ++i)
@@ -47,11 +35,11 @@ TEST(OutputWave, HeaderFieldsFromFormat) {
         CWave::tOutputWaveFormat format;
         Bytes header;
     } cases[] = {
-        {"default", true, {}, Header(2, 44100, 4 * 44100, 4, 16, 0, 0)},
-        {"tool", false, {44100, 2, 1}, Header(1, 44100, 2 * 44100, 2, 16, 0, 0)},
-        {"8-bit stereo", false, {8000, 1, 2}, Header(2, 8000, 2 * 8000, 2, 8, 0, 0)},
-        {"8-bit mono", false, {22050, 1, 1}, Header(1, 22050, 22050, 1, 8, 0, 0)},
-        {"six channels", false, {48000, 2, 6}, Header(6, 48000, 12 * 48000, 12, 16, 0, 0)},
+        {"default", true, {}, Header44(2, 44100, 4 * 44100, 4, 16, 0, 0)},
+        {"tool", false, {44100, 2, 1}, Header44(1, 44100, 2 * 44100, 2, 16, 0, 0)},
+        {"8-bit stereo", false, {8000, 1, 2}, Header44(2, 8000, 2 * 8000, 2, 8, 0, 0)},
+        {"8-bit mono", false, {22050, 1, 1}, Header44(1, 22050, 22050, 1, 8, 0, 0)},
+        {"six channels", false, {48000, 2, 6}, Header44(6, 48000, 12 * 48000, 12, 16, 0, 0)},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -183,7 +171,7 @@ TEST(OutputWave, SecondOutputWaveLeavesFirstIntact) {
     EXPECT_FALSE(Exists(second));
     ASSERT_EQ(w.OutputWaveFrameByMono(const_cast<short*>(b.data()), 7), 0);
     ASSERT_EQ(w.OutputWaveFinalize(), 0);
-    EXPECT_EQ(ReadFile(first), Cat({Header(1, 44100, 88200, 2, 16, 24 + 36, 24), Le(a), Le(b)}));
+    EXPECT_EQ(ReadFile(first), Cat({Header44(1, 44100, 88200, 2, 16, 24 + 36, 24), Le(a), Le(b)}));
 }
 
 TEST(OutputWave, ReadingObjectRefusesWriting) {
@@ -221,7 +209,7 @@ TEST(OutputWave, WritingObjectIgnoresPositionsAndLoads) {
     w.LoadWaveShort(got.data(), 4, 1, 0);
     EXPECT_EQ(got, std::vector<short>(8, 0));
     ASSERT_EQ(w.OutputWaveFinalize(), 0);
-    EXPECT_EQ(ReadFile(path), Cat({Header(1, 44100, 88200, 2, 16, 6 + 36, 6), Le(a)}));
+    EXPECT_EQ(ReadFile(path), Cat({Header44(1, 44100, 88200, 2, 16, 6 + 36, 6), Le(a)}));
 }
 
 TEST(OutputWave, UncreatableFileRefused) {
@@ -249,5 +237,5 @@ TEST(OutputWave, WriteFailureReportedByFinalize) {
     CWave::tOutputWaveFormat format{44100, 2, 1};
     ASSERT_EQ(w.OutputWave(path.c_str(), &format), 0);
     EXPECT_EQ(w.OutputWaveFinalize(), 0);
-    EXPECT_EQ(ReadFile(path), Header(1, 44100, 88200, 2, 16, 36, 0));
+    EXPECT_EQ(ReadFile(path), Header44(1, 44100, 88200, 2, 16, 36, 0));
 }
