@@ -125,6 +125,11 @@ inline Bytes Header44(uint16_t channels, uint32_t rate, uint32_t byteRate, uint1
     return Riff(Cat({FmtChunk(f), ChunkSized("data", dataSize, {})}), riffSize);
 }
 
+inline Bytes Patched(Bytes b, size_t at, unsigned char value) {
+    b.at(at) = value;
+    return b;
+}
+
 inline Bytes Truncated(Bytes b, size_t size) {
     b.resize(size);
     return b;

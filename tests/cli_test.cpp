@@ -50,7 +50,7 @@ std::string Text(const std::string& path) {
 // Runs the program in `cwd` with `args`, standard output going to `stdoutPath`
 // (a file in `cwd` when empty). No shell is involved.
 Result RunTool(const std::string& cwd, const std::vector<std::string>& args,
-           const std::string& stdoutPath = "") {
+               const std::string& stdoutPath = "") {
     std::vector<std::string> words = Emulator();
     words.push_back(kProgram);
     words.insert(words.end(), args.begin(), args.end());

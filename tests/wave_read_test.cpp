@@ -110,18 +110,9 @@ TEST(OpenWave, ResultsAndStreamOwnership) {
         {"empty data", Riff(Cat({mono, Chunk("data", {})})), 0, true},
         {"declared beyond file", Riff(Cat({mono, ChunkSized("data", 0xFFFFFFFF, {})})), 0x7FFFFFFF,
          true},
-        {"RIFX", [] {
-             Bytes b = Wav16(Ramp(4));
-             b[3] = 'X';
-             return b;
-         }(),
-         0, false},
-        {"not WAVE", [] {
-             Bytes b = Wav16(Ramp(4));
-             b[8] = 'A';
-             return b;
-         }(),
-         0, false},
+        {"RIFX", Patched(Wav16(Ramp(4)), 3, 'X'), 0, false},
+        {"not WAVE", Patched(Wav16(Ramp(4)), 8, 'A'), 0, false},
+        {"no fmt id", Patched(Wav16(Ramp(4)), 15, '_'), 0, false},
         {"first chunk not fmt", Riff(Cat({FmtChunk(notFmt), data8})), 0, false},
         {"ends inside fmt", Truncated(Wav16(Ramp(4)), 30), 0, false},
         {"ends before data id", Riff(mono), 0, false},
