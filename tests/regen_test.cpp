@@ -1,14 +1,10 @@
 // The block steps of pulseregen: activity, span, square-wave switch, fade.
 #include "Regen.h"
-#include "WavBytes.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <unistd.h>
 #include <vector>
-
-using namespace wavtest;
 
 TEST(IsActive, MagnitudeAboveTenThousand) {
     const struct {
@@ -111,27 +107,4 @@ TEST(MakeFade, LinearFromLevelTruncated) {
             ASSERT_EQ(block[size_t(i)], short(int(c.level * ratio))) << i;
         }
     }
-}
-
-TEST(SameFile, PathsNamingOneFile) {
-    TempDir dir;
-    const std::string a = dir.Write("a.wav", {1});
-    const std::string b = dir.Write("b.wav", {1});
-    ASSERT_EQ(symlink(a.c_str(), dir.Path("sym.wav").c_str()), 0);
-    ASSERT_EQ(link(a.c_str(), dir.Path("hard.wav").c_str()), 0);
-    const struct {
-        std::string in, out;
-        bool same;
-    } cases[] = {
-        {a, a, true},
-        {dir.Path("absent.wav"), dir.Path("absent.wav"), true},
-        {a, dir.path() + "/./a.wav", true},
-        {a, dir.Path("sym.wav"), true},
-        {dir.Path("sym.wav"), a, true},
-        {a, dir.Path("hard.wav"), true},
-        {a, b, false},
-        {a, dir.Path("absent.wav"), false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(regen::SameFile(c.in.c_str(), c.out.c_str()), c.same) << c.in << " " << c.out;
 }

@@ -112,11 +112,12 @@ enum Tail { kWholeFrames, kMidFrame, kMidSample };
 } // namespace
 
 TEST(LoaderEquivalence, MatchesSampleBySampleReading) {
-    constexpr int kDataFrames = 150000;
-    // Requests below, at and above one run of the loaders' buffer, so that
-    // the data ends inside a request and later requests find nothing.
-    const int requests[] = {1, 3, 32768, 32769, 40000, 16385, 70000, 5, 100000, 7};
-    static_assert(CWave::kIoBytes == 65536, "request sizes chosen around a 64 KiB run");
+    // Requests below, at and above one run of the loaders' buffer; the data
+    // ends inside the seventh, and later requests find nothing.
+    constexpr int kRun = int(CWave::kIoBytes);
+    constexpr int kDataFrames = kRun * 9 / 4 + 1234;
+    const int requests[] = {
+        1, 3, kRun / 2, kRun / 2 + 1, kRun * 5 / 8, kRun / 4 + 1, kRun + 1, 5, kRun * 3 / 2, 7};
     const struct {
         const char* name;
         int stereo, interleaved;
