@@ -1,0 +1,110 @@
+// The block steps of pulseregen: activity, span, square-wave switch, fade.
+#include "Regen.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+TEST(IsActive, MagnitudeAboveTenThousand) {
+    const struct {
+        std::vector<short> block;
+        int frames;
+        bool active;
+    } cases[] = {
+        {{0, 10000, -10000, 9999}, 4, false},
+        {{0, 0, 10001}, 3, true},
+        {{-10001}, 1, true},
+        {{-32768}, 1, true},
+        {{32767, 0}, 2, true},
+        {{0, 0, 0, 0}, 4, false},
+        {{0, 0, 0, 20000}, 3, false}, // beyond the frames asked about
+        {{20000}, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.block) + " frames " + std::to_string(c.frames));
+        EXPECT_EQ(regen::IsActive(c.block.data(), c.frames), c.active);
+    }
+}
+
+TEST(FindSpan, FirstToLastActiveBlock) {
+    const struct {
+        std::vector<unsigned char> flags;
+        int64_t first, last;
+    } cases[] = {
+        {{}, -1, -1},
+        {{0, 0, 0}, -1, -1},
+        {{0, 1}, 1, 1},
+        {{0, 0, 1, 0, 0, 1, 0}, 2, 5},
+        {{1, 0, 1, 1, 0}, 0, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.flags));
+        const regen::Span span = regen::FindSpan(c.flags);
+        EXPECT_EQ(span.first, c.first);
+        EXPECT_EQ(span.last, c.last);
+        for (int64_t b = -1; b <= int64_t(c.flags.size()); ++b)
+            EXPECT_EQ(span.Contains(b), c.first >= 0 && b >= c.first && b <= c.last) << b;
+    }
+}
+
+TEST(Regenerate, TwoThresholdSwitch) {
+    const struct {
+        const char* name;
+        short level;
+        std::vector<short> in;
+        std::vector<short> out;
+        short after;
+    } cases[] = {
+        {"five samples from rest",
+         0,
+         {0, 8001, 5000, -8001, 8001},
+         {0, -30000, -30000, 30000, -30000},
+         30000},
+        {"thresholds themselves", 0, {8000, -8000, 8000}, {0, 0, 0}, 0},
+        {"negative swing at rest starts nothing", 0, {-9000, -32768, 0}, {0, 0, 0}, 0},
+        {"high stays at -8000", 30000, {-8000, 8000, 32767}, {-30000, -30000, -30000}, 30000},
+        {"low stays at 8000", -30000, {8000, -8000, -32768}, {30000, 30000, 30000}, -30000},
+        {"extremes switch", 30000, {-32768, 32767}, {30000, -30000}, 30000},
+        {"empty block keeps level", -30000, {}, {}, -30000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<short> block = c.in;
+        EXPECT_EQ(regen::Regenerate(block.data(), int(block.size()), c.level), c.after);
+        EXPECT_EQ(block, c.out);
+    }
+}
+
+TEST(Regenerate, LevelCarriesAcrossBlocks) {
+    std::vector<short> first = {0, 9000, 0};
+    std::vector<short> second = {0, -9000, 100};
+    short level = regen::Regenerate(first.data(), 3, 0);
+    level = regen::Regenerate(second.data(), 3, level);
+    EXPECT_EQ(first, (std::vector<short>{0, -30000, -30000}));
+    EXPECT_EQ(second, (std::vector<short>{-30000, 30000, 30000}));
+    EXPECT_EQ(level, -30000);
+}
+
+TEST(MakeFade, LinearFromLevelTruncated) {
+    const struct {
+        short level;
+        short first, at4992, last;
+    } cases[] = {
+        {30000, 30000, 15374, 2},
+        {-30000, -30000, -15374, -2},
+        {0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.level);
+        std::vector<short> block(regen::kBlockFrames, 0x5A5A);
+        regen::MakeFade(block.data(), c.level);
+        EXPECT_EQ(block[0], c.first);
+        EXPECT_EQ(block[4992], c.at4992);
+        EXPECT_EQ(block[regen::kBlockFrames - 1], c.last);
+        for (int i = 0; i < regen::kBlockFrames; ++i) {
+            const double ratio = (regen::kBlockFrames - i) / double(regen::kBlockFrames);
+            ASSERT_EQ(block[size_t(i)], short(int(c.level * ratio))) << i;
+        }
+    }
+}
