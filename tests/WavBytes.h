@@ -26,8 +26,11 @@ inline void Put32(Bytes& b, uint32_t v) {
     Put16(b, uint16_t(v >> 16));
 }
 
+// Byte by byte: GCC 12 for aarch64 reports a bogus -Wstringop-overflow for
+// a four-byte range insert here.
 inline void PutId(Bytes& b, const char* id) {
-    b.insert(b.end(), id, id + 4);
+    for (int i = 0; i < 4; ++i)
+        b.push_back(static_cast<unsigned char>(id[i]));
 }
 
 inline uint16_t Get16(const Bytes& b, size_t at) {
