@@ -55,6 +55,14 @@ class CWave {
     int SetPos(int frame);
     void LoadWaveShort(short* buffer, int frames, int stereo, int interleaved);
     void LoadWaveShortStereo(short* buffer, int frames, int interleaved);
+    // Moves past `frames` sample frames without reading them, with the same
+    // effect on later loads as loading them and dropping the result: the
+    // stream moves by the bytes those frames occupy, counted in 64 bits so
+    // that any length of file is safe, and m_offset advances as for a load.
+    // Past the end of the file the position lies beyond it, so later loads
+    // give zeros, as they would have after reading there. Skipped frames are
+    // not delivered, so m_loadedFrames stays. Does nothing unless reading.
+    void SkipFrames(int frames);
 
     // Writing.
     int OutputWave(const char* path, tOutputWaveFormat* format);
@@ -89,7 +97,9 @@ constexpr size_t kHeaderBytes = 44;
 constexpr size_t kFmtBytes = 24;
 constexpr uint32_t kMaxRiffSize = 0xFFFFFFFFu;
 
-inline uint16_t Le16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t Le16(const unsigned char* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 inline uint32_t Le32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
