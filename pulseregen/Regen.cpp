@@ -49,17 +49,31 @@ short Regenerate(short* block, int frames, short level) {
     }
     // From here on the level never returns to 0: a sample above the upper
     // threshold makes it positive, one below the lower threshold negative
-    // (flipping the sign of the level it had), any other keeps it. Written as
-    // two selections, which compile to conditional moves rather than
-    // branches: on noise the thresholds are crossed at random and branches
-    // would mispredict.
-    const int magnitude = level == 0 ? kPulseLevel : std::abs(int(level));
+    // (flipping the sign of the level it had), any other keeps it. On noise
+    // the thresholds are crossed at random and a branch on them would
+    // mispredict half the time, so the work is split in two loops without
+    // branches: the first finds, for a run of samples, the value each one
+    // sets (as a mask that keeps the running value, and the value to merge
+    // in), many samples per instruction; the second carries the running
+    // value through the run with one and and one or per sample.
+    const short up = short(level == 0 ? -kPulseLevel : -std::abs(int(level)));
+    const short down = short(-up);
     int out = -level; // the negated level, as written to the block
-    for (; i < frames; ++i) {
-        const int s = block[i];
-        out = s > kSwitchAbove ? -magnitude : out;
-        out = s < -kSwitchAbove ? magnitude : out;
-        block[i] = short(out);
+    constexpr int kRun = 256;
+    short keep[kRun], set[kRun];
+    for (; i < frames; i += kRun) {
+        const int n = std::min(kRun, frames - i);
+        for (int k = 0; k < n; ++k) {
+            const short s = block[i + k];
+            const short isUp = short(-short(s > kSwitchAbove));
+            const short isDown = short(-short(s < -kSwitchAbove));
+            keep[k] = short(~(isUp | isDown));
+            set[k] = short((up & isUp) | (down & isDown));
+        }
+        for (int k = 0; k < n; ++k) {
+            out = (out & keep[k]) | set[k];
+            block[i + k] = short(out);
+        }
     }
     return short(-out);
 }
