@@ -215,6 +215,31 @@ TEST(FastPath, LoadsEqualSampleBySampleReference) {
     }
 }
 
+// The mix of a frame whose channels all hold the same extreme value is that
+// value, up to the largest channel count a file can declare: the sum of the
+// channels must not be cut short on the way.
+TEST(FastPath, MixOfExtremeFramesKeepsTheirValue) {
+    for (const int channels : {3, 65535}) {
+        for (const short value : {short(-32768), short(32767)}) {
+            SCOPED_TRACE(std::to_string(channels) + " channels of " + std::to_string(value));
+            const int frames = 2;
+            Bytes body(size_t(frames) * size_t(channels) * 2);
+            for (size_t i = 0; i < body.size(); i += 2)
+                wav::PutLe16(&body[i], uint16_t(value));
+            TempFile file;
+            file.Write(WaveFile(channels, 2, uint32_t(body.size()), body));
+            CWave wave;
+            ASSERT_EQ(wave.OpenWave(file.Path()), frames);
+            std::vector<short> mono(frames), stereo(2 * frames);
+            wave.LoadWaveShort(mono.data(), frames, 0, 0);
+            wave.SetTopPage();
+            wave.LoadWaveShort(stereo.data(), frames, 1, 0);
+            EXPECT_EQ(mono, std::vector<short>(frames, value));
+            EXPECT_EQ(stereo, std::vector<short>(2 * frames, value));
+        }
+    }
+}
+
 // Skipping frames and then loading gives what loading them and dropping the
 // result gives, also where the skip ends past the end of the file or in a
 // chunk after the data.

@@ -209,12 +209,13 @@ int Dispatch(FILE* fp, unsigned char* io, const CWave::tWaveFmtChunk& fmt, int f
 
 // Sum of a frame's channels divided by their count, truncating toward zero.
 template <int Channels> int64_t Average(int64_t sum, unsigned channels) {
-    // One or two 16-bit samples sum to well within 32 bits; dividing in 32
-    // bits lets the compiler vectorise it (the quotient is the same).
+    // A frame has at most 65,535 channels of at most 32,768 in magnitude, so
+    // its sum fits in 32 bits and a 32-bit division gives the same quotient:
+    // cheaper, and for one or two channels the compiler vectorises it.
     if constexpr (Channels > 0)
         return int32_t(sum) / Channels;
     else
-        return channels ? sum / int64_t(channels) : 0;
+        return channels ? int32_t(sum) / int32_t(channels) : 0;
 }
 
 // Stores frame i of a two-channel output in the chosen layout.
