@@ -1,14 +1,25 @@
 #include "Regen.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 
 namespace regen {
 
 bool IsActive(const short* block, int frames) {
-    for (int i = 0; i < frames; ++i) {
-        const int s = block[i];
-        if (s > kActiveAbove || s < -kActiveAbove)
+    // Examined in runs with no exit inside a run, so that the compiler can
+    // take the extremes of many samples per instruction; a quiet block is
+    // read to its end.
+    constexpr int kRun = 256;
+    for (int i = 0; i < frames; i += kRun) {
+        const int end = std::min(frames, i + kRun);
+        int low = 0, high = 0;
+        for (int k = i; k < end; ++k) {
+            low = std::min(low, int(block[k]));
+            high = std::max(high, int(block[k]));
+        }
+        if (high > kActiveAbove || low < -kActiveAbove)
             return true;
     }
     return false;
@@ -27,17 +38,44 @@ Span FindSpan(const std::vector<unsigned char>& active) {
 }
 
 short Regenerate(short* block, int frames, short level) {
-    for (int i = 0; i < frames; ++i) {
-        const int s = block[i];
-        if (level == 0) {
-            if (s > kSwitchAbove)
-                level = kPulseLevel;
-        } else if ((level > 0 && s < -kSwitchAbove) || (level < 0 && s > kSwitchAbove)) {
-            level = short(-level);
-        }
-        block[i] = short(-level);
+    int i = 0;
+    // While the level is 0 a negative swing starts nothing; the first sample
+    // above the upper threshold starts the wave.
+    if (level == 0) {
+        for (; i < frames && block[i] <= kSwitchAbove; ++i)
+            block[i] = 0;
+        if (i == frames)
+            return 0;
     }
-    return level;
+    // From here on the level never returns to 0: a sample above the upper
+    // threshold makes it positive, one below the lower threshold negative
+    // (flipping the sign of the level it had), any other keeps it. On noise
+    // the thresholds are crossed at random and a branch on them would
+    // mispredict half the time, so the work is split in two loops without
+    // branches: the first finds, for a run of samples, the value each one
+    // sets (as a mask that keeps the running value, and the value to merge
+    // in), many samples per instruction; the second carries the running
+    // value through the run with one and and one or per sample.
+    const short up = short(level == 0 ? -kPulseLevel : -std::abs(int(level)));
+    const short down = short(-up);
+    int out = -level; // the negated level, as written to the block
+    constexpr int kRun = 256;
+    short keep[kRun], set[kRun];
+    for (; i < frames; i += kRun) {
+        const int n = std::min(kRun, frames - i);
+        for (int k = 0; k < n; ++k) {
+            const short s = block[i + k];
+            const short isUp = short(-short(s > kSwitchAbove));
+            const short isDown = short(-short(s < -kSwitchAbove));
+            keep[k] = short(~(isUp | isDown));
+            set[k] = short((up & isUp) | (down & isDown));
+        }
+        for (int k = 0; k < n; ++k) {
+            out = (out & keep[k]) | set[k];
+            block[i + k] = short(out);
+        }
+    }
+    return short(-out);
 }
 
 void MakeFade(short* block, short level) {
@@ -71,11 +109,14 @@ std::vector<unsigned char> ScanActivity(CWave& in, short* block, int blocks) {
 
 short RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span) {
     short level = 0;
+    if (span.first < 0 || span.first >= blocks)
+        return level;
+    // Blocks outside the span would be read only to be dropped: the ones
+    // before it are skipped over, the ones after it are never reached.
     in.SetTopPage();
-    for (int b = 0; b < blocks; ++b) {
+    in.SkipFrames(int(span.first) * kBlockFrames);
+    for (int64_t b = span.first; b <= span.last && b < blocks; ++b) {
         in.LoadWaveShort(block, kBlockFrames, 0, 0);
-        if (!span.Contains(b))
-            continue;
         level = Regenerate(block, kBlockFrames, level);
         out.OutputWaveFrameByMono(block, kBlockFrames);
     }

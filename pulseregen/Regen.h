@@ -39,8 +39,8 @@ bool SameFile(const char* input, const char* output);
 // The activity pass: one flag per whole block; block 0 is read but never
 // judged.
 std::vector<unsigned char> ScanActivity(CWave& in, short* block, int blocks);
-// The regeneration pass: appends the span's blocks to `out`, returns the
-// level it ends on.
+// The regeneration pass: reads the span's blocks alone (skipping the ones
+// before it), appends them regenerated to `out`, returns the level it ends on.
 short RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span);
 void AppendFade(CWave& out, short* block, short level);
 

@@ -103,10 +103,15 @@ void SkipBytes(FILE* fp, uint64_t count, unsigned char* scratch, size_t scratchS
 }
 
 template <int SampleBytes> int DecodeSample(const unsigned char* p) {
-    if constexpr (SampleBytes == 1)
+    if constexpr (SampleBytes == 1) {
         return (int(p[0]) - 128) * 256;
-    else
-        return int16_t(wav::Le16(p));
+    } else {
+        // A plain 16-bit load on the little-endian host, which the compiler
+        // can widen many samples at a time.
+        int16_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
 }
 
 // The one reading path of every loader. Reads the bytes of `frames` frames
@@ -135,13 +140,25 @@ int ReadFrames(FILE* fp, unsigned char* io, unsigned channels, int frames, Sink&
         const size_t got = fread(io, 1, ask, fp);
         const unsigned char* p = io;
         if constexpr (Channels > 0) {
+            // A counted loop over whole frames, which the compiler vectorises.
             constexpr size_t kFrameBytes = size_t(Channels) * SampleBytes;
-            for (const unsigned char* end = io + got / kFrameBytes * kFrameBytes; p < end;
-                 p += kFrameBytes) {
-                const int a = DecodeSample<SampleBytes>(p);
-                const int b = Channels == 2 ? DecodeSample<SampleBytes>(p + SampleBytes) : a;
-                sink.Frame(frame++, a, b, Channels == 2 ? int64_t(a) + b : a);
+            const ptrdiff_t whole = ptrdiff_t(got / kFrameBytes);
+            for (ptrdiff_t k = 0; k < whole; ++k) {
+                const unsigned char* f = p + k * ptrdiff_t(kFrameBytes);
+                const int a = DecodeSample<SampleBytes>(f);
+                const int b = Channels == 2 ? DecodeSample<SampleBytes>(f + SampleBytes) : a;
+                int64_t sum = Channels == 2 ? int64_t(a) + b : a;
+                if constexpr (Channels == 2 && SampleBytes == 2) {
+                    // The same sum from one 32-bit load split by shifts: lane-wise
+                    // arithmetic that vectorises without shuffles. A sink that takes
+                    // only the sum, or only the samples, leaves the other unused.
+                    uint32_t word;
+                    std::memcpy(&word, f, sizeof word);
+                    sum = (int32_t(word << 16) >> 16) + (int32_t(word) >> 16);
+                }
+                sink.Frame(frame + k, a, b, sum);
             }
+            frame += int(whole);
         } else {
             for (const unsigned char* end = io + got / SampleBytes * SampleBytes; p < end;
                  p += SampleBytes) {
@@ -192,10 +209,13 @@ int Dispatch(FILE* fp, unsigned char* io, const CWave::tWaveFmtChunk& fmt, int f
 
 // Sum of a frame's channels divided by their count, truncating toward zero.
 template <int Channels> int64_t Average(int64_t sum, unsigned channels) {
+    // A frame has at most 65,535 channels of at most 32,768 in magnitude, so
+    // its sum fits in 32 bits and a 32-bit division gives the same quotient:
+    // cheaper, and for one or two channels the compiler vectorises it.
     if constexpr (Channels > 0)
-        return sum / Channels;
+        return int32_t(sum) / Channels;
     else
-        return channels ? sum / int64_t(channels) : 0;
+        return channels ? int32_t(sum) / int32_t(channels) : 0;
 }
 
 // Stores frame i of a two-channel output in the chosen layout.
@@ -225,25 +245,32 @@ void ZeroFrom(T* out, ptrdiff_t frames, ptrdiff_t from, bool stereo, bool interl
     }
 }
 
-// Folds a frame into 16-bit output: the average of all channels, or the two
-// channels as they are for two-channel output from a two-channel file.
+// Folds a frame into two-channel 16-bit output: the two channels as they are
+// from a two-channel file (the dispatch hands every two-channel file to
+// ShortSink<2>), else the average of all channels in both.
 template <int Channels> struct ShortSink {
     short* out;
     ptrdiff_t frames;
-    bool stereo;
     bool interleaved;
     unsigned channels;
 
     void Frame(ptrdiff_t i, int first, int second, int64_t sum) {
-        if (stereo && channels == 2) {
+        if constexpr (Channels == 2) {
             PutPair(out, frames, interleaved, i, short(first), short(second));
-            return;
-        }
-        const short mixed = short(Average<Channels>(sum, channels));
-        if (stereo)
+        } else {
+            const short mixed = short(Average<Channels>(sum, channels));
             PutPair(out, frames, interleaved, i, mixed, mixed);
-        else
-            out[i] = mixed;
+        }
+    }
+};
+
+// Folds a frame into one 16-bit value, the average of all its channels.
+template <int Channels> struct MonoShortSink {
+    short* out;
+    unsigned channels;
+
+    void Frame(ptrdiff_t i, int, int, int64_t sum) {
+        out[i] = short(Average<Channels>(sum, channels));
     }
 };
 
@@ -417,11 +444,16 @@ void CWave::LoadWaveShort(short* buffer, int frames, int stereo, int interleaved
         return;
     int done = 0;
     if (reading) {
-        if (!stereo && m_fmt.channels == 1 && m_fmt.bitsPerSample > 8)
-            done = int(fread(buffer, 2, size_t(frames), m_fp)); // the samples are the output
+        const bool wide = m_fmt.bitsPerSample > 8;
+        if (wide && !stereo && m_fmt.channels == 1) // the file's samples are the output
+            done = int(fread(buffer, 2, size_t(frames), m_fp));
+        else if (wide && stereo && interleaved && m_fmt.channels == 2) // so are its frames
+            done = int(fread(buffer, 4, size_t(frames), m_fp));
+        else if (!stereo)
+            done = Dispatch<MonoShortSink>(m_fp, m_io, m_fmt, frames, buffer);
         else
             done = Dispatch<ShortSink>(m_fp, m_io, m_fmt, frames, buffer, ptrdiff_t(frames),
-                                       stereo != 0, interleaved != 0);
+                                       interleaved != 0);
         m_loadedFrames += uint64_t(done);
     }
     ZeroFrom(buffer, frames, done, stereo != 0, interleaved != 0);
@@ -450,6 +482,16 @@ void CWave::LoadWaveFloat(float* buffer, int frames, int flags, int interleaved)
 
 void CWave::LoadWaveFloatStereo(float* buffer, int frames, int interleaved) {
     LoadWaveFloat(buffer, frames, 1, interleaved);
+}
+
+void CWave::SkipFrames(int frames) {
+    if (!m_fp || m_writing)
+        return;
+    Advance(frames);
+    if (frames <= 0)
+        return;
+    const uint64_t sampleBytes = m_fmt.bitsPerSample <= 8 ? 1 : 2;
+    SkipBytes(m_fp, uint64_t(frames) * m_fmt.channels * sampleBytes, m_io, sizeof m_io);
 }
 
 // ---- Writing -------------------------------------------------------------

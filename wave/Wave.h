@@ -61,6 +61,14 @@ class CWave {
     // one-channel file has R equal to L.
     void LoadWaveFloat(float* buffer, int frames, int flags, int interleaved);
     void LoadWaveFloatStereo(float* buffer, int frames, int interleaved);
+    // Moves past `frames` sample frames without reading them, with the same
+    // effect on later loads as loading them and dropping the result: the
+    // stream moves by the bytes those frames occupy, counted in 64 bits so
+    // that any length of file is safe, and m_offset advances as for a load.
+    // Past the end of the file the position lies beyond it, so later loads
+    // give zeros, as they would have after reading there. Skipped frames are
+    // not delivered, so m_loadedFrames stays. Does nothing unless reading.
+    void SkipFrames(int frames);
 
     // Writing.
     int OutputWave(const char* path, tOutputWaveFormat* format);

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Times `pulseregen IN OUT` against `sox IN -n` (sox decoding the same file
+# once, to nothing) on long 16-bit stereo 44.1 kHz recordings, and reports the
+# peak resident memory of both.
+#
+# usage: bench/vs_sox.sh BINARY [PAIRS]
+#
+# For each input it runs one warm-up of each command (which also measures the
+# peak RSS with /usr/bin/time), then PAIRS (default 9, at least 7) timed pairs
+# whose order alternates, and prints both medians and the median of the
+# pair-by-pair ratios. The page cache is warm and the output lies on the same
+# file system as the input; the output of the previous run is removed before
+# each timed run, outside the timing, so that no run pays for truncating it.
+# Ends with one line: `ratio <worst median ratio> rss_kib <worst pulseregen peak>`.
+#
+# The inputs (about 850 MB) are made once with sox and kept in
+# $PULSE_BENCH_DIR (default: build/bench-data in the repository).
+set -euo pipefail
+export LC_ALL=C
+
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+  echo "usage: $0 BINARY [PAIRS]" >&2
+  exit 2
+fi
+bin=$(realpath "$1")
+pairs=${2:-9}
+if [ ! -x "$bin" ]; then
+  echo "$0: $1 is not an executable" >&2
+  exit 2
+fi
+if [ "$pairs" -lt 7 ]; then
+  echo "$0: at least 7 pairs are needed for a meaningful median" >&2
+  exit 2
+fi
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+dir=${PULSE_BENCH_DIR:-$repo/build/bench-data}
+mkdir -p "$dir"
+
+# sox and GNU time are not on the base image.
+install_packages() {
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
+}
+command -v sox >/dev/null || install_packages sox
+[ -x /usr/bin/time ] || install_packages time
+
+make_input() { # NAME SECONDS GENERATOR
+  [ -s "$dir/$1" ] && return 0
+  echo "making $1 ($2 s of $3)" >&2
+  sox -n -r 44100 -c 2 -b 16 "$dir/$1.tmp.wav" synth "$2" "$3" 440 vol 0.6 2>/dev/null
+  mv "$dir/$1.tmp.wav" "$dir/$1"
+}
+make_input sine60.wav 3600 sine
+make_input noise10.wav 600 whitenoise
+make_input sine10.wav 600 sine
+
+out=$dir/out.wav
+
+run_pulseregen() {
+  rm -f "$out"
+  local t0=$EPOCHREALTIME
+  "$bin" "$1" "$out" >/dev/null
+  local t1=$EPOCHREALTIME
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }'
+}
+run_sox() {
+  local t0=$EPOCHREALTIME
+  sox "$1" -n 2>/dev/null
+  local t1=$EPOCHREALTIME
+  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }'
+}
+peak_kib() { # COMMAND... ; prints the peak RSS in KiB
+  local f
+  f=$(mktemp)
+  /usr/bin/time -f %M -o "$f" "$@" >/dev/null 2>&1
+  tail -n 1 "$f"
+  rm -f "$f"
+}
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+
+worst_ratio=0
+worst_rss=0
+declare -A rss_of
+for input in sine60.wav noise10.wav sine10.wav; do
+  in=$dir/$input
+  rm -f "$out"
+  rss_p=$(peak_kib "$bin" "$in" "$out")
+  rss_s=$(peak_kib sox "$in" -n)
+  rss_of[$input]=$rss_p
+  tp=() ts=() ratios=()
+  for ((i = 0; i < pairs; i++)); do
+    if ((i % 2 == 0)); then
+      p=$(run_pulseregen "$in"); s=$(run_sox "$in")
+    else
+      s=$(run_sox "$in"); p=$(run_pulseregen "$in")
+    fi
+    tp+=("$p") ts+=("$s")
+    ratios+=("$(awk -v p="$p" -v s="$s" 'BEGIN { printf "%.4f\n", p / s }')")
+  done
+  mp=$(printf '%s\n' "${tp[@]}" | median)
+  ms=$(printf '%s\n' "${ts[@]}" | median)
+  mr=$(printf '%s\n' "${ratios[@]}" | median)
+  printf '%-12s pulseregen median %.3f s  sox median %.3f s  median ratio %.2f (%d pairs)  peak RSS pulseregen %d KiB  sox %d KiB\n' \
+    "$input" "$mp" "$ms" "$mr" "$pairs" "$rss_p" "$rss_s"
+  worst_ratio=$(awk -v a="$worst_ratio" -v b="$mr" 'BEGIN { print (b > a ? b : a) }')
+  ((rss_p > worst_rss)) && worst_rss=$rss_p
+done
+rm -f "$out"
+spread=$((rss_of[sine60.wav] - rss_of[sine10.wav]))
+echo "pulseregen peak RSS, 60-min minus 10-min sine: ${spread#-} KiB"
+printf 'ratio %.2f rss_kib %d\n' "$worst_ratio" "$worst_rss"

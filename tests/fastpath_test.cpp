@@ -1,0 +1,437 @@
+// The reading and regeneration hot paths are specialised (direct reads for
+// the layouts that equal the file bytes, loops fixed at one and two channels,
+// selections instead of branches, a pass that skips what it would drop).
+// These tests hold each of them to straightforward reference code that
+// follows the documented behaviour one sample at a time, on files built here
+// as bytes: one, two and three channels, 8 and 16 bits, runs that straddle
+// the library's read size, files that end mid-frame or run on into a chunk
+// after the data.
+#include "Regen.h"
+#include "Wave.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+class TempFile {
+  public:
+    TempFile() {
+        const char* dir = std::getenv("TMPDIR");
+        std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/fastpath_XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        const int fd = mkstemp(name.data());
+        EXPECT_GE(fd, 0);
+        if (fd >= 0)
+            close(fd);
+        m_path = name.data();
+    }
+    ~TempFile() { std::remove(m_path.c_str()); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const char* Path() const { return m_path.c_str(); }
+    void Write(const Bytes& bytes) const {
+        std::ofstream(m_path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    Bytes Read() const {
+        std::ifstream in(m_path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+
+  private:
+    std::string m_path;
+};
+
+Bytes RandomBytes(size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes bytes(count);
+    for (auto& b : bytes)
+        b = uint8_t(random());
+    return bytes;
+}
+
+// A canonical header declaring `dataSize` bytes, then `body` as it comes:
+// the body may hold fewer bytes than declared, or more (a chunk after the
+// data).
+Bytes WaveFile(int channels, int bytesPerSample, uint32_t dataSize, const Bytes& body) {
+    Bytes file(wav::kHeaderBytes);
+    const CWave::tOutputWaveFormat format{44100, bytesPerSample, channels};
+    wav::EncodeHeader(file.data(), wav::MakeFmtChunk(format), dataSize + 36, dataSize);
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+// The loaders as documented, one sample at a time from the file's bytes.
+class ReferenceReader {
+  public:
+    ReferenceReader(Bytes file, size_t position, unsigned channels, bool narrow)
+        : m_file(std::move(file)), m_pos(position), m_channels(channels), m_narrow(narrow) {}
+
+    // Output elements of one load in its layout; frames from the one the data
+    // ends in are zero.
+    std::vector<short> Load(int frames, bool stereo, bool interleaved) {
+        std::vector<short> out(size_t(stereo ? 2 : 1) * size_t(frames), 0);
+        for (int i = 0; i < frames; ++i) {
+            int64_t sum = 0;
+            short both[2] = {0, 0};
+            for (unsigned j = 0; j < m_channels; ++j) {
+                int v;
+                if (!Sample(v))
+                    return out;
+                if (j < 2)
+                    both[j] = short(v);
+                sum += v;
+            }
+            const short mixed = short(m_channels ? sum / int64_t(m_channels) : 0);
+            if (!stereo) {
+                out[size_t(i)] = mixed;
+                continue;
+            }
+            const short a = m_channels == 2 ? both[0] : mixed;
+            const short b = m_channels == 2 ? both[1] : mixed;
+            out[size_t(interleaved ? 2 * i : i)] = a;
+            out[size_t(interleaved ? 2 * i + 1 : frames + i)] = b;
+        }
+        return out;
+    }
+
+    void Skip(int frames) { m_pos += size_t(frames) * m_channels * (m_narrow ? 1 : 2); }
+
+  private:
+    bool Sample(int& v) {
+        const size_t need = m_narrow ? 1 : 2;
+        if (m_pos >= m_file.size() || m_file.size() - m_pos < need) {
+            m_pos = m_file.size();
+            return false;
+        }
+        v = m_narrow ? (m_file[m_pos] - 128) * 256
+                     : int16_t(uint16_t(m_file[m_pos] | m_file[m_pos + 1] << 8));
+        m_pos += need;
+        return true;
+    }
+
+    Bytes m_file;
+    size_t m_pos;
+    unsigned m_channels;
+    bool m_narrow;
+};
+
+enum Layout { kMono, kInterleaved, kPlanar };
+
+struct FileCase {
+    const char* name;
+    int channels;
+    int bytesPerSample;
+    int frames; // whole frames of data
+    int cut;    // bytes of one more frame, cut off by the end of the data
+    int tail;   // bytes of a chunk after the data (header included), 0 for none
+};
+
+// A file of `frames` whole frames of random samples, then `cut` bytes, then
+// maybe a list chunk of random bytes. The header declares only the data.
+struct BuiltFile {
+    Bytes bytes;
+    size_t dataStart;
+};
+
+BuiltFile Build(const FileCase& c, unsigned seed) {
+    const size_t dataBytes =
+        size_t(c.frames) * size_t(c.channels * c.bytesPerSample) + size_t(c.cut);
+    Bytes body = RandomBytes(dataBytes, seed);
+    if (c.tail > 0) {
+        Bytes chunk = RandomBytes(size_t(c.tail), seed + 1);
+        std::copy_n("LIST", 4, chunk.begin());
+        wav::PutLe32(&chunk[4], uint32_t(c.tail - 8));
+        body.insert(body.end(), chunk.begin(), chunk.end());
+    }
+    BuiltFile built{WaveFile(c.channels, c.bytesPerSample, uint32_t(dataBytes), body),
+                    wav::kHeaderBytes};
+    // The reader refuses 8-bit files with -1 but stays attached right after
+    // the 24 bytes of the format chunk: loads decode from there on.
+    if (c.bytesPerSample == 1)
+        built.dataStart = 12 + wav::kFmtBytes;
+    return built;
+}
+
+const FileCase kFileCases[] = {
+    {"mono16", 1, 2, 40000, 0, 0},
+    {"mono16_cut_mid_sample", 1, 2, 40000, 1, 0},
+    {"mono16_chunk_after", 1, 2, 30000, 0, 4097},
+    {"stereo16", 2, 2, 30000, 0, 0},
+    {"stereo16_cut_after_one_sample", 2, 2, 30000, 2, 0},
+    {"stereo16_cut_mid_sample", 2, 2, 30000, 3, 0},
+    {"stereo16_chunk_after", 2, 2, 20000, 0, 1001},
+    {"three16", 3, 2, 25000, 0, 0},
+    {"three16_cut_after_two_samples", 3, 2, 25000, 4, 0},
+    {"three16_chunk_after", 3, 2, 20000, 0, 999},
+    {"mono8", 1, 1, 70000, 0, 0},
+    {"stereo8_cut", 2, 1, 40000, 1, 0},
+    {"three8_cut", 3, 1, 30000, 2, 0},
+};
+
+// Request sizes: a single frame, a run that ends on no multiple of the read
+// size (for three channels a frame straddles two reads), a block, and more
+// than the file holds, so that every file is read to its end and beyond.
+const int kRequests[] = {1, 7, int(CWave::kIoBytes / 4) + 3, regen::kBlockFrames, 50000, 100};
+
+TEST(FastPath, LoadsEqualSampleBySampleReference) {
+    for (const FileCase& c : kFileCases) {
+        const BuiltFile built = Build(c, unsigned(c.frames + c.cut + c.tail));
+        TempFile file;
+        file.Write(built.bytes);
+        for (const Layout layout : {kMono, kInterleaved, kPlanar}) {
+            SCOPED_TRACE(std::string(c.name) + " layout " + std::to_string(layout));
+            const bool stereo = layout != kMono;
+            const bool interleaved = layout == kInterleaved;
+            CWave wave;
+            const int opened = wave.OpenWave(file.Path());
+            ASSERT_EQ(opened, c.bytesPerSample == 2 ? c.frames : -1);
+            ReferenceReader reference(built.bytes, built.dataStart, unsigned(c.channels),
+                                      c.bytesPerSample == 1);
+            for (const int frames : kRequests) {
+                SCOPED_TRACE("request of " + std::to_string(frames));
+                const std::vector<short> expected = reference.Load(frames, stereo, interleaved);
+                // Two guard elements past the request must stay untouched.
+                std::vector<short> got(expected.size() + 2, short(0x5A5A));
+                wave.LoadWaveShort(got.data(), frames, stereo, interleaved);
+                EXPECT_EQ(got[expected.size()], short(0x5A5A));
+                EXPECT_EQ(got[expected.size() + 1], short(0x5A5A));
+                got.resize(expected.size());
+                EXPECT_EQ(got, expected);
+            }
+        }
+    }
+}
+
+// The mix of a frame whose channels all hold the same extreme value is that
+// value, up to the largest channel count a file can declare: the sum of the
+// channels must not be cut short on the way.
+TEST(FastPath, MixOfExtremeFramesKeepsTheirValue) {
+    for (const int channels : {3, 65535}) {
+        for (const short value : {short(-32768), short(32767)}) {
+            SCOPED_TRACE(std::to_string(channels) + " channels of " + std::to_string(value));
+            const int frames = 2;
+            Bytes body(size_t(frames) * size_t(channels) * 2);
+            for (size_t i = 0; i < body.size(); i += 2)
+                wav::PutLe16(&body[i], uint16_t(value));
+            TempFile file;
+            file.Write(WaveFile(channels, 2, uint32_t(body.size()), body));
+            CWave wave;
+            ASSERT_EQ(wave.OpenWave(file.Path()), frames);
+            std::vector<short> mono(frames), stereo(2 * frames);
+            wave.LoadWaveShort(mono.data(), frames, 0, 0);
+            wave.SetTopPage();
+            wave.LoadWaveShort(stereo.data(), frames, 1, 0);
+            EXPECT_EQ(mono, std::vector<short>(frames, value));
+            EXPECT_EQ(stereo, std::vector<short>(2 * frames, value));
+        }
+    }
+}
+
+// Skipping frames and then loading gives what loading them and dropping the
+// result gives, also where the skip ends past the end of the file or in a
+// chunk after the data.
+TEST(FastPath, SkipFramesEqualsLoadingAndDropping) {
+    struct SkipCase {
+        int fileCase; // index into kFileCases
+        int before;   // frames loaded before the skip
+        int skip;
+    };
+    const SkipCase cases[] = {
+        {0, 0, 0},     {0, 3, 12345}, {1, 0, 39999}, {1, 0, 40000}, {1, 0, 60000}, {3, 10, 29989},
+        {5, 0, 30000}, {6, 1, 20001}, {7, 5, 24000}, {8, 0, 25000}, {9, 0, 20050}, {12, 2, 29000},
+    };
+    for (const SkipCase& s : cases) {
+        const FileCase& c = kFileCases[s.fileCase];
+        SCOPED_TRACE(std::string(c.name) + " skip " + std::to_string(s.skip));
+        const BuiltFile built = Build(c, 7u);
+        TempFile file;
+        file.Write(built.bytes);
+        CWave skipping, reading;
+        skipping.OpenWave(file.Path());
+        reading.OpenWave(file.Path());
+        ReferenceReader reference(built.bytes, built.dataStart, unsigned(c.channels),
+                                  c.bytesPerSample == 1);
+        std::vector<short> a(size_t(s.before + s.skip) + 1), b(a.size());
+        skipping.LoadWaveShort(a.data(), s.before, 0, 0);
+        reading.LoadWaveShort(b.data(), s.before, 0, 0);
+        reference.Load(s.before, false, false);
+        skipping.SkipFrames(s.skip);
+        reading.LoadWaveShort(b.data(), s.skip, 0, 0);
+        reference.Skip(s.skip);
+        for (const int frames : {5, 3000}) {
+            std::vector<short> x(static_cast<size_t>(frames)), y(x.size());
+            skipping.LoadWaveShort(x.data(), frames, 0, 0);
+            reading.LoadWaveShort(y.data(), frames, 0, 0);
+            EXPECT_EQ(x, y);
+            EXPECT_EQ(x, reference.Load(frames, false, false));
+        }
+    }
+}
+
+// The two-threshold switch as documented, one branch at a time.
+short ReferenceRegenerate(short* block, int frames, short level) {
+    for (int i = 0; i < frames; ++i) {
+        const int s = block[i];
+        if (level == 0) {
+            if (s > regen::kSwitchAbove)
+                level = regen::kPulseLevel;
+        } else if ((level > 0 && s < -regen::kSwitchAbove) ||
+                   (level < 0 && s > regen::kSwitchAbove)) {
+            level = short(-level);
+        }
+        block[i] = short(-level);
+    }
+    return level;
+}
+
+TEST(FastPath, RegenerateEqualsBranchingReference) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> full(-32768, 32767);
+    // Values at and around the thresholds, the extremes and 0.
+    const short edges[] = {0, 8000, -8000, 8001, -8001, 7999, -7999, 32767, -32768, 1, -1};
+    std::uniform_int_distribution<size_t> edge(0, std::size(edges) - 1);
+    for (const short start : {short(0), short(30000), short(-30000), short(1234), short(-32768)}) {
+        for (const int frames : {0, 1, 2, 17, regen::kBlockFrames}) {
+            for (const bool nearEdges : {false, true}) {
+                SCOPED_TRACE("start " + std::to_string(start) + " frames " +
+                             std::to_string(frames) + (nearEdges ? " edges" : " noise"));
+                std::vector<short> block(static_cast<size_t>(frames));
+                for (auto& s : block)
+                    s = nearEdges ? edges[edge(random)] : short(full(random));
+                std::vector<short> expected = block;
+                const short expectedLevel = ReferenceRegenerate(expected.data(), frames, start);
+                EXPECT_EQ(regen::Regenerate(block.data(), frames, start), expectedLevel);
+                EXPECT_EQ(block, expected);
+            }
+        }
+    }
+}
+
+TEST(FastPath, IsActiveEqualsSampleBySampleReference) {
+    const short values[] = {10000, -10000, 10001, -10001, 32767, -32768};
+    for (const int frames : {1, 255, 256, 257, 300, regen::kBlockFrames}) {
+        for (const int at : {0, 254, 255, 256, 257, frames - 1}) {
+            if (at >= frames)
+                continue;
+            for (const short v : values) {
+                SCOPED_TRACE(std::to_string(v) + " at " + std::to_string(at) + " of " +
+                             std::to_string(frames));
+                std::vector<short> block(size_t(frames), short(-9999));
+                block[size_t(at)] = v;
+                const bool expected = v > 10000 || v < -10000;
+                EXPECT_EQ(regen::IsActive(block.data(), frames), expected);
+            }
+        }
+    }
+}
+
+// The regeneration pass without any skipping: every block read, the ones
+// outside the span dropped.
+short PlainPass(CWave& in, CWave& out, short* block, int blocks, regen::Span span) {
+    short level = 0;
+    in.SetTopPage();
+    for (int b = 0; b < blocks; ++b) {
+        in.LoadWaveShort(block, regen::kBlockFrames, 0, 0);
+        if (!span.Contains(b))
+            continue;
+        level = ReferenceRegenerate(block, regen::kBlockFrames, level);
+        out.OutputWaveFrameByMono(block, regen::kBlockFrames);
+    }
+    return level;
+}
+
+// Runs both passes of the tool on `input` and returns the output file, made
+// with RegenerateSpan or with PlainPass.
+Bytes RunTool(const char* input, bool plain, regen::Span* spanSeen) {
+    CWave in, out;
+    std::vector<short> block(regen::kBlockFrames);
+    const int length = in.OpenWave(input);
+    EXPECT_GT(length, 0);
+    TempFile output;
+    CWave::tOutputWaveFormat format = regen::kOutputFormat;
+    EXPECT_EQ(out.OutputWave(output.Path(), &format), 0);
+    const int blocks = length / regen::kBlockFrames;
+    const regen::Span span = regen::FindSpan(regen::ScanActivity(in, block.data(), blocks));
+    *spanSeen = span;
+    const short level = plain ? PlainPass(in, out, block.data(), blocks, span)
+                              : regen::RegenerateSpan(in, out, block.data(), blocks, span);
+    regen::AppendFade(out, block.data(), level);
+    EXPECT_EQ(out.OutputWaveFinalize(), 0);
+    return output.Read();
+}
+
+// Samples of one block: quiet noise, or a loud swing around the thresholds.
+Bytes BlockBytes(int channels, bool loud, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> quiet(-9000, 9000), swing(-20000, 20000);
+    Bytes bytes(size_t(regen::kBlockFrames) * size_t(channels) * 2);
+    for (size_t i = 0; i < bytes.size(); i += 2)
+        wav::PutLe16(&bytes[i], uint16_t(loud ? swing(random) : quiet(random)));
+    return bytes;
+}
+
+TEST(FastPath, SkippingPassWritesTheSameFileAsPlainPass) {
+    struct PassCase {
+        const char* name;
+        int channels;
+        std::vector<bool> loud; // block by block
+        int declaredBlocks;     // the header's length, in blocks; may exceed the data
+        int cut;                // bytes of a frame cut off after the blocks
+        bool chunkAfter;        // a loud list chunk of one block follows the data
+        regen::Span span;       // the span the activity pass must find
+    };
+    const PassCase cases[] = {
+        {"span_inside", 2, {1, 0, 1, 0, 1, 0, 0}, 7, 0, false, {2, 4}},
+        {"span_from_block_1", 1, {0, 1, 0, 0}, 4, 0, false, {1, 1}},
+        {"span_to_last_block", 3, {0, 0, 0, 1, 0, 1}, 6, 0, false, {3, 5}},
+        {"no_span", 2, {1, 0, 0}, 3, 0, false, {-1, -1}},
+        {"file_ends_early", 2, {0, 0, 0, 1, 0}, 9, 3, false, {3, 3}},
+        {"three_channels_cut", 3, {0, 0, 1, 1}, 8, 4, false, {2, 3}},
+        {"chunk_after_data", 2, {0, 0, 0, 0}, 7, 0, true, {4, 4}},
+    };
+    for (const PassCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes body;
+        for (size_t b = 0; b < c.loud.size(); ++b) {
+            const Bytes block = BlockBytes(c.channels, c.loud[b], unsigned(b + 1));
+            body.insert(body.end(), block.begin(), block.end());
+        }
+        const Bytes cut = RandomBytes(size_t(c.cut), 3);
+        body.insert(body.end(), cut.begin(), cut.end());
+        if (c.chunkAfter) {
+            // Read on from the data as samples: a loud block past the data.
+            Bytes chunk = BlockBytes(c.channels, true, 99);
+            std::copy_n("LIST", 4, chunk.begin());
+            wav::PutLe32(&chunk[4], uint32_t(chunk.size() - 8));
+            body.insert(body.end(), chunk.begin(), chunk.end());
+        }
+        const uint32_t declared =
+            uint32_t(c.declaredBlocks) * regen::kBlockFrames * uint32_t(c.channels) * 2;
+        TempFile input;
+        input.Write(WaveFile(c.channels, 2, declared, body));
+
+        regen::Span skipping, plain;
+        const Bytes fast = RunTool(input.Path(), false, &skipping);
+        const Bytes reference = RunTool(input.Path(), true, &plain);
+        EXPECT_EQ(skipping.first, c.span.first);
+        EXPECT_EQ(skipping.last, c.span.last);
+        const size_t spanBlocks = c.span.first < 0 ? 0 : size_t(c.span.last - c.span.first + 1);
+        EXPECT_EQ(fast.size(), wav::kHeaderBytes + (spanBlocks + 1) * regen::kBlockFrames * 2);
+        EXPECT_EQ(fast, reference);
+    }
+}
+
+} // namespace
