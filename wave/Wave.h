@@ -79,6 +79,7 @@ class CWave {
   private:
     void Seek();
     void Advance(int frames);
+    bool StartLoad(int frames);
     bool Write(const void* bytes, size_t size);
 
     char m_fileName[kFileNameSize];
