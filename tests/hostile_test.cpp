@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -347,47 +348,71 @@ TEST_F(Hostile, SixtyFiveThousandChannels) {
     EXPECT_EQ(Read(out), OutputHeader(10240) + std::string(20480, '\0'));
 }
 
-// A data size of 0xFFFFFFFF on a file of three blocks: the length is the
-// declared 2^31 - 1 frames, every block past the file's end reads as
-// silence and is reported Invalid, and the output holds the one loud block
-// regenerated plus the fade.
-TEST_F(Hostile, DataSizeFfffffffOnAShortFile) {
-    Bytes w = Head(1);
-    w.Id("data").U32(0xFFFFFFFF);
-    std::string samples(3 * 20480, '\0');
-    const size_t loudAt = 100;                // frame within block 1
-    samples[20480 + 2 * loudAt] = char(0x20); // 20,000 = 0x4E20
-    samples[20480 + 2 * loudAt + 1] = char(0x4E);
-    const std::string in = Write("huge.wav", w.b + samples);
+// Data chunks that declare more than the file holds: the length is the
+// declared one, every block past the file's end reads as silence and is
+// reported Invalid (even 209,714 of them, for a size of 0xFFFFFFFF), and a
+// loud sample in the last, cut-off block still counts. The only loud
+// samples are +20,000, so the level switches on at the first of them and
+// stays: the span reads 0 up to it, -30,000 after it, then the fade from
+// 30,000.
+TEST_F(Hostile, DataLongerThanTheFile) {
+    struct Case {
+        const char* name;
+        uint32_t dataSize;          // declared bytes
+        size_t fileFrames;          // frames present
+        std::vector<size_t> loudAt; // frames holding 20,000, in order
+        std::vector<int> valid;     // blocks reported Valid
+    };
+    const Case cases[] = {
+        {"ffffffff", 0xFFFFFFFF, 3 * 10240, {10240 + 100}, {1}},
+        {"half_block_left", 3 * 20480, 10240 + 6000, {10240 + 5000}, {1}},
+        {"loud_in_cut_block", 4 * 20480, 2 * 10240 + 100, {10240 + 7, 2 * 10240 + 50}, {1, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes w = Head(1);
+        w.Id("data").U32(c.dataSize);
+        std::string samples(2 * c.fileFrames, '\0');
+        for (size_t f : c.loudAt) {
+            samples[2 * f] = char(0x20); // 20,000 = 0x4E20
+            samples[2 * f + 1] = char(0x4E);
+        }
+        const std::string in = Write(std::string(c.name) + ".wav", w.b + samples);
+        const int length = int(c.dataSize / 2);
+        {
+            CWave r;
+            ASSERT_EQ(r.OpenWave(in.c_str()), length);
+            r.SetPos(int(c.loudAt[0]));
+            short s[2] = {0, 0};
+            r.LoadWaveShort(s, 2, 0, 0);
+            EXPECT_EQ(s[0], 20000);
+        }
 
-    CWave r;
-    ASSERT_EQ(r.OpenWave(in.c_str()), 0x7FFFFFFF);
-    r.SetPos(10240 + int(loudAt));
-    short s[2] = {0, 0};
-    r.LoadWaveShort(s, 2, 0, 0);
-    EXPECT_EQ(s[0], 20000);
+        const std::string out = Path(std::string(c.name) + "-out.wav");
+        const Run run = Tool(in, out);
+        EXPECT_EQ(run.status, 0);
+        std::string expect = "Input Length = " + std::to_string(length) + " samples\n";
+        for (int b = 1; b < length / 10240; ++b) {
+            const bool v = std::find(c.valid.begin(), c.valid.end(), b) != c.valid.end();
+            expect += std::to_string(b) + (v ? ": Valid\n" : ": Invalid\n");
+        }
+        EXPECT_TRUE(run.out == expect)
+            << "stdout differs; its size is " << run.out.size() << ", expected " << expect.size();
 
-    const std::string out = Path("huge-out.wav");
-    const Run run = Tool(in, out);
-    EXPECT_EQ(run.status, 0);
-    const int blocks = 0x7FFFFFFF / 10240;
-    std::string expect = "Input Length = 2147483647 samples\n1: Valid\n";
-    for (int b = 2; b < blocks; ++b)
-        expect += std::to_string(b) + ": Invalid\n";
-    EXPECT_TRUE(run.out == expect)
-        << "stdout differs; its size is " << run.out.size() << ", expected " << expect.size();
-
-    std::vector<short> body(2 * 10240);
-    for (size_t i = loudAt; i < 10240; ++i)
-        body[i] = -30000;              // the switch flips at the loud sample
-    for (size_t i = 0; i < 10240; ++i) // the fade falls from the final level, 30,000
-        body[10240 + i] = short(30000 * ((10240 - double(i)) / 10240.0));
-    std::string bodyBytes(body.size() * 2, '\0');
-    for (size_t i = 0; i < body.size(); ++i) {
-        bodyBytes[2 * i] = char(uint16_t(body[i]) & 0xFF);
-        bodyBytes[2 * i + 1] = char(uint16_t(body[i]) >> 8);
+        const size_t first = size_t(c.valid.front()) * 10240;
+        const size_t spanFrames = size_t(c.valid.back() - c.valid.front() + 1) * 10240;
+        std::vector<short> body(spanFrames + 10240);
+        for (size_t i = c.loudAt[0] - first; i < spanFrames; ++i)
+            body[i] = -30000;
+        for (size_t i = 0; i < 10240; ++i)
+            body[spanFrames + i] = short(30000 * ((10240 - double(i)) / 10240.0));
+        std::string bodyBytes(body.size() * 2, '\0');
+        for (size_t i = 0; i < body.size(); ++i) {
+            bodyBytes[2 * i] = char(uint16_t(body[i]) & 0xFF);
+            bodyBytes[2 * i + 1] = char(uint16_t(body[i]) >> 8);
+        }
+        EXPECT_TRUE(Read(out) == OutputHeader(uint32_t(body.size())) + bodyBytes);
     }
-    EXPECT_TRUE(Read(out) == OutputHeader(20480) + bodyBytes);
 }
 
 } // namespace
