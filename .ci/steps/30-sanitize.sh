@@ -6,4 +6,4 @@ set -euo pipefail
 
 step "Build and run every test with AddressSanitizer and UndefinedBehaviorSanitizer"
 rm -rf build/asan
-cmake --workflow --preset asan
+CXXFLAGS="-Werror" cmake --workflow --preset asan
