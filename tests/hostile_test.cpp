@@ -196,7 +196,8 @@ TEST_F(Hostile, RefusedFilesGiveTheirValueAndNoOutput) {
             CWave w;
             EXPECT_EQ(w.OpenWave(in.c_str()), c.openResult);
             // Whatever the stream holds, a load writes exactly the request;
-            // a reader left with nothing attached writes zeros.
+            // where the open gave 0 (closed, no channels or no data left)
+            // it writes zeros.
             std::vector<short> buf(2 * 64 + 8, 0x5A5A);
             w.LoadWaveShortStereo(buf.data(), 64, 0);
             const std::vector<short> stereo(buf.begin(), buf.begin() + 128);
