@@ -18,7 +18,7 @@ namespace {
 // Large enough that loads cross the reader's 64 KiB runs, small enough to
 // keep each input fast.
 constexpr int kMaxFrames = 40000;
-constexpr int kMaxOps = 32;
+constexpr int kMaxOps = 24;
 
 [[noreturn]] void Mismatch(const char* what) {
     std::fprintf(stderr, "reader and model differ: %s\n", what);
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Mostly small loads, some long enough to span several read runs;
         // positions anywhere in the int range now and then.
         const bool anyInt = (op.kind % 8) == 3 && (op.kind & 0x80);
-        const int frameLimit = (op.kind & 0x40) ? kMaxFrames : 64;
+        const int frameLimit = (op.kind & 0x60) == 0x60 ? kMaxFrames : 64;
         op.value =
             anyInt ? fdp.ConsumeIntegral<int>() : fdp.ConsumeIntegralInRange<int>(-4, frameLimit);
         op.stereo = fdp.ConsumeBool();
