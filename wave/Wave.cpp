@@ -400,6 +400,8 @@ int CWave::OpenWave(const char* path) {
 
 int CWave::GetSampleLength() { return int(m_sampleLength); }
 
+uint64_t CWave::GetLoadedFrames() { return m_loadedFrames; }
+
 void CWave::Seek() { fseeko(m_fp, off_t(m_offset), SEEK_SET); }
 
 void CWave::SetTopPage() {
