@@ -99,10 +99,17 @@ bool SameFile(const char* input, const char* output) {
 std::vector<unsigned char> ScanActivity(CWave& in, short* block, int blocks) {
     std::vector<unsigned char> active(size_t(blocks > 0 ? blocks : 0), 0);
     in.SetTopPage();
+    // The block count comes from the declared data size, which may promise
+    // far more than the file holds. Once a load comes up short the file has
+    // ended and every later block would read as silence, so those blocks
+    // stay inactive unread: the work follows the file, not the size field.
     for (int b = 0; b < blocks; ++b) {
+        const uint64_t before = in.GetLoadedFrames();
         in.LoadWaveShort(block, kBlockFrames, 0, 0);
         if (b > 0)
             active[size_t(b)] = IsActive(block, kBlockFrames);
+        if (in.GetLoadedFrames() - before < uint64_t(kBlockFrames))
+            break;
     }
     return active;
 }

@@ -400,6 +400,8 @@ int CWave::OpenWave(const char* path) {
 
 int CWave::GetSampleLength() { return int(m_sampleLength); }
 
+uint64_t CWave::GetLoadedFrames() { return m_loadedFrames; }
+
 void CWave::Seek() { fseeko(m_fp, off_t(m_offset), SEEK_SET); }
 
 void CWave::SetTopPage() {
@@ -436,14 +438,18 @@ void CWave::Advance(int frames) {
     m_offset += int32_t(uint32_t(m_fmt.channels) * 2u * uint32_t(frames));
 }
 
-void CWave::LoadWaveShort(short* buffer, int frames, int stereo, int interleaved) {
+// Every load starts here: the running position moves by the request, and
+// only an object that is reading goes on to read.
+bool CWave::StartLoad(int frames) {
     const bool reading = m_fp && !m_writing;
     if (reading)
         Advance(frames);
-    if (frames <= 0)
-        return;
+    return reading && frames > 0;
+}
+
+void CWave::LoadWaveShort(short* buffer, int frames, int stereo, int interleaved) {
     int done = 0;
-    if (reading) {
+    if (StartLoad(frames)) {
         const bool wide = m_fmt.bitsPerSample > 8;
         if (wide && !stereo && m_fmt.channels == 1) // the file's samples are the output
             done = int(fread(buffer, 2, size_t(frames), m_fp));
@@ -464,15 +470,10 @@ void CWave::LoadWaveShortStereo(short* buffer, int frames, int interleaved) {
 }
 
 void CWave::LoadWaveFloat(float* buffer, int frames, int flags, int interleaved) {
-    const bool reading = m_fp && !m_writing;
     const bool stereo = flags & 1;
     const int mode = flags >> 8; // arithmetic: a negative word gives a negative mode
-    if (reading)
-        Advance(frames);
-    if (frames <= 0)
-        return;
     int done = 0;
-    if (reading) {
+    if (StartLoad(frames)) {
         done = Dispatch<FloatSink>(m_fp, m_io, m_fmt, frames, buffer, ptrdiff_t(frames), stereo,
                                    interleaved != 0, mode);
         m_loadedFrames += uint64_t(done);

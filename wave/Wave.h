@@ -49,6 +49,9 @@ class CWave {
     // Reading.
     int OpenWave(const char* path);
     int GetSampleLength();
+    // Frames the loaders have delivered whole since the last open; a load
+    // that adds fewer than it asked for met the end of the file.
+    uint64_t GetLoadedFrames();
     void SetTopPage();
     void SetNextPage();
     void SetPrevPage();
@@ -79,6 +82,7 @@ class CWave {
   private:
     void Seek();
     void Advance(int frames);
+    bool StartLoad(int frames);
     bool Write(const void* bytes, size_t size);
 
     char m_fileName[kFileNameSize];

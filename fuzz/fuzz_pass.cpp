@@ -1,0 +1,83 @@
+// Fuzzes a whole pulseregen run: the input is the WAV file, run through the
+// same steps as the program's main (open both files, activity pass, span,
+// regeneration pass, fade, finalise). The output file must then be a WAV
+// whose header sizes match the bytes it holds, and whose length is the span
+// plus the fade block.
+#include "Regen.h"
+#include "Wave.h"
+#include "fuzz_memfile.h"
+#include "wave_model.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "pulseregen run: %s\n", what);
+    std::abort();
+}
+
+uint32_t Field32(const std::string& s, size_t at) {
+    return model::Get32(reinterpret_cast<const uint8_t*>(s.data()) + at);
+}
+uint16_t Field16(const std::string& s, size_t at) {
+    return model::Get16(reinterpret_cast<const uint8_t*>(s.data()) + at);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static MemFile input("fuzz-pass-in");
+    static MemFile output("fuzz-pass-out");
+    const model::Open open = model::WalkHeader(data, size);
+    if (open.exits)
+        return -1; // get_ulong would end the process, as it must; keep it out of the corpus
+    input.Set(data, size);
+    output.Set(nullptr, 0);
+
+    CWave in;
+    CWave out;
+    std::vector<short> block(regen::kBlockFrames);
+    const int length = in.OpenWave(input.Path());
+    if (length != open.result)
+        Fail("OpenWave differs from the model");
+    if (length <= 0)
+        return 0; // the program reports the value and stops here
+    CWave::tOutputWaveFormat format = regen::kOutputFormat;
+    if (out.OutputWave(output.Path(), &format) != 0)
+        Fail("OutputWave");
+
+    const int blocks = in.GetSampleLength() / regen::kBlockFrames;
+    const std::vector<unsigned char> active = regen::ScanActivity(in, block.data(), blocks);
+    if (active.size() != size_t(blocks) || (blocks > 0 && active[0]))
+        Fail("activity flags");
+    const regen::Span span = regen::FindSpan(active);
+    const short level = regen::RegenerateSpan(in, out, block.data(), blocks, span);
+    if (level != 0 && level != regen::kPulseLevel && level != -regen::kPulseLevel)
+        Fail("final level");
+    regen::AppendFade(out, block.data(), level);
+    if (out.OutputWaveFinalize() != 0)
+        Fail("OutputWaveFinalize");
+
+    const std::string wav = output.Bytes();
+    const size_t spanBlocks = span.first < 0 ? 0 : size_t(span.last - span.first + 1);
+    const size_t frames = (spanBlocks + 1) * size_t(regen::kBlockFrames);
+    if (wav.size() != 44 + 2 * frames)
+        Fail("output length");
+    if (wav.compare(0, 4, "RIFF") != 0 || Field32(wav, 4) != wav.size() - 8 ||
+        wav.compare(8, 8, "WAVEfmt ") != 0 || Field32(wav, 16) != 16 || Field16(wav, 20) != 1 ||
+        Field16(wav, 22) != 1 || Field32(wav, 24) != 44100 || Field32(wav, 28) != 88200 ||
+        Field16(wav, 32) != 2 || Field16(wav, 34) != 16 || wav.compare(36, 4, "data") != 0 ||
+        Field32(wav, 40) != wav.size() - 44)
+        Fail("output header");
+    // The span holds nothing but the switch's three levels.
+    for (size_t i = 0; i < spanBlocks * regen::kBlockFrames; ++i) {
+        const int16_t s = int16_t(Field16(wav, 44 + 2 * i));
+        if (s != 0 && s != regen::kPulseLevel && s != -regen::kPulseLevel)
+            Fail("regenerated sample");
+    }
+    return 0;
+}

@@ -1,0 +1,419 @@
+// Hostile and broken WAV files, each built byte by byte here: the reader and
+// the whole pulseregen program must meet them with their defined results
+// (a length, 0, -1, -2 or exit status 1), never a crash or a long loop. The
+// files stay tiny, so a run that is slow can only be a loop driven by a size
+// field; ctest's TIMEOUT on this executable catches that.
+#include "Regen.h"
+#include "Wave.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// ---- Building files -------------------------------------------------------
+
+struct Bytes {
+    std::string b;
+    Bytes& Id(const char* id) { return Raw(std::string(id, 4)); }
+    Bytes& Raw(const std::string& s) {
+        b += s;
+        return *this;
+    }
+    Bytes& U16(uint32_t v) {
+        b += char(v & 0xFF);
+        b += char(v >> 8 & 0xFF);
+        return *this;
+    }
+    Bytes& U32(uint32_t v) { return U16(v & 0xFFFF).U16(v >> 16); }
+    Bytes& S16(int v) { return U16(uint32_t(v) & 0xFFFF); }
+    Bytes& Zeros(size_t n) { return Raw(std::string(n, '\0')); }
+};
+
+// "RIFF", a RIFF size, "WAVE" and a format chunk of `fmtSize` (its 16 bytes
+// of fields, then fmtSize - 16 extra bytes when that is positive).
+Bytes Head(uint16_t channels, uint32_t fmtSize = 16, uint16_t bits = 16, int16_t tag = 1) {
+    Bytes w;
+    w.Id("RIFF").U32(0x24).Id("WAVE").Id("fmt ").U32(fmtSize);
+    w.U16(uint16_t(tag)).U16(channels).U32(44100).U32(44100u * 2 * channels);
+    w.U16(uint16_t(2 * channels)).U16(bits);
+    if (fmtSize > 16 && fmtSize < 64)
+        w.Zeros(fmtSize - 16);
+    return w;
+}
+
+// ---- Running things -------------------------------------------------------
+
+class Hostile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/hostile-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        for (const std::string& f : files_)
+            std::remove(f.c_str());
+        rmdir(dir_.c_str());
+    }
+
+    std::string Path(const std::string& name) {
+        files_.push_back(dir_ + "/" + name);
+        return files_.back();
+    }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        const std::string p = Path(name);
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    }
+    static bool Exists(const std::string& path) {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0;
+    }
+
+    struct Run {
+        int status; // exit status; -1 when the program did not exit normally
+        std::string out;
+    };
+    // Runs the real program on `input`, writing `output`.
+    static Run Tool(const std::string& input, const std::string& output) {
+        const std::string cmd =
+            std::string("'") + PULSEREGEN_PATH + "' '" + input + "' '" + output + "' 2>/dev/null";
+        FILE* p = popen(cmd.c_str(), "r");
+        Run r{-1, {}};
+        if (!p)
+            return r;
+        char buf[65536];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+            r.out.append(buf, n);
+        const int st = pclose(p);
+        r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return r;
+    }
+
+    std::string dir_;
+    std::vector<std::string> files_;
+};
+
+// What OpenWave says about a file, in the process (only for files that do
+// not end it).
+int Open(const std::string& path) {
+    CWave w;
+    return w.OpenWave(path.c_str());
+}
+
+// Checks that OpenWave ends the process with status 1 and prints nothing.
+void ExpectOpenExits(const std::string& path) {
+    EXPECT_EXIT(
+        {
+            CWave w;
+            w.OpenWave(path.c_str());
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(1), "^$");
+}
+
+// The 44-byte header pulseregen writes, with the sizes an output of `frames`
+// frames must declare.
+std::string OutputHeader(uint32_t frames) {
+    return Bytes()
+        .Id("RIFF")
+        .U32(frames * 2 + 36)
+        .Id("WAVE")
+        .Id("fmt ")
+        .U32(16)
+        .U16(1)
+        .U16(1)
+        .U32(44100)
+        .U32(88200)
+        .U16(2)
+        .U16(16)
+        .Id("data")
+        .U32(frames * 2)
+        .b;
+}
+
+// ---- Files the reader refuses or reads oddly -------------------------------
+
+struct HostileCase {
+    const char* name;
+    std::string bytes;
+    int openResult;
+};
+
+std::vector<HostileCase> RefusedCases() {
+    return {
+        {"empty", "", 0},
+        {"riff_magic_cut", "RIF", 0},
+        {"not_riff", Bytes().Id("RIFX").U32(36).Id("WAVE").b, 0},
+        {"riff_id_nonprinting", Bytes().Raw(std::string("\0\x01\x7f\xff", 4)).U32(36).Id("WAVE").b,
+         0},
+        {"wave_magic_cut", Bytes().Id("RIFF").U32(36).Raw("WA").b, 0},
+        {"fmt_cut", Bytes().Id("RIFF").U32(36).Id("WAVE").Id("fmt ").U32(16).U16(1).b, 0},
+        {"first_chunk_id_nonprinting",
+         Head(1).b.replace(12, 4, std::string("\x01\x02\x03\x04", 4)) + Bytes().Id("data").U32(0).b,
+         0},
+        // The list chunk's skip lands far past the end: the next id is missing.
+        {"list_size_ffffffff", Head(1).Id("LIST").U32(0xFFFFFFFF).Id("data").U32(4).U32(0).b, 0},
+        {"lower_list_size_ffffffff", Head(1).Id("list").U32(0xFFFFFFFF).Id("data").U32(4).b, 0},
+        // The format chunk's end lies within 32-bit range but far past the file.
+        {"fmt_size_7fffff00", Head(1, 0x7FFFFF00).Id("data").U32(4).U32(0).b, 0},
+        {"chunk_id_nonprinting", Head(1).Raw(std::string("\0\x01\x7f\xff", 4)).U32(4).U32(0).b, -2},
+        {"chunk_id_nonprinting_after_list",
+         Head(1).Id("LIST").U32(2).Raw("ab").Raw(std::string("\x80\x90\xa0\x1b", 4)).U32(0).b, -2},
+        {"fact_chunk", Head(1).Id("fact").U32(4).U32(0).Id("data").U32(0).b, -2},
+        {"zero_channels", Head(0).Id("data").U32(0xFFFFFFFF).U32(0x7FFF7FFF).b, 0},
+        {"empty_data", Head(2).Id("data").U32(0).b, 0},
+        {"eight_bit", Head(1, 16, 8).Id("data").U32(2).U16(0x8080).b, -1},
+        {"not_pcm", Head(1, 16, 16, 3).Id("data").U32(2).U16(0).b, -1},
+        {"bits_zero_channels_max", Head(0xFFFF, 16, 0).Id("data").U32(2).b, -1},
+    };
+}
+
+// Every refused file: OpenWave's value, loads on the refused object that
+// stay within the buffer, and a whole program run that reports the value,
+// creates no output and exits with status 1.
+TEST_F(Hostile, RefusedFilesGiveTheirValueAndNoOutput) {
+    for (const HostileCase& c : RefusedCases()) {
+        SCOPED_TRACE(c.name);
+        const std::string in = Write(std::string(c.name) + ".wav", c.bytes);
+        {
+            CWave w;
+            EXPECT_EQ(w.OpenWave(in.c_str()), c.openResult);
+            // Whatever the stream holds, a load writes exactly the request;
+            // where the open gave 0 (closed, no channels or no data left)
+            // it writes zeros.
+            std::vector<short> buf(2 * 64 + 8, 0x5A5A);
+            w.LoadWaveShortStereo(buf.data(), 64, 0);
+            const std::vector<short> stereo(buf.begin(), buf.begin() + 128);
+            w.SetNextPage();
+            w.LoadWaveShort(buf.data(), 64, 0, 1);
+            for (size_t i = 128; i < buf.size(); ++i)
+                EXPECT_EQ(buf[i], 0x5A5A) << "element " << i;
+            if (c.openResult == 0) {
+                EXPECT_EQ(stereo, std::vector<short>(128, 0));
+            }
+        }
+        const std::string out = Path(std::string(c.name) + "-out.wav");
+        const Run r = Tool(in, out);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "Error: Input file can't open [" + std::to_string(c.openResult) + "]\n");
+        EXPECT_FALSE(Exists(out));
+    }
+}
+
+// Files cut inside the RIFF size end the process with status 1, silently,
+// in the reader and in the program, before any output is created.
+TEST_F(Hostile, RiffSizeCutOffExitsWithOne) {
+    const char* cases[] = {"RIFF", "RIFF\x01\x02", "RIFF\xff\xff\xff"};
+    for (const char* bytes : cases) {
+        SCOPED_TRACE(bytes);
+        const std::string in = Write("cut.wav", bytes);
+        ExpectOpenExits(in);
+        const std::string out = Path("cut-out.wav");
+        const Run r = Tool(in, out);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(Exists(out));
+    }
+}
+
+// A header with every kind of field: RIFF, a format chunk with 2 extra
+// bytes, a list chunk with 4 bytes, and a data chunk declaring 8 bytes that
+// the file does not hold. Cut at every length in turn, the file gives 0 when
+// the cut falls in an id, a fixed field or a skipped run of bytes, exit
+// status 1 when it falls in one of the three size fields, and the full
+// length (4 frames, read as zeros) only when whole.
+TEST_F(Hostile, HeaderCutAtEveryLength) {
+    const std::string whole = Head(1, 18).Id("LIST").U32(4).Raw("INFO").Id("data").U32(8).b;
+    ASSERT_EQ(whole.size(), 58u);
+    struct Range {
+        size_t from, to; // cut lengths from..to-1
+        bool exits;
+        int result;
+    };
+    const Range ranges[] = {
+        {0, 4, false, 0},   // "RIFF"
+        {4, 8, true, 0},    // RIFF size
+        {8, 12, false, 0},  // "WAVE"
+        {12, 38, false, 0}, // format chunk, its 24 bytes read at once, then 2 extra
+        {38, 42, false, 0}, // "LIST"
+        {42, 46, true, 0},  // list size
+        {46, 50, false, 0}, // list payload, skipped past the end
+        {50, 54, false, 0}, // "data"
+        {54, 58, true, 0},  // data size
+        {58, 59, false, 4}, // whole: 8 bytes of 16-bit mono
+    };
+    size_t covered = 0;
+    for (const Range& r : ranges) {
+        ASSERT_EQ(r.from, covered);
+        covered = r.to;
+        for (size_t cut = r.from; cut < r.to; ++cut) {
+            SCOPED_TRACE("cut at " + std::to_string(cut));
+            const std::string in =
+                Write("cut" + std::to_string(cut) + ".wav", whole.substr(0, cut));
+            const std::string out = Path("cut" + std::to_string(cut) + "-out.wav");
+            const Run run = Tool(in, out);
+            if (r.exits) {
+                ExpectOpenExits(in);
+                EXPECT_EQ(run.status, 1);
+                EXPECT_EQ(run.out, "");
+                EXPECT_FALSE(Exists(out));
+            } else if (r.result == 0) {
+                EXPECT_EQ(Open(in), 0);
+                EXPECT_EQ(run.status, 1);
+                EXPECT_EQ(run.out, "Error: Input file can't open [0]\n");
+                EXPECT_FALSE(Exists(out));
+            } else {
+                EXPECT_EQ(Open(in), r.result);
+                EXPECT_EQ(run.status, 0);
+                EXPECT_EQ(run.out, "Input Length = 4 samples\n");
+                // Shorter than a block: only the silent fade block.
+                EXPECT_EQ(Read(out), OutputHeader(10240) + std::string(20480, '\0'));
+            }
+        }
+    }
+    EXPECT_EQ(covered, whole.size() + 1);
+}
+
+// A format chunk size of 0x7FFFFFFF puts the chunk's end past the signed
+// 32-bit range, so nothing is skipped and the data chunk follows at once.
+TEST_F(Hostile, FmtSize7fffffffSkipsNothing) {
+    Bytes w = Head(1, 0x7FFFFFFF);
+    w.Id("data").U32(6).S16(-5).S16(7).S16(32767);
+    const std::string in = Write("fmt7f.wav", w.b);
+    CWave r;
+    ASSERT_EQ(r.OpenWave(in.c_str()), 3);
+    short got[4] = {1, 1, 1, 1};
+    r.LoadWaveShort(got, 4, 0, 0);
+    EXPECT_EQ(got[0], -5);
+    EXPECT_EQ(got[1], 7);
+    EXPECT_EQ(got[2], 32767);
+    EXPECT_EQ(got[3], 0);
+
+    const std::string out = Path("fmt7f-out.wav");
+    const Run run = Tool(in, out);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Input Length = 3 samples\n");
+    EXPECT_EQ(Read(out), OutputHeader(10240) + std::string(20480, '\0'));
+}
+
+// 65,535 channels: the length divides by all of them, a mono load averages
+// all of them (truncating toward zero) and a stereo load copies the average
+// to both sides. The program reads the declared two blocks, past the end.
+TEST_F(Hostile, SixtyFiveThousandChannels) {
+    constexpr uint32_t kCh = 65535;
+    Bytes w = Head(uint16_t(kCh));
+    w.Id("data").U32(kCh * 2 * 20480); // declares 2 blocks
+    // Frame 0 sums to -32,768: its mean truncates toward zero, to 0 (not -1).
+    for (uint32_t c = 0; c < kCh; ++c)
+        w.S16(c == 0 ? -32768 : 0);
+    // Frame 1 sums to -32,768 x 65,535, a sum no 16-bit accumulator holds.
+    for (uint32_t c = 0; c < kCh; ++c)
+        w.S16(-32768);
+    const short mean1 = -32768;
+    const std::string in = Write("many.wav", w.b);
+
+    CWave r;
+    ASSERT_EQ(r.OpenWave(in.c_str()), 20480);
+    short mono[3] = {9, 9, 9};
+    r.LoadWaveShort(mono, 3, 0, 0);
+    EXPECT_EQ(mono[0], 0);
+    EXPECT_EQ(mono[1], mean1);
+    EXPECT_EQ(mono[2], 0); // past the end
+    r.SetTopPage();
+    short planar[6] = {9, 9, 9, 9, 9, 9};
+    r.LoadWaveShortStereo(planar, 3, 0);
+    EXPECT_EQ(std::vector<short>(planar, planar + 6),
+              (std::vector<short>{0, mean1, 0, 0, mean1, 0}));
+
+    const std::string out = Path("many-out.wav");
+    const Run run = Tool(in, out);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "Input Length = 20480 samples\n1: Invalid\n");
+    EXPECT_EQ(Read(out), OutputHeader(10240) + std::string(20480, '\0'));
+}
+
+// Data chunks that declare more than the file holds: the length is the
+// declared one, every block past the file's end reads as silence and is
+// reported Invalid (even 209,714 of them, for a size of 0xFFFFFFFF), and a
+// loud sample in the last, cut-off block still counts. The only loud
+// samples are +20,000, so the level switches on at the first of them and
+// stays: the span reads 0 up to it, -30,000 after it, then the fade from
+// 30,000.
+TEST_F(Hostile, DataLongerThanTheFile) {
+    struct Case {
+        const char* name;
+        uint32_t dataSize;          // declared bytes
+        size_t fileFrames;          // frames present
+        std::vector<size_t> loudAt; // frames holding 20,000, in order
+        std::vector<int> valid;     // blocks reported Valid
+    };
+    const Case cases[] = {
+        {"ffffffff", 0xFFFFFFFF, 3 * 10240, {10240 + 100}, {1}},
+        {"half_block_left", 3 * 20480, 10240 + 6000, {10240 + 5000}, {1}},
+        {"loud_in_cut_block", 4 * 20480, 2 * 10240 + 100, {10240 + 7, 2 * 10240 + 50}, {1, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes w = Head(1);
+        w.Id("data").U32(c.dataSize);
+        std::string samples(2 * c.fileFrames, '\0');
+        for (size_t f : c.loudAt) {
+            samples[2 * f] = char(0x20); // 20,000 = 0x4E20
+            samples[2 * f + 1] = char(0x4E);
+        }
+        const std::string in = Write(std::string(c.name) + ".wav", w.b + samples);
+        const int length = int(c.dataSize / 2);
+        {
+            CWave r;
+            ASSERT_EQ(r.OpenWave(in.c_str()), length);
+            r.SetPos(int(c.loudAt[0]));
+            short s[2] = {0, 0};
+            r.LoadWaveShort(s, 2, 0, 0);
+            EXPECT_EQ(s[0], 20000);
+        }
+
+        const std::string out = Path(std::string(c.name) + "-out.wav");
+        const Run run = Tool(in, out);
+        EXPECT_EQ(run.status, 0);
+        std::string expect = "Input Length = " + std::to_string(length) + " samples\n";
+        for (int b = 1; b < length / 10240; ++b) {
+            const bool v = std::find(c.valid.begin(), c.valid.end(), b) != c.valid.end();
+            expect += std::to_string(b) + (v ? ": Valid\n" : ": Invalid\n");
+        }
+        EXPECT_TRUE(run.out == expect)
+            << "stdout differs; its size is " << run.out.size() << ", expected " << expect.size();
+
+        const size_t first = size_t(c.valid.front()) * 10240;
+        const size_t spanFrames = size_t(c.valid.back() - c.valid.front() + 1) * 10240;
+        std::vector<short> body(spanFrames + 10240);
+        for (size_t i = c.loudAt[0] - first; i < spanFrames; ++i)
+            body[i] = -30000;
+        for (size_t i = 0; i < 10240; ++i)
+            body[spanFrames + i] = short(30000 * ((10240 - double(i)) / 10240.0));
+        std::string bodyBytes(body.size() * 2, '\0');
+        for (size_t i = 0; i < body.size(); ++i) {
+            bodyBytes[2 * i] = char(uint16_t(body[i]) & 0xFF);
+            bodyBytes[2 * i + 1] = char(uint16_t(body[i]) >> 8);
+        }
+        EXPECT_TRUE(Read(out) == OutputHeader(uint32_t(body.size())) + bodyBytes);
+    }
+}
+
+} // namespace
