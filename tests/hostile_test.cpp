@@ -90,9 +90,20 @@ class Hostile : public ::testing::Test {
         int status; // exit status; -1 when the program did not exit normally
         std::string out;
     };
-    // Runs the real program on `input`, writing `output`.
+    // Runs the real program on `input`, writing `output`. In a cross build
+    // the emulator's words (separated by '|') come first.
     static Run Tool(const std::string& input, const std::string& output) {
-        const std::string cmd =
+        std::string cmd;
+        std::string word;
+        for (char c : std::string(PULSE_TEST_EMULATOR) + "|") {
+            if (c != '|') {
+                word += c;
+            } else if (!word.empty()) {
+                cmd += "'" + word + "' ";
+                word.clear();
+            }
+        }
+        cmd +=
             std::string("'") + PULSEREGEN_PATH + "' '" + input + "' '" + output + "' 2>/dev/null";
         FILE* p = popen(cmd.c_str(), "r");
         Run r{-1, {}};

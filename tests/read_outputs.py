@@ -2,7 +2,9 @@
 """Reads pulseregen's outputs with Python's own wave module, a reader that
 shares nothing with CWave.
 
-Usage: read_outputs.py PULSEREGEN EXAMPLE.wav WORKDIR
+Usage: read_outputs.py [EMULATOR...] PULSEREGEN EXAMPLE.wav WORKDIR
+
+In a cross build the words before PULSEREGEN run it (qemu-aarch64 -L ...).
 
 Runs the program on the example recording and on inputs built here byte by
 byte, then checks that each output opens as 44,100 Hz, one channel, 2-byte
@@ -89,7 +91,10 @@ def check_output(path, expect_frames):
 
 
 def main():
-    tool, example, workdir = sys.argv[1:4]
+    if len(sys.argv) < 4:
+        sys.exit(__doc__)
+    emulator = sys.argv[1:-3]
+    tool, example, workdir = sys.argv[-3:]
     os.makedirs(workdir, exist_ok=True)
     runs = [("example", example, None)]
     for name, data, expect in cases():
@@ -103,7 +108,7 @@ def main():
         out = os.path.join(workdir, name + "-out.wav")
         if os.path.exists(out):
             os.remove(out)
-        run = subprocess.run([tool, src, out], stdout=subprocess.DEVNULL, check=False)
+        run = subprocess.run([*emulator, tool, src, out], stdout=subprocess.DEVNULL, check=False)
         errors = [f"exit status {run.returncode}"] if run.returncode else []
         if not errors:
             errors = check_output(out, expect)
