@@ -1,6 +1,6 @@
 // Throughput of the reading hot path, without the rest of the tool: each
 // benchmark loads a whole temporary WAV file block by block through
-// LoadWaveShort and reports the file bytes decoded per second, so a change in
+// LoadWaveShort or LoadWaveFloat and reports the file bytes decoded per second, so a change in
 // the decoding loops shows up here before it shows up in a full run.
 #include "Regen.h"
 #include "Wave.h"
@@ -63,8 +63,16 @@ const NoiseFile& FileOf(int channels) {
 
 enum Layout { kMonoMix, kInterleaved, kPlanar };
 
+void Load(CWave& wave, short* block, Layout layout) {
+    wave.LoadWaveShort(block, regen::kBlockFrames, layout != kMonoMix, layout == kInterleaved);
+}
+void Load(CWave& wave, float* block, Layout layout) {
+    wave.LoadWaveFloat(block, regen::kBlockFrames, layout != kMonoMix, layout == kInterleaved);
+}
+
+// LoadWaveShort (T = short) or LoadWaveFloat (T = float, mix mode 0).
 // Arguments: the file's channel count and the output layout.
-void BM_LoadWaveShort(benchmark::State& state) {
+template <class T> void BM_Load(benchmark::State& state) {
     const int channels = int(state.range(0));
     const auto layout = Layout(state.range(1));
     CWave wave;
@@ -72,12 +80,11 @@ void BM_LoadWaveShort(benchmark::State& state) {
         state.SkipWithError("cannot open the benchmark file");
         return;
     }
-    std::vector<short> block(2 * regen::kBlockFrames);
+    std::vector<T> block(2 * regen::kBlockFrames);
     for (auto _ : state) {
         wave.SetTopPage();
         for (int b = 0; b < kBlocks; ++b) {
-            wave.LoadWaveShort(block.data(), regen::kBlockFrames, layout != kMonoMix,
-                               layout == kInterleaved);
+            Load(wave, block.data(), layout);
             benchmark::DoNotOptimize(block.data());
             benchmark::ClobberMemory();
         }
@@ -87,12 +94,12 @@ void BM_LoadWaveShort(benchmark::State& state) {
     static const char* const kLayoutNames[] = {"mono mix", "interleaved", "planar"};
     state.SetLabel(std::to_string(channels) + " ch, " + kLayoutNames[layout]);
 }
-BENCHMARK(BM_LoadWaveShort)
+BENCHMARK_TEMPLATE(BM_Load, short)
     ->ArgsProduct({{1, 2, 3}, {kMonoMix, kInterleaved, kPlanar}})
     ->Unit(benchmark::kMicrosecond);
-
-// The float loaders belong here, with the same files and layouts, once the
-// library has them.
+BENCHMARK_TEMPLATE(BM_Load, float)
+    ->ArgsProduct({{1, 2, 3}, {kMonoMix, kInterleaved, kPlanar}})
+    ->Unit(benchmark::kMicrosecond);
 
 // The two block functions of the regeneration steps, on one block of noise;
 // bytes are those of the 16-bit block.

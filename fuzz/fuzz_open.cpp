@@ -100,12 +100,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ExpectLoaded(buf, m.Load(frames, true, op.interleaved));
             break;
         }
-        case 6:
-            // ---- Float loaders go here -------------------------------------
-            // LoadWaveFloat(buf, frames, stereo, interleaved) and
-            // LoadWaveFloatStereo(buf, frames, interleaved) take the same
-            // model: compare each float with m.Load(...)[i] / 32768.0f.
+        case 6: {
+            // The float loaders read the same way; their mix by mode equals
+            // the model's average of all channels for two channels in mode 0
+            // (or two-channel output) and for one channel in modes 0 to 2.
+            const int frames = op.value > kMaxFrames ? kMaxFrames : op.value;
+            const int mode = (op.kind >> 3) & 3;
+            std::vector<float> buf(size_t(frames > 0 ? frames : 0) * (op.stereo ? 2 : 1));
+            if (op.stereo && mode == 0 && (op.kind & 0x40))
+                w.LoadWaveFloatStereo(buf.data(), frames, op.interleaved);
+            else
+                w.LoadWaveFloat(buf.data(), frames, int(op.stereo) | mode << 8, op.interleaved);
+            const std::vector<int> want = m.Load(frames, op.stereo, op.interleaved);
+            const bool comparable = !m.attached || m.channels == 0 ||
+                                    (m.channels == 2 && (op.stereo || mode == 0)) ||
+                                    (m.channels == 1 && mode <= 2);
+            for (size_t i = 0; i < buf.size(); ++i) {
+                if (!(buf[i] >= -1.0f && buf[i] < 1.0f))
+                    Mismatch("float out of range");
+                if (comparable && buf[i] != float(want[i] / 32768.0))
+                    Mismatch("float value");
+            }
             break;
+        }
         case 7:
             w.CloseWave();
             m.attached = false;

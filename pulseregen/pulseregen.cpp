@@ -5,6 +5,8 @@
 #include "Wave.h"
 
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -20,6 +22,15 @@ int Usage(const char* program) {
 void PrintVerdicts(const std::vector<unsigned char>& active) {
     for (size_t b = 1; b < active.size(); ++b)
         printf("%zu: %s\n", b, active[b] ? "Valid" : "Invalid");
+}
+
+// An output that could not be written whole would still claim, in its
+// header, samples it does not hold. A regular file is removed; a device or a
+// pipe (/dev/full, say) is left alone.
+void DiscardOutput(const char* path) {
+    struct stat st;
+    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode))
+        unlink(path);
 }
 
 // The report on standard output is part of the result: losing it is a failure.
@@ -63,6 +74,7 @@ int main(int argc, char* argv[]) {
     const short level = regen::RegenerateSpan(in, out, block.data(), blocks, span);
     regen::AppendFade(out, block.data(), level);
     if (out.OutputWaveFinalize() != 0) {
+        DiscardOutput(argv[2]);
         puts("Error: Output file can't write");
         return CloseStdout(kFailed);
     }
