@@ -9,6 +9,9 @@ byte, then checks that each output opens as 44,100 Hz, one channel, 2-byte
 samples, that the frame count the reader reports equals (file size - 44) / 2
 and that both header sizes match the file. For the built inputs the frame
 count must also be the active span plus the fade block.
+
+In a cross build the program runs through the emulator whose command words
+PULSE_TEST_EMULATOR holds, separated by '|' (empty or unset natively).
 """
 import math
 import os
@@ -88,8 +91,14 @@ def check_output(path, expect_frames):
     return errors
 
 
+def emulator():
+    """The emulator's command words, none for a native build."""
+    return [w for w in os.environ.get("PULSE_TEST_EMULATOR", "").split("|") if w]
+
+
 def main():
     tool, example, workdir = sys.argv[1:4]
+    prefix = emulator()
     os.makedirs(workdir, exist_ok=True)
     runs = [("example", example, None)]
     for name, data, expect in cases():
@@ -103,7 +112,7 @@ def main():
         out = os.path.join(workdir, name + "-out.wav")
         if os.path.exists(out):
             os.remove(out)
-        run = subprocess.run([tool, src, out], stdout=subprocess.DEVNULL, check=False)
+        run = subprocess.run(prefix + [tool, src, out], stdout=subprocess.DEVNULL, check=False)
         errors = [f"exit status {run.returncode}"] if run.returncode else []
         if not errors:
             errors = check_output(out, expect)
