@@ -16,7 +16,9 @@ void PutLe(std::vector<unsigned char>& out, uint32_t value, int bytes) {
         out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
-void PutId(std::vector<unsigned char>& out, const char* id) { out.insert(out.end(), id, id + 4); }
+void PutId(std::vector<unsigned char>& out, const char* id) {
+    out.insert(out.end(), id, id + 4);
+}
 
 double Burst(double t) {
     // Two bursts, each with a short attack and release so the edges are soft.

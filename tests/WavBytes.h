@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,32 @@ inline void Put32(Bytes& b, uint32_t v) {
 inline void PutId(Bytes& b, const char* id) {
     for (int i = 0; i < 4; ++i)
         b.push_back(static_cast<unsigned char>(id[i]));
+}
+
+// The same as values, for building files out of pieces with Cat.
+inline Bytes Le16(uint16_t v) {
+    Bytes b;
+    Put16(b, v);
+    return b;
+}
+
+inline Bytes Le32(uint32_t v) {
+    Bytes b;
+    Put32(b, v);
+    return b;
+}
+
+// The bytes of `text`, without a terminator: ids, magics and cut-off magics.
+inline Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+inline Bytes RandomBytes(size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes b(count);
+    for (unsigned char& v : b)
+        v = uint8_t(random());
+    return b;
 }
 
 inline uint16_t Get16(const Bytes& b, size_t at) {
@@ -116,6 +143,16 @@ inline Bytes Wav16(const std::vector<int>& samples, uint16_t channels = 1, uint3
     return Riff(Cat({FmtChunk(f), Chunk("data", Samples16(samples))}));
 }
 
+// A canonical 44-byte header of PCM declaring `dataSize` bytes of data (and
+// a RIFF size to match), then `body` as it comes: it may hold fewer bytes
+// than declared, or more (chunks after the data).
+inline Bytes WavDeclaring(uint16_t channels, uint16_t bits, uint32_t dataSize, const Bytes& body) {
+    Fmt f;
+    f.channels = channels;
+    f.bits = bits;
+    return Riff(Cat({FmtChunk(f), ChunkSized("data", dataSize, body)}), int64_t(dataSize) + 36);
+}
+
 // The 44-byte header of a file as this library writes it.
 inline Bytes Header44(uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t align,
                       uint16_t bits, uint32_t riffSize, uint32_t dataSize) {
@@ -126,6 +163,12 @@ inline Bytes Header44(uint16_t channels, uint32_t rate, uint32_t byteRate, uint1
     f.blockAlign = align;
     f.bits = bits;
     return Riff(Cat({FmtChunk(f), ChunkSized("data", dataSize, {})}), riffSize);
+}
+
+// The header of a 44.1 kHz 16-bit mono file of `frames` frames, as this
+// library writes it: what pulseregen's outputs start with.
+inline Bytes Mono16Header(uint32_t frames) {
+    return Header44(1, 44100, 88200, 2, 16, frames * 2 + 36, frames * 2);
 }
 
 inline Bytes Patched(Bytes b, size_t at, unsigned char value) {

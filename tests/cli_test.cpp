@@ -1,97 +1,24 @@
 // End-to-end runs of the pulseregen program: arguments, input bytes, the
 // report on standard output, the exit status and the output file.
+#include "RunTool.h"
 #include "WavBytes.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fcntl.h>
 #include <optional>
 #include <random>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 using namespace wavtest;
 
 namespace {
 
 constexpr int kBlock = 10240;
-const std::string kProgram = PULSEREGEN_PATH;
-
-std::vector<std::string> Emulator() {
-    std::vector<std::string> words;
-    std::string all = PULSE_TEST_EMULATOR, word;
-    for (char c : all + "|") {
-        if (c != '|') {
-            word += c;
-        } else if (!word.empty()) {
-            words.push_back(word);
-            word.clear();
-        }
-    }
-    return words;
-}
-
-struct Result {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string Text(const std::string& path) {
-    const Bytes b = ReadFile(path);
-    return std::string(b.begin(), b.end());
-}
-
-// Runs the program in `cwd` with `args`, standard output going to `stdoutPath`
-// (a file in `cwd` when empty). No shell is involved.
-Result RunTool(const std::string& cwd, const std::vector<std::string>& args,
-               const std::string& stdoutPath = "") {
-    std::vector<std::string> words = Emulator();
-    words.push_back(kProgram);
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-
-    const std::string outPath = stdoutPath.empty() ? cwd + "/.stdout" : stdoutPath;
-    const std::string errPath = cwd + "/.stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    pid_t pid = -1;
-    Result r;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0];
-        return r;
-    }
-    int wstatus = 0;
-    if (waitpid(pid, &wstatus, 0) != pid || !WIFEXITED(wstatus)) {
-        ADD_FAILURE() << "the program did not exit normally";
-        return r;
-    }
-    r.status = WEXITSTATUS(wstatus);
-    if (stdoutPath.empty())
-        r.out = Text(outPath);
-    r.err = Text(errPath);
-    unlink(errPath.c_str());
-    unlink((cwd + "/.stdout").c_str());
-    return r;
-}
 
 std::string Usage() {
-    return "usage: " + kProgram +
+    return "usage: " + ProgramPath() +
            " [input(.wav)] [output(.wav)]\nThe same filename for input and output is not "
            "acceptable.\n";
 }
@@ -141,8 +68,7 @@ Expected Model(const std::vector<int>& interleaved, int channels) {
     }
     for (int i = 0; i < kBlock; ++i)
         samples.push_back(short(int(level * ((kBlock - i) / double(kBlock)))));
-    const uint32_t data = uint32_t(samples.size() * 2);
-    e.wav = Header44(1, 44100, 88200, 2, 16, data + 36, data);
+    e.wav = Mono16Header(uint32_t(samples.size()));
     for (short s : samples)
         Put16(e.wav, uint16_t(s));
     return e;
@@ -258,10 +184,7 @@ TEST(Cli, SameFileUnderAnotherNameRefused) {
 
 TEST(Cli, RegeneratedOutput) {
     std::mt19937 random(99);
-    const auto silentBlock = [] {
-        const uint32_t data = 2 * kBlock;
-        return Cat({Header44(1, 44100, 88200, 2, 16, data + 36, data), Bytes(data, 0)});
-    };
+    const auto silentBlock = [] { return Cat({Mono16Header(kBlock), Bytes(2 * kBlock, 0)}); };
 
     // Loud only in block 0, which is never judged.
     std::vector<int> loudFirst = Noise(3 * kBlock + 100, 9000, random);

@@ -1,134 +1,24 @@
 // The reading and regeneration hot paths are specialised (direct reads for
 // the layouts that equal the file bytes, loops fixed at one and two channels,
 // selections instead of branches, a pass that skips what it would drop).
-// These tests hold each of them to straightforward reference code that
-// follows the documented behaviour one sample at a time, on files built here
-// as bytes: one, two and three channels, 8 and 16 bits, runs that straddle
-// the library's read size, files that end mid-frame or run on into a chunk
-// after the data.
+// These tests hold them to straightforward reference code that follows the
+// documented behaviour one sample at a time, on files built here as bytes.
+// The loads themselves meet the reference reader in
+// wave_equivalence_test.cpp; here it checks skipping.
+#include "ReferenceReader.h"
 #include "Regen.h"
+#include "WavBytes.h"
 #include "Wave.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
+using namespace wavtest;
+
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-class TempFile {
-  public:
-    TempFile() {
-        const char* dir = std::getenv("TMPDIR");
-        std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/fastpath_XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        const int fd = mkstemp(name.data());
-        EXPECT_GE(fd, 0);
-        if (fd >= 0)
-            close(fd);
-        m_path = name.data();
-    }
-    ~TempFile() { std::remove(m_path.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const char* Path() const { return m_path.c_str(); }
-    void Write(const Bytes& bytes) const {
-        std::ofstream(m_path, std::ios::binary | std::ios::trunc)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    }
-    Bytes Read() const {
-        std::ifstream in(m_path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-
-  private:
-    std::string m_path;
-};
-
-Bytes RandomBytes(size_t count, unsigned seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(count);
-    for (auto& b : bytes)
-        b = uint8_t(random());
-    return bytes;
-}
-
-// A canonical header declaring `dataSize` bytes, then `body` as it comes:
-// the body may hold fewer bytes than declared, or more (a chunk after the
-// data).
-Bytes WaveFile(int channels, int bytesPerSample, uint32_t dataSize, const Bytes& body) {
-    Bytes file(wav::kHeaderBytes);
-    const CWave::tOutputWaveFormat format{44100, bytesPerSample, channels};
-    wav::EncodeHeader(file.data(), wav::MakeFmtChunk(format), dataSize + 36, dataSize);
-    file.insert(file.end(), body.begin(), body.end());
-    return file;
-}
-
-// The loaders as documented, one sample at a time from the file's bytes.
-class ReferenceReader {
-  public:
-    ReferenceReader(Bytes file, size_t position, unsigned channels, bool narrow)
-        : m_file(std::move(file)), m_pos(position), m_channels(channels), m_narrow(narrow) {}
-
-    // Output elements of one load in its layout; frames from the one the data
-    // ends in are zero.
-    std::vector<short> Load(int frames, bool stereo, bool interleaved) {
-        std::vector<short> out(size_t(stereo ? 2 : 1) * size_t(frames), 0);
-        for (int i = 0; i < frames; ++i) {
-            int64_t sum = 0;
-            short both[2] = {0, 0};
-            for (unsigned j = 0; j < m_channels; ++j) {
-                int v;
-                if (!Sample(v))
-                    return out;
-                if (j < 2)
-                    both[j] = short(v);
-                sum += v;
-            }
-            const short mixed = short(m_channels ? sum / int64_t(m_channels) : 0);
-            if (!stereo) {
-                out[size_t(i)] = mixed;
-                continue;
-            }
-            const short a = m_channels == 2 ? both[0] : mixed;
-            const short b = m_channels == 2 ? both[1] : mixed;
-            out[size_t(interleaved ? 2 * i : i)] = a;
-            out[size_t(interleaved ? 2 * i + 1 : frames + i)] = b;
-        }
-        return out;
-    }
-
-    void Skip(int frames) { m_pos += size_t(frames) * m_channels * (m_narrow ? 1 : 2); }
-
-  private:
-    bool Sample(int& v) {
-        const size_t need = m_narrow ? 1 : 2;
-        if (m_pos >= m_file.size() || m_file.size() - m_pos < need) {
-            m_pos = m_file.size();
-            return false;
-        }
-        v = m_narrow ? (m_file[m_pos] - 128) * 256
-                     : int16_t(uint16_t(m_file[m_pos] | m_file[m_pos + 1] << 8));
-        m_pos += need;
-        return true;
-    }
-
-    Bytes m_file;
-    size_t m_pos;
-    unsigned m_channels;
-    bool m_narrow;
-};
-
-enum Layout { kMono, kInterleaved, kPlanar };
 
 struct FileCase {
     const char* name;
@@ -150,13 +40,10 @@ BuiltFile Build(const FileCase& c, unsigned seed) {
     const size_t dataBytes =
         size_t(c.frames) * size_t(c.channels * c.bytesPerSample) + size_t(c.cut);
     Bytes body = RandomBytes(dataBytes, seed);
-    if (c.tail > 0) {
-        Bytes chunk = RandomBytes(size_t(c.tail), seed + 1);
-        std::copy_n("LIST", 4, chunk.begin());
-        wav::PutLe32(&chunk[4], uint32_t(c.tail - 8));
-        body.insert(body.end(), chunk.begin(), chunk.end());
-    }
-    BuiltFile built{WaveFile(c.channels, c.bytesPerSample, uint32_t(dataBytes), body),
+    if (c.tail > 0)
+        body = Cat({body, Chunk("LIST", RandomBytes(size_t(c.tail - 8), seed + 1))});
+    BuiltFile built{WavDeclaring(uint16_t(c.channels), uint16_t(8 * c.bytesPerSample),
+                                 uint32_t(dataBytes), body),
                     wav::kHeaderBytes};
     // The reader refuses 8-bit files with -1 but stays attached right after
     // the 24 bytes of the format chunk: loads decode from there on.
@@ -168,52 +55,14 @@ BuiltFile Build(const FileCase& c, unsigned seed) {
 const FileCase kFileCases[] = {
     {"mono16", 1, 2, 40000, 0, 0},
     {"mono16_cut_mid_sample", 1, 2, 40000, 1, 0},
-    {"mono16_chunk_after", 1, 2, 30000, 0, 4097},
     {"stereo16", 2, 2, 30000, 0, 0},
-    {"stereo16_cut_after_one_sample", 2, 2, 30000, 2, 0},
     {"stereo16_cut_mid_sample", 2, 2, 30000, 3, 0},
     {"stereo16_chunk_after", 2, 2, 20000, 0, 1001},
     {"three16", 3, 2, 25000, 0, 0},
     {"three16_cut_after_two_samples", 3, 2, 25000, 4, 0},
     {"three16_chunk_after", 3, 2, 20000, 0, 999},
-    {"mono8", 1, 1, 70000, 0, 0},
-    {"stereo8_cut", 2, 1, 40000, 1, 0},
     {"three8_cut", 3, 1, 30000, 2, 0},
 };
-
-// Request sizes: a single frame, a run that ends on no multiple of the read
-// size (for three channels a frame straddles two reads), a block, and more
-// than the file holds, so that every file is read to its end and beyond.
-const int kRequests[] = {1, 7, int(CWave::kIoBytes / 4) + 3, regen::kBlockFrames, 50000, 100};
-
-TEST(FastPath, LoadsEqualSampleBySampleReference) {
-    for (const FileCase& c : kFileCases) {
-        const BuiltFile built = Build(c, unsigned(c.frames + c.cut + c.tail));
-        TempFile file;
-        file.Write(built.bytes);
-        for (const Layout layout : {kMono, kInterleaved, kPlanar}) {
-            SCOPED_TRACE(std::string(c.name) + " layout " + std::to_string(layout));
-            const bool stereo = layout != kMono;
-            const bool interleaved = layout == kInterleaved;
-            CWave wave;
-            const int opened = wave.OpenWave(file.Path());
-            ASSERT_EQ(opened, c.bytesPerSample == 2 ? c.frames : -1);
-            ReferenceReader reference(built.bytes, built.dataStart, unsigned(c.channels),
-                                      c.bytesPerSample == 1);
-            for (const int frames : kRequests) {
-                SCOPED_TRACE("request of " + std::to_string(frames));
-                const std::vector<short> expected = reference.Load(frames, stereo, interleaved);
-                // Two guard elements past the request must stay untouched.
-                std::vector<short> got(expected.size() + 2, short(0x5A5A));
-                wave.LoadWaveShort(got.data(), frames, stereo, interleaved);
-                EXPECT_EQ(got[expected.size()], short(0x5A5A));
-                EXPECT_EQ(got[expected.size() + 1], short(0x5A5A));
-                got.resize(expected.size());
-                EXPECT_EQ(got, expected);
-            }
-        }
-    }
-}
 
 // The mix of a frame whose channels all hold the same extreme value is that
 // value, up to the largest channel count a file can declare: the sum of the
@@ -223,13 +72,13 @@ TEST(FastPath, MixOfExtremeFramesKeepsTheirValue) {
         for (const short value : {short(-32768), short(32767)}) {
             SCOPED_TRACE(std::to_string(channels) + " channels of " + std::to_string(value));
             const int frames = 2;
-            Bytes body(size_t(frames) * size_t(channels) * 2);
-            for (size_t i = 0; i < body.size(); i += 2)
-                wav::PutLe16(&body[i], uint16_t(value));
-            TempFile file;
-            file.Write(WaveFile(channels, 2, uint32_t(body.size()), body));
+            const Bytes body =
+                Samples16(std::vector<int>(size_t(frames) * size_t(channels), value));
+            TempDir dir;
+            const std::string file = dir.Write(
+                "in.wav", WavDeclaring(uint16_t(channels), 16, uint32_t(body.size()), body));
             CWave wave;
-            ASSERT_EQ(wave.OpenWave(file.Path()), frames);
+            ASSERT_EQ(wave.OpenWave(file.c_str()), frames);
             std::vector<short> mono(frames), stereo(2 * frames);
             wave.LoadWaveShort(mono.data(), frames, 0, 0);
             wave.SetTopPage();
@@ -250,20 +99,20 @@ TEST(FastPath, SkipFramesEqualsLoadingAndDropping) {
         int skip;
     };
     const SkipCase cases[] = {
-        {0, 0, 0},     {0, 3, 12345}, {1, 0, 39999}, {1, 0, 40000}, {1, 0, 60000}, {3, 10, 29989},
-        {5, 0, 30000}, {6, 1, 20001}, {7, 5, 24000}, {8, 0, 25000}, {9, 0, 20050}, {12, 2, 29000},
+        {0, 0, 0},     {0, 3, 12345}, {1, 0, 39999}, {1, 0, 40000}, {1, 0, 60000}, {2, 10, 29989},
+        {3, 0, 30000}, {4, 1, 20001}, {5, 5, 24000}, {6, 0, 25000}, {7, 0, 20050}, {8, 2, 29000},
     };
     for (const SkipCase& s : cases) {
         const FileCase& c = kFileCases[s.fileCase];
         SCOPED_TRACE(std::string(c.name) + " skip " + std::to_string(s.skip));
         const BuiltFile built = Build(c, 7u);
-        TempFile file;
-        file.Write(built.bytes);
+        TempDir dir;
+        const std::string file = dir.Write("in.wav", built.bytes);
         CWave skipping, reading;
-        skipping.OpenWave(file.Path());
-        reading.OpenWave(file.Path());
-        ReferenceReader reference(built.bytes, built.dataStart, unsigned(c.channels),
-                                  c.bytesPerSample == 1);
+        skipping.OpenWave(file.c_str());
+        reading.OpenWave(file.c_str());
+        ReferenceReader reference(file, long(built.dataStart), unsigned(c.channels),
+                                  unsigned(8 * c.bytesPerSample));
         std::vector<short> a(size_t(s.before + s.skip) + 1), b(a.size());
         skipping.LoadWaveShort(a.data(), s.before, 0, 0);
         reading.LoadWaveShort(b.data(), s.before, 0, 0);
@@ -355,14 +204,15 @@ short PlainPass(CWave& in, CWave& out, short* block, int blocks, regen::Span spa
 
 // Runs both passes of the tool on `input` and returns the output file, made
 // with RegenerateSpan or with PlainPass.
-Bytes RunTool(const char* input, bool plain, regen::Span* spanSeen) {
+Bytes RegenerateFile(const std::string& input, bool plain, regen::Span* spanSeen) {
     CWave in, out;
     std::vector<short> block(regen::kBlockFrames);
-    const int length = in.OpenWave(input);
+    const int length = in.OpenWave(input.c_str());
     EXPECT_GT(length, 0);
-    TempFile output;
+    TempDir dir;
+    const std::string output = dir.Path("out.wav");
     CWave::tOutputWaveFormat format = regen::kOutputFormat;
-    EXPECT_EQ(out.OutputWave(output.Path(), &format), 0);
+    EXPECT_EQ(out.OutputWave(output.c_str(), &format), 0);
     const int blocks = length / regen::kBlockFrames;
     const regen::Span span = regen::FindSpan(regen::ScanActivity(in, block.data(), blocks));
     *spanSeen = span;
@@ -370,17 +220,17 @@ Bytes RunTool(const char* input, bool plain, regen::Span* spanSeen) {
                               : regen::RegenerateSpan(in, out, block.data(), blocks, span);
     regen::AppendFade(out, block.data(), level);
     EXPECT_EQ(out.OutputWaveFinalize(), 0);
-    return output.Read();
+    return ReadFile(output);
 }
 
 // Samples of one block: quiet noise, or a loud swing around the thresholds.
 Bytes BlockBytes(int channels, bool loud, unsigned seed) {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> quiet(-9000, 9000), swing(-20000, 20000);
-    Bytes bytes(size_t(regen::kBlockFrames) * size_t(channels) * 2);
-    for (size_t i = 0; i < bytes.size(); i += 2)
-        wav::PutLe16(&bytes[i], uint16_t(loud ? swing(random) : quiet(random)));
-    return bytes;
+    std::vector<int> samples(size_t(regen::kBlockFrames) * size_t(channels));
+    for (int& s : samples)
+        s = loud ? swing(random) : quiet(random);
+    return Samples16(samples);
 }
 
 TEST(FastPath, SkippingPassWritesTheSameFileAsPlainPass) {
@@ -413,19 +263,18 @@ TEST(FastPath, SkippingPassWritesTheSameFileAsPlainPass) {
         body.insert(body.end(), cut.begin(), cut.end());
         if (c.chunkAfter) {
             // Read on from the data as samples: a loud block past the data.
-            Bytes chunk = BlockBytes(c.channels, true, 99);
-            std::copy_n("LIST", 4, chunk.begin());
-            wav::PutLe32(&chunk[4], uint32_t(chunk.size() - 8));
-            body.insert(body.end(), chunk.begin(), chunk.end());
+            const Bytes loud = BlockBytes(c.channels, true, 99);
+            body = Cat({body, Chunk("LIST", Bytes(loud.begin() + 8, loud.end()))});
         }
         const uint32_t declared =
             uint32_t(c.declaredBlocks) * regen::kBlockFrames * uint32_t(c.channels) * 2;
-        TempFile input;
-        input.Write(WaveFile(c.channels, 2, declared, body));
+        TempDir dir;
+        const std::string input =
+            dir.Write("in.wav", WavDeclaring(uint16_t(c.channels), 16, declared, body));
 
         regen::Span skipping, plain;
-        const Bytes fast = RunTool(input.Path(), false, &skipping);
-        const Bytes reference = RunTool(input.Path(), true, &plain);
+        const Bytes fast = RegenerateFile(input, false, &skipping);
+        const Bytes reference = RegenerateFile(input, true, &plain);
         EXPECT_EQ(skipping.first, c.span.first);
         EXPECT_EQ(skipping.last, c.span.last);
         const size_t spanBlocks = c.span.first < 0 ? 0 : size_t(c.span.last - c.span.first + 1);

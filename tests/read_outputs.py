@@ -2,15 +2,16 @@
 """Reads pulseregen's outputs with Python's own wave module, a reader that
 shares nothing with CWave.
 
-Usage: read_outputs.py [EMULATOR...] PULSEREGEN EXAMPLE.wav WORKDIR
-
-In a cross build the words before PULSEREGEN run it (qemu-aarch64 -L ...).
+Usage: read_outputs.py PULSEREGEN EXAMPLE.wav WORKDIR
 
 Runs the program on the example recording and on inputs built here byte by
 byte, then checks that each output opens as 44,100 Hz, one channel, 2-byte
 samples, that the frame count the reader reports equals (file size - 44) / 2
 and that both header sizes match the file. For the built inputs the frame
 count must also be the active span plus the fade block.
+
+In a cross build the program runs through the emulator whose command words
+PULSE_TEST_EMULATOR holds, separated by '|' (empty or unset natively).
 """
 import math
 import os
@@ -90,11 +91,14 @@ def check_output(path, expect_frames):
     return errors
 
 
+def emulator():
+    """The emulator's command words, none for a native build."""
+    return [w for w in os.environ.get("PULSE_TEST_EMULATOR", "").split("|") if w]
+
+
 def main():
-    if len(sys.argv) < 4:
-        sys.exit(__doc__)
-    emulator = sys.argv[1:-3]
-    tool, example, workdir = sys.argv[-3:]
+    tool, example, workdir = sys.argv[1:4]
+    prefix = emulator()
     os.makedirs(workdir, exist_ok=True)
     runs = [("example", example, None)]
     for name, data, expect in cases():
@@ -108,7 +112,7 @@ def main():
         out = os.path.join(workdir, name + "-out.wav")
         if os.path.exists(out):
             os.remove(out)
-        run = subprocess.run([*emulator, tool, src, out], stdout=subprocess.DEVNULL, check=False)
+        run = subprocess.run(prefix + [tool, src, out], stdout=subprocess.DEVNULL, check=False)
         errors = [f"exit status {run.returncode}"] if run.returncode else []
         if not errors:
             errors = check_output(out, expect)

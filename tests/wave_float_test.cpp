@@ -1,95 +1,21 @@
 // Float loaders of CWave: mixing by mode, scaling, layouts, the zero fill at
 // the end of the file and the position they share with the integer loaders.
+#include "WavBytes.h"
+#include "Wave.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
-#include "Wave.h"
+using namespace wavtest;
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-void Put16(Bytes& b, unsigned v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-void PutId(Bytes& b, const char* id) {
-    b.insert(b.end(), id, id + 4);
-}
-
-// 16-bit little-endian samples, channels interleaved as given.
-Bytes Pcm16(const std::vector<int>& samples) {
-    Bytes b;
-    for (int v : samples)
-        Put16(b, unsigned(uint16_t(int16_t(v))));
-    return b;
-}
-
-// A canonical 44-byte-header PCM file holding `data` in its data chunk,
-// followed by `tail` (bytes of the file beyond the chunk).
-Bytes Wav(unsigned channels, unsigned bits, const Bytes& data, const Bytes& tail = {}) {
-    Bytes b;
-    PutId(b, "RIFF");
-    Put32(b, uint32_t(36 + data.size()));
-    PutId(b, "WAVE");
-    PutId(b, "fmt ");
-    Put32(b, 16);
-    Put16(b, 1);
-    Put16(b, channels);
-    Put32(b, 44100);
-    Put32(b, 44100 * channels * bits / 8);
-    Put16(b, channels * bits / 8);
-    Put16(b, bits);
-    PutId(b, "data");
-    Put32(b, uint32_t(data.size()));
-    b.insert(b.end(), data.begin(), data.end());
-    b.insert(b.end(), tail.begin(), tail.end());
-    return b;
-}
 
 float Scaled(int v) {
     return float(v / 32768.0);
 }
-
-// A path in the temporary directory that no other test, nor another run of
-// this one, uses at the same time: ctest runs tests in parallel processes.
-std::string TempPath(const std::string& tag) {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    return ::testing::TempDir() + "wave_float_" + std::to_string(::getpid()) + "_" + test->name() +
-           "_" + tag + ".wav";
-}
-
-// A file in the temporary directory, removed when the test ends.
-class TempFile {
-  public:
-    explicit TempFile(const Bytes& bytes) {
-        static int serial = 0;
-        path_ = TempPath(std::to_string(serial++));
-        FILE* f = std::fopen(path_.c_str(), "wb");
-        EXPECT_NE(f, nullptr);
-        if (f) {
-            EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-            EXPECT_EQ(std::fclose(f), 0);
-        }
-    }
-    ~TempFile() { std::remove(path_.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const char* path() const { return path_.c_str(); }
-
-  private:
-    std::string path_;
-};
 
 constexpr float kJunk = 7.25f; // never a value the loaders produce
 
@@ -124,9 +50,10 @@ TEST(WaveFloat, MixesTheFirstTwoChannelsByMode) {
     for (const Case& c : cases) {
         SCOPED_TRACE("L=" + std::to_string(c.left) + " R=" + std::to_string(c.right) +
                      " flags=" + std::to_string(c.flags));
-        TempFile file(Wav(2, 16, Pcm16({c.left, c.right})));
+        TempDir dir;
+        const std::string file = dir.Write("in.wav", Wav16({c.left, c.right}, 2));
         CWave w;
-        ASSERT_EQ(w.OpenWave(file.path()), 1);
+        ASSERT_EQ(w.OpenWave(file.c_str()), 1);
         float out[2] = {kJunk, kJunk}; // mono output fills one element per frame
         w.LoadWaveFloat(out, 1, c.flags, 0);
         EXPECT_EQ(out[0], c.want);
@@ -186,10 +113,11 @@ TEST(WaveFloat, StereoOutputInBothLayouts) {
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        TempFile file(Wav(k.channels, 16, Pcm16(k.samples)));
+        TempDir dir;
+        const std::string file = dir.Write("in.wav", Wav16(k.samples, uint16_t(k.channels)));
         CWave w;
         const int frames = int(k.want.size() / 2);
-        ASSERT_EQ(w.OpenWave(file.path()), frames);
+        ASSERT_EQ(w.OpenWave(file.c_str()), frames);
         std::vector<float> out(k.want.size(), kJunk);
         if (k.flags < 0)
             w.LoadWaveFloatStereo(out.data(), frames, k.interleaved);
@@ -225,19 +153,21 @@ TEST(WaveFloat, MonoOutputFromOtherChannelCounts) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("channels=" + std::to_string(c.channels) + " mode=" + std::to_string(c.mode));
-        TempFile file(Wav(c.channels, 16, Pcm16(c.samples)));
+        TempDir dir;
+        const std::string file = dir.Write("in.wav", Wav16(c.samples, uint16_t(c.channels)));
         CWave w;
         const int frames = int(c.want.size());
-        ASSERT_EQ(w.OpenWave(file.path()), frames);
+        ASSERT_EQ(w.OpenWave(file.c_str()), frames);
         std::vector<float> out(c.want.size(), kJunk);
         w.LoadWaveFloat(out.data(), frames, c.mode << 8, 0);
         EXPECT_EQ(out, c.want);
     }
 
     // No channels: nothing to read, every frame is silent, in either output.
-    TempFile file(Wav(0, 16, Pcm16({1000, 2000})));
+    TempDir dir;
+    const std::string file = dir.Write("in.wav", Wav16({1000, 2000}, 0));
     CWave w;
-    ASSERT_EQ(w.OpenWave(file.path()), 0);
+    ASSERT_EQ(w.OpenWave(file.c_str()), 0);
     std::vector<float> out(5, kJunk);
     w.LoadWaveFloat(out.data(), 3, 1 << 8, 0);
     w.LoadWaveFloatStereo(out.data() + 3, 1, 1);
@@ -261,12 +191,13 @@ TEST(WaveFloat, ZeroFillsFromTheFrameWhereTheFileEnds) {
         {"mono, mode 0", 0, false, {Scaled(-500), Scaled(-500), 0, 0, 0}},
     };
     // Two whole frames, then a left sample without its right.
-    const Bytes data = Pcm16({1000, -2000, 3000, -4000, 12345});
+    const Bytes wav = Wav16({1000, -2000, 3000, -4000, 12345}, 2);
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
-        TempFile file(Wav(2, 16, data));
+        TempDir dir;
+        const std::string file = dir.Write("in.wav", wav);
         CWave w;
-        ASSERT_EQ(w.OpenWave(file.path()), 2);
+        ASSERT_EQ(w.OpenWave(file.c_str()), 2);
         std::vector<float> out(k.want.size(), kJunk);
         if (k.flags < 0)
             w.LoadWaveFloatStereo(out.data(), 5, k.interleaved);
@@ -283,11 +214,12 @@ TEST(WaveFloat, ZeroFillsFromTheFrameWhereTheFileEnds) {
 
 // The loaders read on past the data chunk to the end of the file.
 TEST(WaveFloat, ReadsBytesAfterTheDataChunkAsSamples) {
-    Bytes tail;
-    PutId(tail, "LIST"); // 0x494C, 0x5453 as 16-bit samples
-    TempFile file(Wav(1, 16, Pcm16({-16384}), tail));
+    // "LIST" reads as 0x494C, 0x5453.
+    const Bytes wav = WavDeclaring(1, 16, 2, Cat({Samples16({-16384}), Text("LIST")}));
+    TempDir dir;
+    const std::string file = dir.Write("in.wav", wav);
     CWave w;
-    ASSERT_EQ(w.OpenWave(file.path()), 1);
+    ASSERT_EQ(w.OpenWave(file.c_str()), 1);
     std::vector<float> out(4, kJunk);
     w.LoadWaveFloat(out.data(), 4, 0, 0);
     EXPECT_EQ(out, (std::vector<float>{-0.5f, Scaled(0x494C), Scaled(0x5453), 0.0f}));
@@ -297,9 +229,10 @@ TEST(WaveFloat, ReadsBytesAfterTheDataChunkAsSamples) {
 // OpenWave refuses such a file but leaves the stream attached just after the
 // format chunk, so the loaders read on from there.
 TEST(WaveFloat, DecodesEightBitSamples) {
-    TempFile file(Wav(2, 8, Bytes{0, 255, 128, 127, 1}));
+    TempDir dir;
+    const std::string file = dir.Write("in.wav", WavDeclaring(2, 8, 5, Bytes{0, 255, 128, 127, 1}));
     CWave w;
-    ASSERT_EQ(w.OpenWave(file.path()), -1);
+    ASSERT_EQ(w.OpenWave(file.c_str()), -1);
     std::vector<float> header(8, kJunk);
     w.LoadWaveFloat(header.data(), 4, 1 << 8, 0); // the data chunk's 8-byte header
     std::vector<float> out(6, kJunk);
@@ -332,9 +265,10 @@ TEST(WaveFloat, SharesThePositionWithTheIntegerLoaders) {
         samples.push_back(left(k));
         samples.push_back(right(k));
     }
-    TempFile file(Wav(2, 16, Pcm16(samples)));
+    TempDir dir;
+    const std::string file = dir.Write("in.wav", Wav16(samples, 2));
     CWave w;
-    ASSERT_EQ(w.OpenWave(file.path()), kFrames);
+    ASSERT_EQ(w.OpenWave(file.c_str()), kFrames);
 
     int at = 0;
     for (const Step& s : steps) {
@@ -405,7 +339,8 @@ TEST(WaveFloat, SharesThePositionWithTheIntegerLoaders) {
 TEST(WaveFloat, LoadsSilenceWithoutAFileToRead) {
     for (bool writing : {false, true}) {
         SCOPED_TRACE(writing ? "writing" : "idle");
-        const std::string path = TempPath("out");
+        TempDir dir;
+        const std::string path = dir.Path("out.wav");
         CWave w;
         if (writing) {
             ASSERT_EQ(w.OutputWave(path.c_str(), nullptr), 0);
@@ -417,12 +352,7 @@ TEST(WaveFloat, LoadsSilenceWithoutAFileToRead) {
         EXPECT_EQ(out, std::vector<float>(7, 0.0f));
         if (writing) {
             ASSERT_EQ(w.OutputWaveFinalize(), 0);
-            FILE* f = std::fopen(path.c_str(), "rb");
-            ASSERT_NE(f, nullptr);
-            EXPECT_EQ(std::fseek(f, 0, SEEK_END), 0);
-            EXPECT_EQ(std::ftell(f), 44);
-            std::fclose(f);
-            std::remove(path.c_str());
+            EXPECT_EQ(ReadFile(path).size(), 44u);
         }
     }
 }

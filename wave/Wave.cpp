@@ -219,8 +219,7 @@ template <int Channels> int64_t Average(int64_t sum, unsigned channels) {
 }
 
 // Stores frame i of a two-channel output in the chosen layout.
-template <class T>
-void PutPair(T* out, ptrdiff_t frames, bool interleaved, ptrdiff_t i, T a, T b) {
+template <class T> void PutPair(T* out, ptrdiff_t frames, bool interleaved, ptrdiff_t i, T a, T b) {
     if (interleaved) {
         out[2 * i] = a;
         out[2 * i + 1] = b;
@@ -325,7 +324,9 @@ CWave::CWave()
       m_sampleLength(0), m_sampleRate(0), m_fmt{}, m_outFormat{}, m_writing(false),
       m_writeError(false), m_io{} {}
 
-CWave::~CWave() { CloseWave(); }
+CWave::~CWave() {
+    CloseWave();
+}
 
 int CWave::CloseWave() {
     if (m_fp)
@@ -398,11 +399,17 @@ int CWave::OpenWave(const char* path) {
     }
 }
 
-int CWave::GetSampleLength() { return int(m_sampleLength); }
+int CWave::GetSampleLength() {
+    return int(m_sampleLength);
+}
 
-uint64_t CWave::GetLoadedFrames() { return m_loadedFrames; }
+uint64_t CWave::GetLoadedFrames() {
+    return m_loadedFrames;
+}
 
-void CWave::Seek() { fseeko(m_fp, off_t(m_offset), SEEK_SET); }
+void CWave::Seek() {
+    fseeko(m_fp, off_t(m_offset), SEEK_SET);
+}
 
 void CWave::SetTopPage() {
     if (!m_fp || m_writing)

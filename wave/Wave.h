@@ -107,7 +107,9 @@ constexpr size_t kHeaderBytes = 44;
 constexpr size_t kFmtBytes = 24;
 constexpr uint32_t kMaxRiffSize = 0xFFFFFFFFu;
 
-inline uint16_t Le16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t Le16(const unsigned char* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 inline uint32_t Le32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
