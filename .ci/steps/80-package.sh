@@ -58,7 +58,8 @@ for arch in "$host_arch" arm64; do
     python3 - "$tree/usr/bin" "$(dpkg-deb -f "$deb" Depends)" "$host_arch" <<'PY'
 import os, re, subprocess, sys
 bindir, depends, host_arch = sys.argv[1:4]
-library_package = {"libc.so.6": "libc6", "libm.so.6": "libc6",
+library_package = {"libc.so.6": "libc6", "libm.so.6": "libc6", "ld-linux-aarch64.so.1": "libc6",
+                   "ld-linux-x86-64.so.2": "libc6",
                    "libstdc++.so.6": "libstdc++6", "libgcc_s.so.1": "libgcc-s1"}
 node_package = {"GLIBC": "libc6", "GLIBCXX": "libstdc++6", "CXXABI": "libstdc++6",
                 "GCC": "libgcc-s1"}
