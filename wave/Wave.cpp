@@ -147,16 +147,16 @@ int ReadFrames(FILE* fp, unsigned char* io, unsigned channels, int frames, Sink&
                 const unsigned char* f = p + k * ptrdiff_t(kFrameBytes);
                 const int a = DecodeSample<SampleBytes>(f);
                 const int b = Channels == 2 ? DecodeSample<SampleBytes>(f + SampleBytes) : a;
-                int64_t sum = Channels == 2 ? int64_t(a) + b : a;
+                int64_t total = Channels == 2 ? int64_t(a) + b : a;
                 if constexpr (Channels == 2 && SampleBytes == 2) {
                     // The same sum from one 32-bit load split by shifts: lane-wise
                     // arithmetic that vectorises without shuffles. A sink that takes
                     // only the sum, or only the samples, leaves the other unused.
                     uint32_t word;
                     std::memcpy(&word, f, sizeof word);
-                    sum = (int32_t(word << 16) >> 16) + (int32_t(word) >> 16);
+                    total = (int32_t(word << 16) >> 16) + (int32_t(word) >> 16);
                 }
-                sink.Frame(frame + k, a, b, sum);
+                sink.Frame(frame + k, a, b, total);
             }
             frame += int(whole);
         } else {
