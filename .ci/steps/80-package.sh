@@ -22,6 +22,7 @@ expected=$(printf '%s\n' \
     ./usr/bin/pulseregen ./usr/bin/thermlog \
     ./usr/share/doc/pulseregen/README.md ./usr/share/doc/pulseregen/changelog.gz \
     ./usr/share/doc/pulseregen/copyright ./usr/share/doc/pulseregen/thermlog.service \
+    ./usr/share/doc/pulseregen/docs/pulseregen.png \
     ./usr/share/doc/pulseregen/thermlog.timer \
     ./usr/share/man/man1/pulseregen.1.gz ./usr/share/man/man1/thermlog.1.gz | sort)
 
@@ -103,6 +104,13 @@ for prog in sorted(os.listdir(bindir)):
             sys.exit(f"{prog} needs {package} (>= {version}); Depends states {package} (>= {stated.get(package)})")
     print(f"{prog}: needs " + ", ".join(f"{p} (>= {v})" for p, v in sorted(need.items())) + ": covered")
 PY
+    # Every file the installed README links to is installed beside it.
+    doc="$tree/usr/share/doc/pulseregen"
+    grep -o '](\([^)#:]*\))' "$doc/README.md" | sed 's/^](//; s/)$//' | sort -u |
+    while read -r link; do
+        [ -e "$doc/$link" ] || { echo "installed README links to missing $link"; exit 1; }
+        echo "README link $link: installed"
+    done
     # The packaged (stripped) program runs and gives the same bytes on both
     # architectures.
     run=()
