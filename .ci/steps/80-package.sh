@@ -22,6 +22,7 @@ expected=$(printf '%s\n' \
     ./usr/bin/pulseregen ./usr/bin/thermlog \
     ./usr/share/doc/pulseregen/README.md ./usr/share/doc/pulseregen/changelog.gz \
     ./usr/share/doc/pulseregen/copyright ./usr/share/doc/pulseregen/thermlog.service \
+    ./usr/share/doc/pulseregen/docs/pulseregen.png \
     ./usr/share/doc/pulseregen/thermlog.timer \
     ./usr/share/man/man1/pulseregen.1.gz ./usr/share/man/man1/thermlog.1.gz | sort)
 
@@ -103,6 +104,22 @@ for prog in sorted(os.listdir(bindir)):
             sys.exit(f"{prog} needs {package} (>= {version}); Depends states {package} (>= {stated.get(package)})")
     print(f"{prog}: needs " + ", ".join(f"{p} (>= {v})" for p, v in sorted(need.items())) + ": covered")
 PY
+    # Every file the installed README links to is installed beside it.
+    doc="$tree/usr/share/doc/pulseregen"
+    grep -o '](\([^)#:]*\))' "$doc/README.md" | sed 's/^](//; s/)$//' | sort -u |
+    while read -r link; do
+        [ -e "$doc/$link" ] || { echo "installed README links to missing $link"; exit 1; }
+        echo "README link $link: installed"
+    done
+    # One version throughout: the package's, the changelog's newest entry's
+    # and the manual pages' headers.
+    version=$(dpkg-deb -f "$deb" Version)
+    zcat "$doc/changelog.gz" | sed -n 1p | grep -q "^pulseregen ($version) " ||
+        { echo "changelog: newest entry is not $version"; exit 1; }
+    for page in "$tree"/usr/share/man/man1/*.1.gz; do
+        zcat "$page" | sed -n 1p | grep -qF "\"pulseregen $version\"" ||
+            { echo "$(basename "$page"): not version $version"; exit 1; }
+    done
     # The packaged (stripped) program runs and gives the same bytes on both
     # architectures.
     run=()
@@ -111,8 +128,8 @@ PY
     rm -rf "$tree"
 
     step "lintian $(basename "$deb")"
-    lintian --allow-root --fail-on error --display-info "$deb"
-    echo "lintian: no errors"
+    lintian --allow-root --fail-on error,warning --display-info "$deb"
+    echo "lintian: no errors or warnings"
 done
 
 step "The packaged programs agree across architectures"
