@@ -22,6 +22,8 @@ set(CPACK_STRIP_FILES ON)
 
 # Files under /etc belong to the administrator: dpkg keeps their edits.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/contrib/debian/conffiles)
+# thermlog-plot draws with gnuplot; logrotate reads /etc/logrotate.d/thermlog.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnuplot-nox | gnuplot, logrotate")
 
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
