@@ -1,14 +1,13 @@
 #include "ThermLog.h"
 
+#include <dirent.h>
 #include <getopt.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <system_error>
 
 namespace thermlog {
 
@@ -169,8 +168,8 @@ std::string ZoneTempPath(const std::string& thermalDir, int number) {
 namespace {
 
 // The type file's first line; empty when it cannot be read.
-std::string ReadZoneType(const std::filesystem::path& zoneDir) {
-    std::ifstream file(zoneDir / "type");
+std::string ReadZoneType(const std::string& zoneDir) {
+    std::ifstream file(zoneDir + "/type");
     std::string type;
     std::getline(file, type);
     return type;
@@ -181,17 +180,20 @@ std::string ReadZoneType(const std::filesystem::path& zoneDir) {
 std::vector<Zone> ListZones(const std::string& thermalDir) {
     static constexpr std::string_view kPrefix = "thermal_zone";
     std::vector<Zone> zones;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(thermalDir, error), end; !error && it != end;
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (name.compare(0, kPrefix.size(), kPrefix) != 0)
+    // opendir rather than std::filesystem: the latter would raise the C++
+    // library version the packages need.
+    DIR* dir = opendir(thermalDir.c_str());
+    if (dir == nullptr)
+        return zones;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name.substr(0, kPrefix.size()) != kPrefix)
             continue;
-        const std::optional<int> number =
-            ParseZoneNumber(std::string_view(name).substr(kPrefix.size()));
+        const std::optional<int> number = ParseZoneNumber(name.substr(kPrefix.size()));
         if (number)
-            zones.push_back(Zone{*number, ReadZoneType(it->path())});
+            zones.push_back(Zone{*number, ReadZoneType(thermalDir + "/" + std::string(name))});
     }
+    closedir(dir);
     std::sort(zones.begin(), zones.end(),
               [](const Zone& a, const Zone& b) { return a.number < b.number; });
     return zones;
