@@ -42,6 +42,7 @@ for ((i = 0; i < ${#refusals[@]}; i += 3)); do
     status=$?
     [ "$status" -eq "$want" ] || fail "refusal $i: status $status, expected $want"
     [ "$(wc -l <"$work/stderr")" -eq 1 ] || fail "refusal $i: stderr [$(cat "$work/stderr")]"
-    [ -z "$(ls "$work" | grep refused)" ] || fail "refusal $i left $(ls "$work" | grep refused)"
+    left=("$work"/refused*)
+    [ ! -e "${left[0]}" ] || fail "refusal $i left ${left[*]}"
 done
 echo "PASS"
