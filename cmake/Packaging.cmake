@@ -14,10 +14,16 @@ pulseregen reads a 16-bit PCM WAV recording, finds the span in which it is
 loud and writes a 44.1 kHz 16-bit mono WAV file holding, for that span only,
 a clean square wave regenerated from the recording's swings, followed by one
 block of linear fade-out.
-thermlog appends one line with the local time and the temperature of thermal
-zone 0 to a log file; a systemd timer and service that run it every minute
-are included as examples.")
+thermlog appends one line with the local time and the temperature of a
+thermal zone to a log file; a systemd timer and service that run it every
+minute (disabled until enabled), a logrotate file for its log and
+thermlog-plot, which draws the log with gnuplot, are included.")
 set(CPACK_STRIP_FILES ON)
+
+# Files under /etc belong to the administrator: dpkg keeps their edits.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/contrib/debian/conffiles)
+# thermlog-plot draws with gnuplot; logrotate reads /etc/logrotate.d/thermlog.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnuplot-nox | gnuplot, logrotate")
 
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

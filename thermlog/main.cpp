@@ -1,25 +1,74 @@
-// thermlog LOGFILE: appends one line with the local time and the processor
-// temperature to LOGFILE. Each run adds one line; whatever starts it (cron, a
-// timer) decides how often.
+// thermlog [OPTION]... LOGFILE: appends one line with the local time and the
+// processor temperature to LOGFILE. Each run adds one line; whatever starts it
+// (cron, a timer) decides how often. --list shows the thermal zones instead.
 #include "ThermLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#ifndef PROJECT_VERSION_STRING
+#error "PROJECT_VERSION_STRING must name the version (set by the build)"
+#endif
 
 namespace {
 
-constexpr char kThermalPath[] = "/sys/class/thermal/thermal_zone0/temp";
+constexpr char kThermalDir[] = "/sys/class/thermal";
+constexpr char kUsage[] = "Usage: thermlog [OPTION]... LOGFILE";
 
 enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 255 };
+
+void PrintHelp() {
+    std::printf("%s\n"
+                "Append the local time and the processor temperature to LOGFILE.\n"
+                "\n"
+                "  -z, --zone=ZONE  read thermal zone ZONE, a number or a type such as\n"
+                "                   x86_pkg_temp (default: zone 0)\n"
+                "  -l, --list       list the thermal zones (number, type, temperature)\n"
+                "  -i, --iso        write the time as 2026-12-07T14:31:28+01:00\n"
+                "  -h, --help       show this help and exit\n"
+                "  -V, --version    show the version and exit\n",
+                kUsage);
+}
 
 std::tm LocalTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     return local;
+}
+
+// Opens the log for appending, creating it when missing. A FIFO or a socket is
+// refused: writing to one would block until a reader comes, or go nowhere.
+// The open does not wait for a FIFO's reader, so the refusal never hangs.
+std::FILE* OpenLog(const char* path) {
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    struct stat info {};
+    const bool known = fd >= 0 ? fstat(fd, &info) == 0 : stat(path, &info) == 0;
+    if (known && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) {
+        std::fprintf(stderr, "thermlog: %s: is a %s, not a file\n", path,
+                     S_ISFIFO(info.st_mode) ? "FIFO" : "socket");
+        if (fd >= 0)
+            close(fd);
+        return nullptr;
+    }
+    if (fd < 0)
+        return nullptr;
+    // Writes to a file or a device then block as with any open.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* log = fdopen(fd, "a");
+    if (log == nullptr)
+        close(fd);
+    return log;
 }
 
 // Writes the line and closes the log; false when either fails, which is how a
@@ -30,10 +79,10 @@ bool WriteAndClose(std::FILE* log, const std::string& line) {
     return written && closed;
 }
 
-// Degrees Celsius from thermal zone 0; empty when the file cannot be opened or
-// read, so that the caller can tell a dead sensor from a real reading.
-std::optional<double> GetCPUTemp() {
-    std::FILE* thermal = std::fopen(kThermalPath, "rt");
+// Degrees Celsius from a zone's temp file; empty when the file cannot be
+// opened or read, so that the caller can tell a dead sensor from a reading.
+std::optional<double> GetCPUTemp(const std::string& path) {
+    std::FILE* thermal = std::fopen(path.c_str(), "rt");
     if (thermal == nullptr)
         return std::nullopt;
     char bytes[thermlog::kThermalReadMax];
@@ -46,28 +95,75 @@ std::optional<double> GetCPUTemp() {
     return thermlog::CelsiusFromThermalText(std::string_view(bytes, count));
 }
 
-} // namespace
+int ListThermalZones() {
+    const std::vector<thermlog::Zone> zones = thermlog::ListZones(kThermalDir);
+    for (const thermlog::Zone& zone : zones) {
+        const std::string path = thermlog::ZoneTempPath(kThermalDir, zone.number);
+        const std::optional<double> celsius = GetCPUTemp(path);
+        if (!celsius)
+            std::fprintf(stderr, "thermlog: %s: cannot be read\n", path.c_str());
+        std::fputs(thermlog::FormatZoneLine(zone, celsius.value_or(0.0)).c_str(), stdout);
+    }
+    if (zones.empty())
+        std::fprintf(stderr, "thermlog: %s: no thermal zone\n", kThermalDir);
+    return zones.empty() ? kExitFailed : kExitOk;
+}
 
-int main(int argc, char* argv[]) {
-    if (argc != 2)
-        return kExitUsage;
-    const char* logPath = argv[1];
+// The temp file of the chosen zone; empty when no zone has the given type.
+std::optional<std::string> ZonePath(const thermlog::ZoneChoice& zone) {
+    std::optional<int> number = zone.number;
+    if (!number)
+        number = thermlog::FindZoneByType(thermlog::ListZones(kThermalDir), zone.type);
+    if (!number)
+        return std::nullopt;
+    return thermlog::ZoneTempPath(kThermalDir, *number);
+}
 
-    std::FILE* log = std::fopen(logPath, "at");
+int LogOnce(const thermlog::CommandLine& command) {
+    const char* logPath = command.logPath.c_str();
+    std::FILE* log = OpenLog(logPath);
     if (log == nullptr) {
         std::printf("Erorr: File can't open [%s]\n", logPath);
         return kExitFailed;
     }
-
     // The time is taken first so that the stamp marks when the run started.
     const std::tm now = LocalTimeNow();
-    const std::optional<double> celsius = GetCPUTemp();
+    const std::optional<std::string> thermalPath = ZonePath(command.zone);
+    const std::optional<double> celsius =
+        thermalPath ? GetCPUTemp(*thermalPath) : std::optional<double>();
 
     // A dead sensor still gets its line, so the log keeps one line per run.
-    const bool written = WriteAndClose(log, thermlog::FormatLogLine(now, celsius.value_or(0.0)));
+    const double value = celsius.value_or(0.0);
+    const bool written = WriteAndClose(log, command.iso ? thermlog::FormatIsoLogLine(now, value)
+                                                        : thermlog::FormatLogLine(now, value));
     if (!written)
         std::printf("Error: File can't write [%s]\n", logPath);
-    if (!celsius)
-        std::printf("Error: Thermal file can't open [%s]\n", kThermalPath);
+    if (!thermalPath)
+        std::printf("Error: Thermal zone not found [%s]\n", command.zone.type.c_str());
+    else if (!celsius)
+        std::printf("Error: Thermal file can't open [%s]\n", thermalPath->c_str());
     return written && celsius ? kExitOk : kExitFailed;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const thermlog::CommandLine command = thermlog::ParseCommandLine(argc, argv);
+    switch (command.action) {
+    case thermlog::Action::kHelp:
+        PrintHelp();
+        return kExitOk;
+    case thermlog::Action::kVersion:
+        std::printf("thermlog %s\n", PROJECT_VERSION_STRING);
+        return kExitOk;
+    case thermlog::Action::kList:
+        return ListThermalZones();
+    case thermlog::Action::kLog:
+        return LogOnce(command);
+    case thermlog::Action::kUsage:
+        break;
+    }
+    std::fprintf(stderr, "thermlog: %s; %s (thermlog --help for more)\n",
+                 command.usageError.c_str(), kUsage);
+    return kExitUsage;
 }

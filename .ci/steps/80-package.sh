@@ -19,12 +19,14 @@ done
 # Every file a package may hold; anything more (a library, GoogleTest's
 # headers) or less fails the step.
 expected=$(printf '%s\n' \
-    ./usr/bin/pulseregen ./usr/bin/thermlog \
+    ./etc/logrotate.d/thermlog \
+    ./usr/bin/pulseregen ./usr/bin/thermlog ./usr/bin/thermlog-plot \
+    ./usr/lib/systemd/system/thermlog.service ./usr/lib/systemd/system/thermlog.timer \
     ./usr/share/doc/pulseregen/README.md ./usr/share/doc/pulseregen/changelog.gz \
-    ./usr/share/doc/pulseregen/copyright ./usr/share/doc/pulseregen/thermlog.service \
-    ./usr/share/doc/pulseregen/docs/pulseregen.png \
-    ./usr/share/doc/pulseregen/thermlog.timer \
-    ./usr/share/man/man1/pulseregen.1.gz ./usr/share/man/man1/thermlog.1.gz | sort)
+    ./usr/share/doc/pulseregen/copyright ./usr/share/doc/pulseregen/docs/pulseregen.png \
+    ./usr/share/doc/pulseregen/docs/thermlog-plot.png \
+    ./usr/share/man/man1/pulseregen.1.gz ./usr/share/man/man1/thermlog.1.gz \
+    ./usr/share/man/man1/thermlog-plot.1.gz | sort)
 
 declare -A want_machine=([amd64]="x86-64" [arm64]="ARM aarch64")
 for arch in "$host_arch" arm64; do
@@ -33,6 +35,8 @@ for arch in "$host_arch" arm64; do
     dpkg-deb -f "$deb" Package Version Architecture
     echo "Depends: $(dpkg-deb -f "$deb" Depends)"
     [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ]
+    # dpkg keeps an administrator's edits only to files marked as conffiles.
+    [ "$(dpkg-deb -I "$deb" conffiles)" = /etc/logrotate.d/thermlog ]
     dpkg-deb -c "$deb"
     files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
     if [ "$files" != "$expected" ]; then
@@ -85,6 +89,9 @@ for d in depends.split(","):
 tables = {}
 for prog in sorted(os.listdir(bindir)):
     path = os.path.join(bindir, prog)
+    with open(path, "rb") as f:
+        if f.read(4) != b"\x7fELF":
+            continue  # a script (thermlog-plot) links nothing
     dyn = subprocess.run(["readelf", "-dW", path], capture_output=True, text=True, check=True).stdout
     for lib in re.findall(r"\(NEEDED\).*\[(.+)\]", dyn):
         if library_package.get(lib) not in stated:

@@ -47,7 +47,8 @@ probe_err=$(unshare -m sh -c "$private_thermal" 2>&1) ||
 
 # Runs thermlog (behind the words in `wrapper`, if any) with the given
 # arguments. SENSOR says what thermal_zone0/temp is: a file holding the text
-# in $work/sensor ("file"), a directory ("dir") or nothing ("none").
+# in $work/sensor ("file"), a directory ("dir") or nothing ("none"); "zones"
+# copies the zones that make_zones put in $work/sensor.d instead.
 # Leaves the output in $work/stdout and $work/stderr and the exit status in
 # `status`.
 wrapper=()
@@ -59,6 +60,7 @@ run_thermlog() {
     file) setup="mkdir $ZONE && cp \"\$1\" $TEMP" ;;
     dir) setup="mkdir -p $TEMP" ;;
     none) setup="mkdir $ZONE" ;;
+    zones) setup="cp -R \"\$1.d/.\" $THERMAL/" ;;
     *) fail "unknown sensor kind $sensor" ;;
     esac
     unshare -m sh -c "{ $private_thermal && $setup; } || exit 125; shift; exec \"\$@\"" \
@@ -69,6 +71,24 @@ run_thermlog() {
 }
 
 sensor_text() { printf '%s' "$1" >"$work/sensor"; }
+
+# Stand-in zones from triples NUMBER TYPE MILLIDEGREES, for the "zones" kind.
+make_zones() {
+    rm -rf "$work/sensor.d" && mkdir "$work/sensor.d" || fail "cannot make the zones"
+    while [ $# -ge 3 ]; do
+        mkdir "$work/sensor.d/thermal_zone$1" &&
+            printf '%s\n' "$2" >"$work/sensor.d/thermal_zone$1/type" &&
+            printf '%s\n' "$3" >"$work/sensor.d/thermal_zone$1/temp" || fail "cannot make zone $1"
+        shift 3
+    done
+}
+
+# Standard output is empty and standard error holds exactly one line.
+expect_one_error_line() {
+    [ ! -s "$work/stdout" ] || fail "$1: stdout [$(cat "$work/stdout")]"
+    [ "$(wc -l <"$work/stderr")" -eq 1 ] && [ "$(wc -c <"$work/stderr")" -gt 1 ] ||
+        fail "$1: stderr is not one line: [$(cat "$work/stderr")]"
+}
 
 expect_status() {
     [ "$status" -eq "$1" ] || fail "$2: status $status, expected $1 (stdout: $(cat "$work/stdout"))"
@@ -104,6 +124,25 @@ expect_stamp_between() {
     when=$(date -d "20${d:0:2}-${d:3:2}-${d:6:2} $t" +%s) || fail "$what: unreadable stamp [$line]"
     [ "$before" -le "$when" ] && [ "$when" -le "$after" ] ||
         fail "$what: stamp [$line] is $when, outside [$before, $after] (TZ=${TZ-unset})"
+}
+
+# Makes runs at a fixed time possible, or skips the case.
+use_faketime() {
+    # faketime preloads a library into the process it starts. A foreign
+    # binary runs inside qemu's user-mode emulator, which asks the host's C
+    # library for the time on the program's behalf, so preloading qemu is
+    # enough; qemu's -U keeps LD_PRELOAD from the program, whose own loader
+    # would try to load the host's library and complain on standard error.
+    if [ ${#prog[@]} -gt 1 ]; then
+        case ${prog[0]##*/} in
+        qemu-*) prog=("${prog[0]}" -U LD_PRELOAD "${prog[@]:1}") ;;
+        *) skip "faketime cannot reach a program run by ${prog[0]}" ;;
+        esac
+    fi
+    command -v faketime >/dev/null || skip "faketime is not installed"
+    # In a sanitizer build faketime's library loads before the sanitizer's
+    # runtime, which the runtime refuses unless told that is fine.
+    export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 }
 
 thermal_message="Error: Thermal file can't open [$TEMP]"$'\n'
@@ -167,15 +206,72 @@ append)
     expect_one_line "$work/added" 45.3 "existing log"
     ;;
 usage)
-    # Wrong argument counts: status 255, silent, and no file appears.
+    # Bad command lines: status 255, one usage line on standard error, and no
+    # file appears; --help and --version touch no file either.
     sensor_text $'45312\n'
     mkdir "$work/cwd" && cd "$work/cwd" || fail "cannot enter $work/cwd"
-    for args in '' 'a.log b.log' 'a.log b.log c.log'; do
+    for args in '' 'a.log b.log' 'a.log b.log c.log' '--bogus a.log' '-x a.log' 'a.log -z' \
+        '-z 1x a.log' '--zone=a/b a.log' '-z -1 a.log' '--zone= a.log' '--list a.log'; do
         # shellcheck disable=SC2086 # the words are the arguments
         run_thermlog file $args
         expect_status 255 "arguments [$args]"
-        expect_output '' "arguments [$args]"
+        expect_one_error_line "arguments [$args]"
         [ -z "$(ls -A)" ] || fail "arguments [$args] created: $(ls -A)"
+    done
+    for args in '--help a.log' '-V a.log'; do
+        # shellcheck disable=SC2086 # the words are the arguments
+        run_thermlog file $args
+        expect_status 0 "arguments [$args]"
+        [ -s "$work/stdout" ] || fail "arguments [$args]: nothing on stdout"
+        [ -z "$(ls -A)" ] || fail "arguments [$args] created: $(ls -A)"
+    done
+    ;;
+zones)
+    # Zone 10 sorts before zone 2 by name, and both have the same type.
+    make_zones 0 acpitz 27800 1 cpu-thermal 45312 2 x86_pkg_temp 51000 10 x86_pkg_temp 60000
+    # Arguments before LOGFILE, temperature field, status, standard output.
+    choices=(
+        '' 27.8 0 ''
+        '-z 1' 45.3 0 ''
+        '--zone=10' 60.0 0 ''
+        '--zone x86_pkg_temp' 51.0 0 ''
+        '-z cpu-thermal' 45.3 0 ''
+        '-z nosuch' 0.0 1 $'Error: Thermal zone not found [nosuch]\n'
+        '-z 7' 0.0 1 "Error: Thermal file can't open [$THERMAL/thermal_zone7/temp]"$'\n'
+    )
+    for ((i = 0; i < ${#choices[@]}; i += 4)); do
+        args=${choices[i]} what="zone arguments [${choices[i]}]"
+        log=$work/zone$i.log
+        # shellcheck disable=SC2086 # the words are the arguments
+        run_thermlog zones $args "$log"
+        expect_status "${choices[i + 2]}" "$what"
+        expect_output "${choices[i + 3]}" "$what"
+        expect_one_line "$log" "${choices[i + 1]}" "$what"
+    done
+    ;;
+list)
+    make_zones 0 acpitz 27800 2 x86_pkg_temp -1500 10 cpu-thermal 45312
+    run_thermlog zones --list
+    expect_status 0 "--list"
+    expect_output $'0 acpitz 27.8\n2 x86_pkg_temp -1.5\n10 cpu-thermal 45.3\n' "--list"
+    make_zones
+    run_thermlog zones -l
+    expect_status 1 "--list without zones"
+    expect_one_error_line "--list without zones"
+    ;;
+fifo)
+    # A FIFO as LOGFILE, without a reader and with one, is refused at once.
+    sensor_text $'45312\n'
+    fifo=$work/fifo
+    mkfifo "$fifo" || fail "cannot make a FIFO"
+    wrapper=(timeout 10)
+    for reader in no yes; do
+        [ "$reader" = no ] || exec 3<>"$fifo"
+        run_thermlog file "$fifo"
+        expect_status 1 "FIFO, reader: $reader"
+        [ "$(cat "$work/stdout")" = "Erorr: File can't open [$fifo]" ] ||
+            fail "FIFO, reader $reader: stdout [$(cat "$work/stdout")]"
+        grep -qF "$fifo" "$work/stderr" || fail "FIFO, reader $reader: stderr [$(cat "$work/stderr")]"
     done
     ;;
 dev_full)
@@ -202,23 +298,9 @@ time_zones)
     done
     ;;
 fixed_time)
-    # faketime preloads a library into the process it starts. A foreign
-    # binary runs inside qemu's user-mode emulator, which asks the host's C
-    # library for the time on the program's behalf, so preloading qemu is
-    # enough; qemu's -U keeps LD_PRELOAD from the program, whose own loader
-    # would try to load the host's library and complain on standard error.
-    if [ ${#prog[@]} -gt 1 ]; then
-        case ${prog[0]##*/} in
-        qemu-*) prog=("${prog[0]}" -U LD_PRELOAD "${prog[@]:1}") ;;
-        *) skip "faketime cannot reach a program run by ${prog[0]}" ;;
-        esac
-    fi
-    command -v faketime >/dev/null || skip "faketime is not installed"
+    use_faketime
     sensor_text $'45312\n'
     export TZ=UTC0
-    # In a sanitizer build faketime's library loads before the sanitizer's
-    # runtime, which the runtime refuses unless told that is fine.
-    export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
     # Clock setting and the exact line it must give.
     moments=(
         '2005-03-04 05:06:07' '05/03/04 05:06:07 45.3'
@@ -233,6 +315,29 @@ fixed_time)
         expect_output '' "at ${moments[i]}"
         printf '%s\n' "${moments[i + 1]}" | cmp -s - "$log" ||
             fail "at ${moments[i]}: log [$(cat "$log")], expected [${moments[i + 1]}]"
+    done
+    ;;
+iso)
+    use_faketime
+    sensor_text $'45312\n'
+    # Zone, clock setting (local time there) and the exact line it must give;
+    # Central Europe's rule puts summer and winter an hour apart.
+    cet='CET-1CEST,M3.5.0,M10.5.0/3'
+    moments=(
+        UTC0 '2026-12-07 14:31:28' '2026-12-07T14:31:28+00:00 45.3'
+        "$cet" '2026-07-01 12:00:00' '2026-07-01T12:00:00+02:00 45.3'
+        "$cet" '2026-01-15 08:09:10' '2026-01-15T08:09:10+01:00 45.3'
+        NST+3:30 '2005-03-04 05:06:07' '2005-03-04T05:06:07-03:30 45.3'
+    )
+    for ((i = 0; i < ${#moments[@]}; i += 3)); do
+        export TZ=${moments[i]}
+        wrapper=(faketime -f "${moments[i + 1]}")
+        log=$work/iso$i.log
+        run_thermlog file --iso "$log"
+        expect_status 0 "--iso at ${moments[i + 1]} TZ=$TZ"
+        expect_output '' "--iso at ${moments[i + 1]} TZ=$TZ"
+        printf '%s\n' "${moments[i + 2]}" | cmp -s - "$log" ||
+            fail "--iso at ${moments[i + 1]} TZ=$TZ: log [$(cat "$log")], expected [${moments[i + 2]}]"
     done
     ;;
 *)

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -108,6 +112,91 @@ TEST(ThermLogLine, StampIsTwoDigitFieldsInOrder) {
     for (const StampCase& c : cases) {
         EXPECT_EQ(thermlog::FormatLogLine(c.when, 45.312), std::string(c.stamp) + " 45.3\n");
     }
+}
+
+struct IsoCase {
+    long offsetSeconds;
+    const char* line;
+};
+
+TEST(ThermLogIsoLine, OffsetIsSignedHoursAndMinutes) {
+    const IsoCase cases[] = {
+        {0, "0999-12-07T14:31:28+00:00 45.3\n"},
+        {19800, "0999-12-07T14:31:28+05:30 45.3\n"},
+        {-34200, "0999-12-07T14:31:28-09:30 45.3\n"},
+        {3208, "0999-12-07T14:31:28+00:53 45.3\n"}, // local mean time: seconds dropped
+    };
+    for (const IsoCase& c : cases) {
+        std::tm when = Time(999, 12, 7, 14, 31, 28);
+        when.tm_gmtoff = c.offsetSeconds;
+        EXPECT_EQ(thermlog::FormatIsoLogLine(when, 45.312), c.line) << c.offsetSeconds;
+    }
+}
+
+struct CommandCase {
+    std::vector<std::string> args;
+    thermlog::Action action;
+    int zoneNumber; // -1 when the zone is named by `zoneType`
+    const char* zoneType;
+    bool iso;
+    const char* logPath;
+};
+
+// Parsed one after another in the same process, as getopt must start afresh.
+TEST(ThermLogCommandLine, OptionsInAnyOrderBeforeOrAfterLogfile) {
+    using thermlog::Action;
+    const CommandCase cases[] = {
+        {{"a.log"}, Action::kLog, 0, "", false, "a.log"},
+        {{"-i", "-z", "cpu-thermal", "a.log"}, Action::kLog, -1, "cpu-thermal", true, "a.log"},
+        {{"a.log", "--zone=12", "--iso"}, Action::kLog, 12, "", true, "a.log"},
+        {{"--", "-z"}, Action::kLog, 0, "", false, "-z"},
+        {{"--list", "-z", "3"}, Action::kList, 3, "", false, ""},
+        {{"--version", "a.log", "b.log"}, Action::kVersion, 0, "", false, ""},
+        {{"-z", "99999999999", "a.log"}, Action::kUsage, 0, "", false, ""},
+        {{"-z", "007", "a.log"}, Action::kLog, 7, "", false, "a.log"},
+    };
+    for (const CommandCase& c : cases) {
+        std::vector<std::string> words{"thermlog"};
+        words.insert(words.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        const thermlog::CommandLine got =
+            thermlog::ParseCommandLine(static_cast<int>(words.size()), argv.data());
+        const std::string name = c.args.front() + "...";
+        EXPECT_EQ(got.action, c.action) << name;
+        if (c.action == Action::kUsage) {
+            EXPECT_FALSE(got.usageError.empty()) << name;
+            continue;
+        }
+        EXPECT_EQ(got.zone.number.value_or(-1), c.zoneNumber) << name;
+        EXPECT_EQ(got.zone.type, c.zoneType) << name;
+        EXPECT_EQ(got.iso, c.iso) << name;
+        EXPECT_EQ(got.logPath, c.logPath) << name;
+    }
+}
+
+TEST(ThermLogZones, OnlyNumberedZoneEntriesInNumberOrder) {
+    char pattern[] = "/tmp/thermlog-zones-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    for (const char* name : {"thermal_zone10", "thermal_zone2", "thermal_zone", "thermal_zone3x",
+                             "cooling_device0", "thermal_zone0"})
+        std::filesystem::create_directory(dir / name);
+    std::ofstream(dir / "thermal_zone10" / "type") << "cpu\n";
+    std::ofstream(dir / "thermal_zone2" / "type") << "cpu\n";
+    // thermal_zone0 has no type file: it is listed with an empty type.
+    const std::vector<thermlog::Zone> zones = thermlog::ListZones(dir.string());
+    std::filesystem::remove_all(dir);
+
+    std::string listed;
+    for (const thermlog::Zone& zone : zones)
+        listed += thermlog::FormatZoneLine(zone, -0.04);
+    EXPECT_EQ(listed, "0  -0.0\n2 cpu -0.0\n10 cpu -0.0\n");
+    EXPECT_EQ(thermlog::FindZoneByType(zones, "cpu"), 2);
+    EXPECT_EQ(thermlog::FindZoneByType(zones, "cp"), std::nullopt);
+    EXPECT_TRUE(thermlog::ListZones(dir.string()).empty());
 }
 
 } // namespace
