@@ -67,11 +67,17 @@ int main(int argc, char* argv[]) {
 
     printf("Input Length = %d samples\n", in.GetSampleLength());
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
-    const std::vector<unsigned char> active = regen::ScanActivity(in, block.data(), blocks);
+    std::vector<unsigned char> active;
+    if (!regen::ScanActivity(in, block.data(), blocks, active))
+        return CloseStdout(kFailed);
     PrintVerdicts(active);
 
     const regen::Span span = regen::FindSpan(active);
-    const short level = regen::RegenerateSpan(in, out, block.data(), blocks, span);
+    short level = 0;
+    if (!regen::RegenerateSpan(in, out, block.data(), blocks, span, level)) {
+        DiscardOutput(argv[2]);
+        return CloseStdout(kFailed);
+    }
     regen::AppendFade(out, block.data(), level);
     if (out.OutputWaveFinalize() != 0) {
         DiscardOutput(argv[2]);
