@@ -16,7 +16,8 @@ if ! unshare -m true 2>/dev/null; then
   exit 77
 fi
 # The output of the input is larger than the 16 KiB file system. Three runs:
-# a new output, an existing one, and one reached through a symlink.
+# a new output, an existing one, and one reached through a symlink; then a
+# piped input that cannot be copied to the full disk as its $TMPDIR.
 unshare -m sh -c 'mount -t tmpfs -o size=16k none "$1" || exit 77
   d=$1; shift; cp "$d/../old" "$d/out.wav"; cp "$d/../old" "$d/target.wav"
   ln -s target.wav "$d/link.wav"
@@ -24,6 +25,8 @@ unshare -m sh -c 'mount -t tmpfs -o size=16k none "$1" || exit 77
     "$@" "$d/../in.wav" "$d/$name.wav" >"$d/../stdout-$name" 2>"$d/../stderr-$name"
     echo $? >"$d/../status-$name"
   done
+  cat "$d/../in.wav" | TMPDIR=$d "$@" - "$d/../piped.wav" >"$d/../stdout-pipe" 2>"$d/../stderr-pipe"
+  echo $? >"$d/../status-pipe"
   ls -A "$d" >"$d/../left"; cp "$d/out.wav" "$d/target.wav" "$d/.."' \
   sh "$work/disk" "$@"
 rc=$?
@@ -40,6 +43,12 @@ for name in new out link; do
   grep -qx "pulseregen: .*$name.wav: No space left on device" "$work/stderr-$name" ||
     { echo "$name: standard error: $(cat "$work/stderr-$name")"; fail=1; }
 done
+[ "$(cat "$work/status-pipe")" = 1 ] || { echo "pipe: exit status $(cat "$work/status-pipe")"; fail=1; }
+[ "$(cat "$work/stdout-pipe")" = "Error: Input file can't open [0]" ] ||
+  { echo "pipe: standard output: $(cat "$work/stdout-pipe")"; fail=1; }
+grep -qx "pulseregen: -: No space left on device" "$work/stderr-pipe" ||
+  { echo "pipe: standard error: $(cat "$work/stderr-pipe")"; fail=1; }
+[ ! -e "$work/piped.wav" ] || { echo "pipe: output created"; fail=1; }
 [ "$(tr '\n' ' ' <"$work/left")" = "link.wav out.wav target.wav " ] ||
   { echo "left on the full disk: $(cat "$work/left")"; fail=1; }
 cmp -s "$work/old" "$work/out.wav" || { echo "previous output changed"; fail=1; }
