@@ -44,7 +44,7 @@ std::string FollowLinks(const std::string& path) {
         if (n < 0)
             return p;
         const std::string to(link, size_t(n));
-        p = to[0] == '/' ? to : DirectoryOf(p) + "/" + to;
+        p = !to.empty() && to[0] == '/' ? to : DirectoryOf(p) + "/" + to;
     }
     return p; // a loop: opening it fails as it would have
 }
@@ -114,13 +114,13 @@ int OutputFile::Commit() {
     m_done = true;
     if (!m_temporary)
         return 0;
+    int error = 0;
     if (rename(m_write.c_str(), m_target.c_str()) != 0) {
-        const int error = errno;
+        error = errno;
         unlink(m_write.c_str());
-        return error;
     }
     g_signalPath[0] = '\0';
-    return 0;
+    return error;
 }
 
 void OutputFile::Discard() {

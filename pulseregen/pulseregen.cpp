@@ -68,7 +68,8 @@ int main(int argc, char* argv[]) {
     // A reader of standard output that goes away (| head -1) must not end the
     // run before the output is installed; the lost report fails it at the end.
     signal(SIGPIPE, SIG_IGN);
-    // Creating the output would truncate an input that is the same file.
+    // An output written in place (where no temporary file can be made beside
+    // it) would truncate an input that is the same file.
     if (argc != 3 || regen::SameFile(regen::InputPath(argv[1]), argv[2]))
         return CloseStdout(Usage(program));
 
