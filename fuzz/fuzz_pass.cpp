@@ -51,11 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Fail("OutputWave");
 
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
-    const std::vector<unsigned char> active = regen::ScanActivity(in, block.data(), blocks);
+    std::vector<unsigned char> active;
+    if (!regen::ScanActivity(in, block.data(), blocks, active))
+        Fail("ScanActivity");
     if (active.size() != size_t(blocks) || (blocks > 0 && active[0]))
         Fail("activity flags");
     const regen::Span span = regen::FindSpan(active);
-    const short level = regen::RegenerateSpan(in, out, block.data(), blocks, span);
+    short level = 0;
+    if (!regen::RegenerateSpan(in, out, block.data(), blocks, span, level))
+        Fail("RegenerateSpan");
     if (level != 0 && level != regen::kPulseLevel && level != -regen::kPulseLevel)
         Fail("final level");
     regen::AppendFade(out, block.data(), level);

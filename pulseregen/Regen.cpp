@@ -96,9 +96,12 @@ bool SameFile(const char* input, const char* output) {
            a.st_ino == b.st_ino;
 }
 
-std::vector<unsigned char> ScanActivity(CWave& in, short* block, int blocks) {
-    std::vector<unsigned char> active(size_t(blocks > 0 ? blocks : 0), 0);
-    in.SetTopPage();
+bool ScanActivity(CWave& in, short* block, int blocks, std::vector<unsigned char>& active) {
+    active.assign(size_t(blocks > 0 ? blocks : 0), 0);
+    // Positioned as SetTopPage would, but a failed seek is reported: the
+    // pass would otherwise judge whatever the stream happens to hold.
+    if (in.SetPos(0) != 0)
+        return false;
     // The block count comes from the declared data size, which may promise
     // far more than the file holds. Once a load comes up short the file has
     // ended and every later block would read as silence, so those blocks
@@ -111,23 +114,26 @@ std::vector<unsigned char> ScanActivity(CWave& in, short* block, int blocks) {
         if (in.GetLoadedFrames() - before < uint64_t(kBlockFrames))
             break;
     }
-    return active;
+    return true;
 }
 
-short RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span) {
-    short level = 0;
+bool RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span, short& level) {
+    level = 0;
     if (span.first < 0 || span.first >= blocks)
-        return level;
+        return true;
     // Blocks outside the span would be read only to be dropped: the ones
-    // before it are skipped over, the ones after it are never reached.
-    in.SetTopPage();
+    // before it are skipped over, the ones after it are never reached. A
+    // stream that cannot go back to the first sample would regenerate
+    // silence, so that is a failure.
+    if (in.SetPos(0) != 0)
+        return false;
     in.SkipFrames(int(span.first) * kBlockFrames);
     for (int64_t b = span.first; b <= span.last && b < blocks; ++b) {
         in.LoadWaveShort(block, kBlockFrames, 0, 0);
         level = Regenerate(block, kBlockFrames, level);
         out.OutputWaveFrameByMono(block, kBlockFrames);
     }
-    return level;
+    return true;
 }
 
 void AppendFade(CWave& out, short* block, short level) {

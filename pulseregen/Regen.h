@@ -36,12 +36,14 @@ void MakeFade(short* block, short level);
 // existing output that is the input under another name or link.
 bool SameFile(const char* input, const char* output);
 
-// The activity pass: one flag per whole block; block 0 is read but never
-// judged.
-std::vector<unsigned char> ScanActivity(CWave& in, short* block, int blocks);
+// The activity pass: one flag per whole block in `active`; block 0 is read
+// but never judged. False when the input cannot be positioned at its first
+// sample.
+bool ScanActivity(CWave& in, short* block, int blocks, std::vector<unsigned char>& active);
 // The regeneration pass: reads the span's blocks alone (skipping the ones
-// before it), appends them regenerated to `out`, returns the level it ends on.
-short RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span);
+// before it), appends them regenerated to `out` and sets `level` to the level
+// it ends on. False when the input cannot be positioned at its first sample.
+bool RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span, short& level);
 void AppendFade(CWave& out, short* block, short level);
 
 } // namespace regen

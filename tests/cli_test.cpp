@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 using namespace wavtest;
@@ -96,6 +100,7 @@ struct CliCase {
     std::string out;
     int status;
     std::optional<Bytes> wav; // out.wav's bytes; absent when it must not exist
+    std::string err = "";     // standard error
 };
 
 void RunCases(const std::vector<CliCase>& cases) {
@@ -107,7 +112,7 @@ void RunCases(const std::vector<CliCase>& cases) {
         const Result r = RunTool(dir.path(), c.args);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, c.err);
         if (c.wav) {
             EXPECT_TRUE(ReadFile(dir.Path("out.wav")) == *c.wav) << "out.wav differs";
         } else {
@@ -120,6 +125,15 @@ void RunCases(const std::vector<CliCase>& cases) {
 }
 
 const std::vector<std::string> kInOut = {"in.wav", "out.wav"};
+
+// The names in the directory other than `known`, one after another.
+std::string Unexpected(const TempDir& dir, const std::set<std::string>& known) {
+    std::string names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        if (!known.count(entry.path().filename().string()))
+            names += entry.path().filename().string() + " ";
+    return names;
+}
 
 } // namespace
 
@@ -147,13 +161,15 @@ TEST(Cli, RefusalsAndErrors) {
          quiet,
          "Error: Output file can't open\n",
          1,
-         std::nullopt},
+         std::nullopt,
+         "pulseregen: .: Is a directory\n"},
         {"output in a missing directory",
          {"in.wav", "missing/out.wav"},
          quiet,
          "Error: Output file can't open\n",
          1,
-         std::nullopt},
+         std::nullopt,
+         "pulseregen: missing/out.wav: No such file or directory\n"},
         {"same path", {"in.wav", "in.wav"}, quiet, Usage(), 2, std::nullopt},
         {"same file by ./", {"in.wav", "./in.wav"}, quiet, Usage(), 2, std::nullopt},
     };
@@ -273,4 +289,98 @@ TEST(Cli, UnwritableStandardOutputFails) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err, "");
     EXPECT_TRUE(ReadFile(dir.Path("out.wav")) == Model(samples, 1).wav);
+}
+
+// Inputs that cannot seek are read as a file holding the same bytes would be.
+TEST(Cli, InputThatCannotSeekReadAsAFile) {
+    // A program that stops reading early fails the writer, not the test run.
+    signal(SIGPIPE, SIG_IGN);
+    std::mt19937 random(11);
+    std::vector<int> samples = Noise(5 * kBlock + 9, 9000, random);
+    Swing(samples, 3, 20000, 41); // a span that starts past the first block
+    const Bytes input = Wav16(samples);
+    const Expected model = Model(samples, 1);
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool asStandardInput;
+    } cases[] = {{"FIFO", {"in.fifo", "out.wav"}, false}, {"piped -", {"-", "out.wav"}, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string fifo = dir.Path("in.fifo");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        std::thread writer([&] { dir.Write("in.fifo", input); });
+        const Started s = StartTool(dir.path(), c.args, "", c.asStandardInput ? fifo : "");
+        writer.join();
+        const Result r = FinishTool(s);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, model.out);
+        EXPECT_TRUE(ReadFile(dir.Path("out.wav")) == model.wav) << "out.wav differs";
+    }
+}
+
+// An output is replaced by a whole run alone, through a symlink too, and a
+// FIFO is refused rather than waited on.
+TEST(Cli, OutputReplacedOnlyWhole) {
+    std::mt19937 random(13);
+    std::vector<int> samples = Noise(3 * kBlock, 9000, random);
+    Swing(samples, 1, 20000, 41);
+    const Expected model = Model(samples, 1);
+    const Bytes old = Bytes(100, 'o');
+
+    TempDir dir;
+    dir.Write("in.wav", Wav16(samples));
+    dir.Write("target.wav", old);
+    ASSERT_EQ(chmod(dir.Path("target.wav").c_str(), 0640), 0);
+    ASSERT_EQ(symlink("target.wav", dir.Path("link.wav").c_str()), 0);
+    Result r = RunTool(dir.path(), {"in.wav", "link.wav"});
+    EXPECT_EQ(r.status, 0);
+    struct stat st;
+    ASSERT_EQ(lstat(dir.Path("link.wav").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(dir.Path("target.wav").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_TRUE(ReadFile(dir.Path("target.wav")) == model.wav);
+
+    ASSERT_EQ(mkfifo(dir.Path("out.fifo").c_str(), 0600), 0);
+    r = FinishTool(StartTool(dir.path(), {"in.wav", "out.fifo"}), 0, 20);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Error: Output file can't open\n");
+
+    // A reader that has gone away: the run completes, installs the output
+    // and fails for the lost report.
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    close(pipeEnds[0]);
+    r = RunTool(dir.path(), {"in.wav", "out.wav"}, "/dev/fd/" + std::to_string(pipeEnds[1]));
+    close(pipeEnds[1]);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "pulseregen: cannot write to standard output\n");
+    EXPECT_TRUE(ReadFile(dir.Path("out.wav")) == model.wav);
+
+    // Interrupted while the output is being written: the report waits on a
+    // pipe nobody reads, a verdict line for each of the 209,715 blocks a
+    // tiny file declares.
+    const Bytes huge = WavDeclaring(1, 16, 0xFFFFFFF0u, Bytes(64, 0));
+    dir.Write("huge.wav", huge);
+    dir.Write("out.wav", old);
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const Started s =
+        StartTool(dir.path(), {"huge.wav", "out.wav"}, "/dev/fd/" + std::to_string(pipeEnds[1]));
+    close(pipeEnds[1]);
+    std::string leftOver;
+    for (int tries = 0; tries < 2000 && leftOver.empty(); ++tries) {
+        usleep(10000);
+        leftOver = Unexpected(dir, {"in.wav", "huge.wav", "link.wav", "target.wav", "out.fifo",
+                                    "out.wav", ".stderr"});
+    }
+    EXPECT_NE(leftOver, "") << "no temporary output seen";
+    kill(s.pid, SIGINT);
+    r = FinishTool(s, SIGINT, 20);
+    close(pipeEnds[0]);
+    EXPECT_TRUE(ReadFile(dir.Path("out.wav")) == old);
+    EXPECT_EQ(
+        Unexpected(dir, {"in.wav", "huge.wav", "link.wav", "target.wav", "out.fifo", "out.wav"}),
+        "");
 }

@@ -214,10 +214,15 @@ Bytes RegenerateFile(const std::string& input, bool plain, regen::Span* spanSeen
     CWave::tOutputWaveFormat format = regen::kOutputFormat;
     EXPECT_EQ(out.OutputWave(output.c_str(), &format), 0);
     const int blocks = length / regen::kBlockFrames;
-    const regen::Span span = regen::FindSpan(regen::ScanActivity(in, block.data(), blocks));
+    std::vector<unsigned char> active;
+    EXPECT_TRUE(regen::ScanActivity(in, block.data(), blocks, active));
+    const regen::Span span = regen::FindSpan(active);
     *spanSeen = span;
-    const short level = plain ? PlainPass(in, out, block.data(), blocks, span)
-                              : regen::RegenerateSpan(in, out, block.data(), blocks, span);
+    short level = 0;
+    if (plain)
+        level = PlainPass(in, out, block.data(), blocks, span);
+    else
+        EXPECT_TRUE(regen::RegenerateSpan(in, out, block.data(), blocks, span, level));
     regen::AppendFade(out, block.data(), level);
     EXPECT_EQ(out.OutputWaveFinalize(), 0);
     return ReadFile(output);

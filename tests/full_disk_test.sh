@@ -1,33 +1,58 @@
 #!/usr/bin/env bash
-# pulseregen writing to a file system that fills up: it must say so, exit 1
-# and leave no output behind that claims samples it does not hold. Needs root
-# and a private mount namespace for a tiny tmpfs; skipped (77) without them.
+# pulseregen writing to a file system that fills up: it must say so, exit 1,
+# leave no output behind that claims samples it does not hold, and leave a
+# previous output (through a symlink too) as it was. Needs root and a private
+# mount namespace for a tiny tmpfs; skipped (77) without them.
 # Usage: full_disk_test.sh WORKDIR INPUT [EMULATOR...] PROGRAM
 set -u
 work=$1 input=$2
 shift 2
 rm -rf "$work" && mkdir -p "$work/disk" || exit 1
 cp "$input" "$work/in.wav" || exit 1
+printf 'previous output' >"$work/old"
 
 if ! unshare -m true 2>/dev/null; then
   echo "SKIPPED: cannot make a mount namespace (needs root)"
   exit 77
 fi
-# The output of the input is larger than the 16 KiB file system.
+# The output of the input is larger than the 16 KiB file system. Three runs:
+# a new output, an existing one, and one reached through a symlink; then a
+# piped input that cannot be copied to the full disk as its $TMPDIR.
 unshare -m sh -c 'mount -t tmpfs -o size=16k none "$1" || exit 77
-  shift; out=$1; shift; "$@" "$out/../in.wav" "$out/out.wav" >"$out/../stdout"
-  echo $? >"$out/../status"; ls -A "$out" >"$out/../left"' \
-  sh "$work/disk" "$work/disk" "$@"
+  d=$1; shift; cp "$d/../old" "$d/out.wav"; cp "$d/../old" "$d/target.wav"
+  ln -s target.wav "$d/link.wav"
+  for name in new out link; do
+    "$@" "$d/../in.wav" "$d/$name.wav" >"$d/../stdout-$name" 2>"$d/../stderr-$name"
+    echo $? >"$d/../status-$name"
+  done
+  cat "$d/../in.wav" | TMPDIR=$d "$@" - "$d/../piped.wav" >"$d/../stdout-pipe" 2>"$d/../stderr-pipe"
+  echo $? >"$d/../status-pipe"
+  ls -A "$d" >"$d/../left"; cp "$d/out.wav" "$d/target.wav" "$d/.."' \
+  sh "$work/disk" "$@"
 rc=$?
-if [ "$rc" -eq 77 ] || [ ! -e "$work/status" ]; then
+if [ "$rc" -eq 77 ] || [ ! -e "$work/status-new" ]; then
   echo "SKIPPED: cannot mount a tmpfs here"
   exit 77
 fi
 fail=0
-[ "$(cat "$work/status")" = 1 ] || { echo "exit status $(cat "$work/status"), want 1"; fail=1; }
-tail -n 1 "$work/stdout" | grep -qx "Error: Output file can't write" ||
-  { echo "last line: $(tail -n 1 "$work/stdout")"; fail=1; }
-[ ! -s "$work/left" ] || { echo "left on the full disk: $(cat "$work/left")"; fail=1; }
+for name in new out link; do
+  [ "$(cat "$work/status-$name")" = 1 ] ||
+    { echo "$name: exit status $(cat "$work/status-$name"), want 1"; fail=1; }
+  tail -n 1 "$work/stdout-$name" | grep -qx "Error: Output file can't write" ||
+    { echo "$name: last line: $(tail -n 1 "$work/stdout-$name")"; fail=1; }
+  grep -qx "pulseregen: .*$name.wav: No space left on device" "$work/stderr-$name" ||
+    { echo "$name: standard error: $(cat "$work/stderr-$name")"; fail=1; }
+done
+[ "$(cat "$work/status-pipe")" = 1 ] || { echo "pipe: exit status $(cat "$work/status-pipe")"; fail=1; }
+[ "$(cat "$work/stdout-pipe")" = "Error: Input file can't open [0]" ] ||
+  { echo "pipe: standard output: $(cat "$work/stdout-pipe")"; fail=1; }
+grep -qx "pulseregen: -: No space left on device" "$work/stderr-pipe" ||
+  { echo "pipe: standard error: $(cat "$work/stderr-pipe")"; fail=1; }
+[ ! -e "$work/piped.wav" ] || { echo "pipe: output created"; fail=1; }
+[ "$(tr '\n' ' ' <"$work/left")" = "link.wav out.wav target.wav " ] ||
+  { echo "left on the full disk: $(cat "$work/left")"; fail=1; }
+cmp -s "$work/old" "$work/out.wav" || { echo "previous output changed"; fail=1; }
+cmp -s "$work/old" "$work/target.wav" || { echo "symlinked output changed"; fail=1; }
 cmp -s "$input" "$work/in.wav" || { echo "input changed"; fail=1; }
-[ "$fail" -eq 0 ] && echo "full disk: status 1, message, no output left"
+[ "$fail" -eq 0 ] && echo "full disk: status 1, messages, previous outputs kept, nothing left"
 exit "$fail"

@@ -1,9 +1,11 @@
 // The block steps of pulseregen: activity, span, square-wave switch, fade.
 #include "Regen.h"
+#include "WavBytes.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 TEST(IsActive, MagnitudeAboveTenThousand) {
@@ -107,4 +109,23 @@ TEST(MakeFade, LinearFromLevelTruncated) {
             ASSERT_EQ(block[size_t(i)], short(int(c.level * ratio))) << i;
         }
     }
+}
+
+// A stream that cannot go back to the first sample fails both passes rather
+// than reading on from wherever it stands.
+TEST(Passes, InputThatCannotSeekFails) {
+    const int frames = 2 * regen::kBlockFrames;
+    const wavtest::Bytes wav = wavtest::Wav16(std::vector<int>(size_t(frames), 0));
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], wav.data(), wav.size()), ssize_t(wav.size())); // fits the pipe
+    close(ends[1]);
+    CWave in, out;
+    ASSERT_EQ(in.OpenWave(("/dev/fd/" + std::to_string(ends[0])).c_str()), frames);
+    close(ends[0]);
+    std::vector<short> block(regen::kBlockFrames);
+    std::vector<unsigned char> active;
+    EXPECT_FALSE(regen::ScanActivity(in, block.data(), 2, active));
+    short level = 0;
+    EXPECT_FALSE(regen::RegenerateSpan(in, out, block.data(), 2, regen::Span{1, 1}, level));
 }

@@ -495,20 +495,22 @@ TEST(WavLayout, DeclaredDataBytesClampsRiffSize) {
     const struct {
         uint64_t frames;
         int32_t bytes, channels;
-        uint32_t data;
+        uint32_t data, riff;
     } cases[] = {
-        {0, 2, 1, 0},
-        {10240, 2, 1, 20480},
-        {3, 2, 2, 12},
-        {5, 1, 2, 10},
-        {0x7FFFFFED, 2, 1, 0xFFFFFFDA},
-        {0x7FFFFFEE, 2, 1, 0xFFFFFFDB},
-        {0x100000000ull, 1, 1, 0xFFFFFFDB},
-        {0x3FFFFFFFFFFFFFFFull, 2, 2, 0xFFFFFFDB},
+        {0, 2, 1, 0, 36},
+        {10240, 2, 1, 20480, 20516},
+        {3, 2, 2, 12, 48},
+        {5, 1, 2, 10, 46},
+        {5, 1, 1, 5, 42}, // the pad byte after an odd chunk
+        {0x7FFFFFED, 2, 1, 0xFFFFFFDA, 0xFFFFFFFE},
+        // Clamped to whole frames, with room for the pad byte.
+        {0x7FFFFFEE, 2, 1, 0xFFFFFFDA, 0xFFFFFFFE},
+        {0x100000000ull, 1, 1, 0xFFFFFFDA, 0xFFFFFFFE},
+        {0x3FFFFFFFFFFFFFFFull, 2, 2, 0xFFFFFFD8, 0xFFFFFFFC},
     };
     for (const auto& c : cases) {
         const uint32_t data = wav::DeclaredDataBytes(c.frames, c.bytes, c.channels);
         EXPECT_EQ(data, c.data) << c.frames;
-        EXPECT_LE(uint64_t(data) + 36, 0xFFFFFFFFull);
+        EXPECT_EQ(wav::RiffSize(data), c.riff) << c.frames;
     }
 }

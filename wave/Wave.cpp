@@ -1,6 +1,7 @@
 #include "Wave.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sys/types.h>
@@ -56,13 +57,19 @@ CWave::tWaveFmtChunk MakeFmtChunk(const CWave::tOutputWaveFormat& format) {
 }
 
 uint32_t DeclaredDataBytes(uint64_t frames, int32_t bytesPerSample, int32_t channels) {
-    constexpr uint64_t kMaxData = kMaxRiffSize - 36;
+    // The largest even size leaves room for the RIFF size and a pad byte; the
+    // clamp then drops to a whole number of frames.
+    constexpr uint64_t kMaxData = (kMaxRiffSize - 36) & ~uint64_t(1);
     if (bytesPerSample <= 0 || channels <= 0)
         return 0;
     const uint64_t frameBytes = uint64_t(bytesPerSample) * uint64_t(channels);
     if (frames > kMaxData / frameBytes)
-        return uint32_t(kMaxData);
+        return uint32_t(kMaxData / frameBytes * frameBytes);
     return uint32_t(frames * frameBytes);
+}
+
+uint32_t RiffSize(uint32_t dataSize) {
+    return dataSize + 36 + (dataSize & 1);
 }
 
 void EncodeHeader(unsigned char* out, const CWave::tWaveFmtChunk& fmt, uint32_t riffSize,
@@ -322,7 +329,7 @@ template <int Channels> struct FloatSink {
 CWave::CWave()
     : m_fileName{}, m_outFrames(0), m_loadedFrames(0), m_fp(nullptr), m_dataTop(0), m_offset(0),
       m_sampleLength(0), m_sampleRate(0), m_fmt{}, m_outFormat{}, m_writing(false),
-      m_writeError(false), m_io{} {}
+      m_writeError(false), m_writeErrno(0), m_io{} {}
 
 CWave::~CWave() {
     CloseWave();
@@ -506,8 +513,18 @@ void CWave::SkipFrames(int frames) {
 
 bool CWave::Write(const void* bytes, size_t size) {
     if (size != 0 && fwrite(bytes, 1, size, m_fp) != size)
-        m_writeError = true;
+        Failed();
     return !m_writeError;
+}
+
+void CWave::Failed() {
+    if (!m_writeError)
+        m_writeErrno = errno;
+    m_writeError = true;
+}
+
+int CWave::GetWriteErrno() {
+    return m_writeErrno;
 }
 
 int CWave::OutputWave(const char* path, tOutputWaveFormat* format) {
@@ -517,10 +534,18 @@ int CWave::OutputWave(const char* path, tOutputWaveFormat* format) {
     m_loadedFrames = 0;
     m_outFrames = 0;
     m_writeError = false;
+    m_writeErrno = 0;
     m_outFormat = format ? *format : tOutputWaveFormat{44100, 2, 2};
-    const tWaveFmtChunk fmt = wav::MakeFmtChunk(m_outFormat);
-    if (!path || !(m_fp = fopen(path, "wb+")))
+    // The appends write 1 or 2 bytes per sample and 1 or 2 samples per frame;
+    // any other format would declare sizes that were never written.
+    const auto oneOrTwo = [](int32_t v) { return v == 1 || v == 2; };
+    if (!oneOrTwo(m_outFormat.bytesPerSample) || !oneOrTwo(m_outFormat.channels))
         return -1;
+    const tWaveFmtChunk fmt = wav::MakeFmtChunk(m_outFormat);
+    if (!path || !(m_fp = fopen(path, "wb+"))) {
+        m_writeErrno = errno;
+        return -1;
+    }
     // Both sizes stay 0 until OutputWaveFinalize knows them.
     unsigned char header[wav::kHeaderBytes];
     wav::EncodeHeader(header, fmt, 0, 0);
@@ -587,14 +612,29 @@ int CWave::OutputWaveFinalize() {
         return -1;
     const uint32_t data =
         wav::DeclaredDataBytes(m_outFrames, m_outFormat.bytesPerSample, m_outFormat.channels);
+    // An odd data chunk is followed by one zero byte, which the RIFF size
+    // counts and the data size does not.
+    const uint64_t written =
+        m_outFrames * uint64_t(m_outFormat.bytesPerSample) * uint64_t(m_outFormat.channels);
+    const unsigned char pad = 0;
+    if (written % 2 != 0)
+        Write(&pad, 1);
     unsigned char size[4];
-    bool ok = !m_writeError;
-    wav::PutLe32(size, data + 36);
-    ok = fseeko(m_fp, 4, SEEK_SET) == 0 && Write(size, 4) && ok;
+    wav::PutLe32(size, wav::RiffSize(data));
+    if (fseeko(m_fp, 4, SEEK_SET) != 0)
+        Failed();
+    else
+        Write(size, 4);
     wav::PutLe32(size, data);
-    ok = fseeko(m_fp, 40, SEEK_SET) == 0 && Write(size, 4) && ok;
-    ok = !ferror(m_fp) && ok;
-    ok = fclose(m_fp) == 0 && ok;
+    if (fseeko(m_fp, 40, SEEK_SET) != 0)
+        Failed();
+    else
+        Write(size, 4);
+    if (ferror(m_fp))
+        Failed();
+    if (fclose(m_fp) != 0)
+        Failed();
+    const bool ok = !m_writeError;
     m_fp = nullptr;
     m_writing = false;
     return ok ? 0 : -2;

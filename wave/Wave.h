@@ -78,12 +78,16 @@ class CWave {
     int OutputWaveFrameByMono(void* samples, int count);
     int OutputWaveFrameByStereo(short* left, short* right, int count);
     int OutputWaveFinalize();
+    // The errno of the first failure since OutputWave (creating, writing,
+    // positioning or closing the file); 0 when nothing failed.
+    int GetWriteErrno();
 
   private:
     void Seek();
     void Advance(int frames);
     bool StartLoad(int frames);
     bool Write(const void* bytes, size_t size);
+    void Failed(); // records a write-side failure and its errno
 
     char m_fileName[kFileNameSize];
     uint64_t m_outFrames; // 64-bit so that no length of output can wrap it
@@ -97,6 +101,7 @@ class CWave {
     tOutputWaveFormat m_outFormat;
     bool m_writing;    // m_fp was attached by OutputWave
     bool m_writeError; // a write since OutputWave failed
+    int m_writeErrno;  // errno of that first failure
     unsigned char m_io[kIoBytes];
 };
 
@@ -134,9 +139,12 @@ uint64_t FmtExtraBytes(int32_t chunkSize);
 uint32_t FrameCount(uint64_t dataSize, unsigned channels, unsigned bitsPerSample);
 // The 16-byte format chunk (plus its 8-byte header) that the writer emits.
 CWave::tWaveFmtChunk MakeFmtChunk(const CWave::tOutputWaveFormat& format);
-// The data size to declare for `frames` appended frames, kept small enough
-// that the RIFF size (data size + 36) fits in 32 bits.
+// The data size to declare for `frames` appended frames: a whole number of
+// frames, kept small enough that the RIFF size fits in 32 bits.
 uint32_t DeclaredDataBytes(uint64_t frames, int32_t bytesPerSample, int32_t channels);
+// The RIFF size for a data chunk of `dataSize` bytes: the 36 header bytes
+// after the size field, and the pad byte that follows an odd chunk.
+uint32_t RiffSize(uint32_t dataSize);
 // The 44-byte header: RIFF, WAVE, the format chunk and the data chunk header.
 void EncodeHeader(unsigned char* out, const CWave::tWaveFmtChunk& fmt, uint32_t riffSize,
                   uint32_t dataSize);

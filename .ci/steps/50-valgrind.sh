@@ -49,6 +49,12 @@ check() {
 
 step "Memcheck pulseregen: leaks, memory errors, open descriptors"
 check example 0 examples/bursts.wav "$dir/out.wav"
+check replace 0 examples/bursts.wav "$dir/out.wav"
+rm -f "$dir/in.fifo" "$dir/out.fifo" && mkfifo "$dir/in.fifo" "$dir/out.fifo"
+cat examples/bursts.wav >"$dir/in.fifo" &
+check fifo-input 0 "$dir/in.fifo" "$dir/out-fifo.wav"
+wait
+check fifo-output 1 examples/bursts.wav "$dir/out.fifo"
 check fact-chunk 1 "$dir/fact.wav" "$dir/out-fact.wav"
 check eight-bit 1 "$dir/eight-bit.wav" "$dir/out-8.wav"
 check not-wave 1 "$dir/text.wav" "$dir/out-text.wav"

@@ -1,0 +1,138 @@
+#include "OutputFile.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace regen {
+
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The path a signal handler removes. A handler can reach nothing but static
+// storage, and it must not allocate: hence this one static buffer.
+char g_signalPath[PATH_MAX + 64];
+
+void OnSignal(int sig) {
+    if (g_signalPath[0] != '\0')
+        unlink(g_signalPath);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+} // namespace
+
+std::string FollowLinks(const std::string& path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return p;
+        char link[PATH_MAX];
+        const ssize_t n = readlink(p.c_str(), link, sizeof link - 1);
+        if (n < 0)
+            return p;
+        const std::string to(link, size_t(n));
+        p = !to.empty() && to[0] == '/' ? to : DirectoryOf(p) + "/" + to;
+    }
+    return p; // a loop: opening it fails as it would have
+}
+
+OutputFile::~OutputFile() {
+    if (!m_done)
+        Discard();
+}
+
+int OutputFile::Prepare(const char* path) {
+    m_target = FollowLinks(path);
+    m_write = path;
+    struct stat st;
+    const bool exists = stat(path, &st) == 0;
+    // The writer patches the header when it is done, which takes a file it
+    // can seek in; opening a FIFO would also wait for a reader.
+    if (exists && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
+        return ESPIPE;
+    // A device or a directory is handed on as it is: the writer writes the
+    // one and refuses the other.
+    if (exists && !S_ISREG(st.st_mode))
+        return 0;
+    if (exists) {
+        // Refused as the writer itself would refuse it; O_NONBLOCK in case a
+        // FIFO took its place meanwhile.
+        const int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return errno;
+        close(fd);
+    }
+    const std::string base = m_target.substr(m_target.rfind('/') + 1);
+    std::string temporary = DirectoryOf(m_target) + "/." + base + ".XXXXXX";
+    // The handler is in place before the file exists; it learns the name
+    // right after.
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &action, nullptr);
+    const int fd =
+        temporary.size() < sizeof g_signalPath ? mkostemp(temporary.data(), O_CLOEXEC) : -1;
+    m_regular = true;
+    if (fd < 0) {
+        // No room beside it: written in place, as a plain run would, by its
+        // own name so that a failed run removes the file and not a link.
+        m_write = m_target;
+        return 0;
+    }
+    std::snprintf(g_signalPath, sizeof g_signalPath, "%s", temporary.c_str());
+    // The replacement keeps the permission bits of the file it replaces, and
+    // a new file gets those a plain creation would give it.
+    mode_t mode = st.st_mode & 07777;
+    if (!exists) {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    fchmod(fd, mode);
+    close(fd);
+    m_write = temporary;
+    m_temporary = true;
+    return 0;
+}
+
+int OutputFile::Commit() {
+    m_done = true;
+    if (!m_temporary)
+        return 0;
+    int error = 0;
+    if (rename(m_write.c_str(), m_target.c_str()) != 0) {
+        error = errno;
+        unlink(m_write.c_str());
+    }
+    g_signalPath[0] = '\0';
+    return error;
+}
+
+void OutputFile::Discard() {
+    m_done = true;
+    // Only a regular file this run created or truncated; a device (/dev/full,
+    // say) is left alone.
+    struct stat st;
+    if ((m_temporary || (m_regular && m_opened)) && stat(m_write.c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode))
+        unlink(m_write.c_str());
+    if (m_temporary)
+        g_signalPath[0] = '\0';
+}
+
+} // namespace regen

@@ -1,0 +1,48 @@
+// The OUTPUT argument, replaced only by a whole run: the output is written
+// into a temporary file beside the file it replaces and renamed over it once
+// it is complete. A failed or interrupted run leaves the previous file as it
+// was and no temporary file behind.
+#pragma once
+
+#include <string>
+
+namespace regen {
+
+class OutputFile {
+  public:
+    OutputFile() = default;
+    ~OutputFile(); // discards an output that was never committed
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Decides where to write `path`. Returns 0, or an errno when the output
+    // is refused: a FIFO or a socket (which would block or take no file), or
+    // an existing file that may not be written. From a temporary file's
+    // creation on, SIGINT, SIGTERM and SIGHUP remove it before they end the
+    // process.
+    int Prepare(const char* path);
+    // The path to hand to the writer.
+    const char* WritePath() const { return m_write.c_str(); }
+    // Tells that the writer created or truncated WritePath(): from now on a
+    // failure removes an output written in place too.
+    void Opened() { m_opened = true; }
+    // Installs the finished output; 0 or the errno of the failed rename.
+    int Commit();
+    // Removes what this run wrote into a regular file: the temporary file,
+    // or an output written in place.
+    void Discard();
+
+  private:
+    std::string m_target; // the file that is replaced, symlinks followed
+    std::string m_write;
+    bool m_temporary = false;
+    bool m_regular = false; // m_write names a regular file, not a device
+    bool m_opened = false;
+    bool m_done = false;
+};
+
+// `path` with its symbolic links followed, the last one included, even when
+// the file it finally names does not exist yet.
+std::string FollowLinks(const std::string& path);
+
+} // namespace regen
