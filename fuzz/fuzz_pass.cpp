@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Fail("OutputWave");
 
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
-    const std::vector<unsigned char> active = regen::ScanActivity(in, block.data(), blocks);
+    const regen::Scan scan = regen::ScanActivity(in, block.data(), blocks);
+    const std::vector<unsigned char> active = regen::Judge(scan.peaks, regen::kActiveAbove);
     if (active.size() != size_t(blocks) || (blocks > 0 && active[0]))
         Fail("activity flags");
     const regen::Span span = regen::FindSpan(active);

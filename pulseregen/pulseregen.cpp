@@ -1,9 +1,13 @@
-// pulseregen INPUT OUTPUT: finds the loud span of a 16-bit PCM WAV recording
-// and writes it, regenerated as a clean square wave and followed by a
-// fade-out block, to a 44.1 kHz 16-bit mono WAV file.
+// pulseregen [OPTION]... INPUT OUTPUT: finds the loud span of a 16-bit PCM
+// WAV recording and writes it, regenerated as a clean square wave and
+// followed by a fade-out block, to a 16-bit mono WAV file (44.1 kHz unless
+// asked to keep the input's rate).
+#include "Diagnostics.h"
+#include "Options.h"
 #include "Regen.h"
 #include "Wave.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,10 +17,20 @@ namespace {
 
 enum Status { kOk = 0, kFailed = 1, kUsage = 2 };
 
-int Usage(const char* program) {
-    printf("usage: %s [input(.wav)] [output(.wav)]\n", program);
-    puts("The same filename for input and output is not acceptable.");
-    return kUsage;
+// Help, version and bad usage end the run before any file is touched.
+int Finish(const options::Options& opt, const char* program) {
+    switch (opt.action) {
+    case options::Action::kHelp:
+        options::PrintHelp(program);
+        return kOk;
+    case options::Action::kVersion:
+        options::PrintVersion();
+        return kOk;
+    default:
+        options::PrintUsage(program);
+        diag::Say("pulseregen: " + opt.error);
+        return kUsage;
+    }
 }
 
 void PrintVerdicts(const std::vector<unsigned char>& active) {
@@ -42,39 +56,78 @@ int CloseStdout(int status) {
     return status;
 }
 
+// 16-bit mono at 44,100 Hz, or at the input's rate when it is to be kept.
+CWave::tOutputWaveFormat OutputFormat(const options::Options& opt, const CWave& in) {
+    CWave::tOutputWaveFormat format = regen::kOutputFormat;
+    const uint32_t rate = in.GetFormatChunk().sampleRate;
+    if (opt.keepRate)
+        format.samplingRate = int32_t(rate);
+    else if (rate != uint32_t(format.samplingRate))
+        diag::Say(diag::RateWarning(opt.input, rate));
+    return format;
+}
+
+// The activity pass. With a sample-value level each verdict is printed as
+// its block is judged; a percentage waits for the recording's peak.
+regen::Scan Scan(CWave& in, short* block, int blocks, options::Options& opt) {
+    const bool printNow = !opt.quiet && !opt.active.percent;
+    const int activeAbove = opt.active.value;
+    regen::Scan scan =
+        regen::ScanActivity(in, block, blocks, opt.settings.channel, [&](int b, int peak) {
+            if (printNow)
+                printf("%d: %s\n", b, peak > activeAbove ? "Valid" : "Invalid");
+        });
+    opt.settings.activeAbove = opt.active.Resolve(scan.peak);
+    opt.settings.switchAbove = opt.switchAt.Resolve(scan.peak);
+    if (scan.ended)
+        diag::Say(diag::ShortData(opt.input, uint64_t(in.GetSampleLength()), scan.framesRead));
+    return scan;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     const char* program = argc > 0 ? argv[0] : "pulseregen";
+    options::Options opt = options::Parse(argc, argv);
     // Creating the output would truncate an input that is the same file.
-    if (argc != 3 || regen::SameFile(argv[1], argv[2]))
-        return CloseStdout(Usage(program));
+    if (opt.action == options::Action::kRun && regen::SameFile(opt.input, opt.output))
+        opt.action = options::Action::kUsage, opt.error = "INPUT and OUTPUT are the same file";
+    if (opt.action != options::Action::kRun)
+        return CloseStdout(Finish(opt, program));
 
     CWave in;
     CWave out;
     std::vector<short> block(regen::kBlockFrames);
 
-    const int length = in.OpenWave(argv[1]);
+    errno = 0;
+    const int length = in.OpenWave(opt.input);
     if (length <= 0) {
+        const int openErrno = errno;
         printf("Error: Input file can't open [%d]\n", length);
+        diag::Say(diag::InputRefusal(opt.input, in, length, openErrno));
         return CloseStdout(kFailed);
     }
-    CWave::tOutputWaveFormat format = regen::kOutputFormat;
-    if (out.OutputWave(argv[2], &format) != 0) {
+    CWave::tOutputWaveFormat format = OutputFormat(opt, in);
+    if (out.OutputWave(opt.output, &format) != 0) {
         puts("Error: Output file can't open");
         return CloseStdout(kFailed);
     }
 
-    printf("Input Length = %d samples\n", in.GetSampleLength());
+    if (!opt.quiet)
+        printf("Input Length = %d samples\n", in.GetSampleLength());
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
-    const std::vector<unsigned char> active = regen::ScanActivity(in, block.data(), blocks);
-    PrintVerdicts(active);
+    const regen::Scan scan = Scan(in, block.data(), blocks, opt);
+    const std::vector<unsigned char> active = regen::Judge(scan.peaks, opt.settings.activeAbove);
+    if (!opt.quiet && opt.active.percent)
+        PrintVerdicts(active);
 
     const regen::Span span = regen::FindSpan(active);
-    const short level = regen::RegenerateSpan(in, out, block.data(), blocks, span);
+    if (span.first < 0 && blocks > 1)
+        diag::Say(diag::NoActiveBlock(opt.input, scan.peak, opt.settings.activeAbove));
+    const short level = regen::RegenerateSpan(in, out, block.data(), blocks, span, opt.settings);
     regen::AppendFade(out, block.data(), level);
     if (out.OutputWaveFinalize() != 0) {
-        DiscardOutput(argv[2]);
+        DiscardOutput(opt.output);
         puts("Error: Output file can't write");
         return CloseStdout(kFailed);
     }

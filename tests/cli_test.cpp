@@ -96,6 +96,7 @@ struct CliCase {
     std::string out;
     int status;
     std::optional<Bytes> wav; // out.wav's bytes; absent when it must not exist
+    std::string err = "";     // a reason the one line on standard error must give; "" for none
 };
 
 void RunCases(const std::vector<CliCase>& cases) {
@@ -107,7 +108,13 @@ void RunCases(const std::vector<CliCase>& cases) {
         const Result r = RunTool(dir.path(), c.args);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.err, "");
+        if (c.err.empty()) {
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(r.err.rfind("pulseregen: ", 0), 0u) << r.err;
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        }
         if (c.wav) {
             EXPECT_TRUE(ReadFile(dir.Path("out.wav")) == *c.wav) << "out.wav differs";
         } else {
@@ -129,17 +136,20 @@ TEST(Cli, RefusalsAndErrors) {
     const Bytes quiet = Wav16(std::vector<int>(kBlock + 5, 0));
     const std::string inputError = "Error: Input file can't open [";
     const std::vector<CliCase> cases = {
-        {"no arguments", {}, std::nullopt, Usage(), 2, std::nullopt},
-        {"one argument", {"in.wav"}, quiet, Usage(), 2, std::nullopt},
-        {"three arguments", {"in.wav", "out.wav", "x"}, quiet, Usage(), 2, std::nullopt},
-        {"missing input", kInOut, std::nullopt, inputError + "0]\n", 1, std::nullopt},
-        {"not RIFF", kInOut, Bytes(64, 'x'), inputError + "0]\n", 1, std::nullopt},
-        {"empty data chunk", kInOut, Wav16({}), inputError + "0]\n", 1, std::nullopt},
+        {"no arguments", {}, std::nullopt, Usage(), 2, std::nullopt, "got 0"},
+        {"one argument", {"in.wav"}, quiet, Usage(), 2, std::nullopt, "got 1"},
+        {"three arguments", {"in.wav", "out.wav", "x"}, quiet, Usage(), 2, std::nullopt, "got 3"},
+        {"missing input", kInOut, std::nullopt, inputError + "0]\n", 1, std::nullopt,
+         "in.wav: No such file or directory"},
+        {"not RIFF", kInOut, Bytes(64, 'x'), inputError + "0]\n", 1, std::nullopt,
+         "not a RIFF/WAVE file"},
+        {"empty data chunk", kInOut, Wav16({}), inputError + "0]\n", 1, std::nullopt,
+         "data chunk holds no sample frames"},
         {"8-bit", kInOut, Riff(Cat({FmtChunk(f8), Chunk("data", Bytes(kBlock, 0x80))})),
-         inputError + "-1]\n", 1, std::nullopt},
+         inputError + "-1]\n", 1, std::nullopt, "8-bit PCM, 1 channel(s)"},
         {"fact chunk", kInOut,
          Riff(Cat({FmtChunk(Fmt{}), Chunk("fact", Bytes(4, 0)), Chunk("data", Bytes(64, 0))})),
-         inputError + "-2]\n", 1, std::nullopt},
+         inputError + "-2]\n", 1, std::nullopt, "chunk 'fact' stands between"},
         {"header cut in RIFF size", kInOut, Bytes{'R', 'I', 'F', 'F', 0x10, 0x00}, "", 1,
          std::nullopt},
         {"output is a directory",
@@ -154,8 +164,8 @@ TEST(Cli, RefusalsAndErrors) {
          "Error: Output file can't open\n",
          1,
          std::nullopt},
-        {"same path", {"in.wav", "in.wav"}, quiet, Usage(), 2, std::nullopt},
-        {"same file by ./", {"in.wav", "./in.wav"}, quiet, Usage(), 2, std::nullopt},
+        {"same path", {"in.wav", "in.wav"}, quiet, Usage(), 2, std::nullopt, "same file"},
+        {"same file by ./", {"in.wav", "./in.wav"}, quiet, Usage(), 2, std::nullopt, "same file"},
     };
     RunCases(cases);
 }
@@ -235,10 +245,12 @@ TEST(Cli, RegeneratedOutput) {
         {"10,239 frames", kInOut, Wav16(std::vector<int>(kBlock - 1, 30000)),
          "Input Length = 10239 samples\n", 0, silentBlock()},
         {"loud only in block 0", kInOut, Wav16(loudFirst),
-         "Input Length = 30820 samples\n1: Invalid\n2: Invalid\n", 0, silentBlock()},
+         "Input Length = 30820 samples\n1: Invalid\n2: Invalid\n", 0, silentBlock(),
+         "loudest magnitude is 9000"},
         {"active blocks 2 and 5", kInOut, Wav16(span), modelSpan.out, 0, modelSpan.wav},
         {"verdict boundaries", kInOut, Wav16(bounds), modelBounds.out, 0, modelBounds.wav},
-        {"stereo 48 kHz", kInOut, Wav16(stereo, 2, 48000), modelStereo.out, 0, modelStereo.wav},
+        {"stereo 48 kHz", kInOut, Wav16(stereo, 2, 48000), modelStereo.out, 0, modelStereo.wav,
+         "plays 8.8% slower"},
     };
     // The expectations' shape, stated independently of the model.
     EXPECT_EQ(modelSpan.wav.size(), 44u + 5 * 2 * kBlock);
