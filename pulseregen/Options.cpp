@@ -46,8 +46,6 @@ bool ParsePercent(std::string text, Level& level) {
         for (size_t i = 0; i < decimals; ++i)
             denominator *= 10;
         text.erase(point, 1);
-        if (point == 0) // ".5%"
-            text.insert(0, "0");
     }
     uint64_t numerator = 0;
     if (!ParseCount(text.c_str(), 100 * denominator, numerator) || numerator == 0)
@@ -153,8 +151,10 @@ Options Parse(int argc, char* argv[]) {
             return o;
         case ':':
             return Refuse(o, std::string("option '") + argv[optind - 1] + "' needs a value");
-        default:
-            return Refuse(o, std::string("unrecognized option '") + argv[optind - 1] + "'");
+        default: // a short option names itself in optopt; a long one only in argv
+            return Refuse(o, "unrecognized option '" +
+                                 (optopt ? std::string("-") + char(optopt) : argv[optind - 1]) +
+                                 "'");
         }
     }
     if (argc - optind != 2)
