@@ -38,7 +38,10 @@ Span FindSpan(const std::vector<unsigned char>& active) {
 }
 
 short Regenerate(short* block, int frames, short level, const Settings& settings) {
-    const short above = short(settings.switchAbove), below = short(-settings.switchAbove);
+    // A level of 32,768 (100% of a -32,768 peak) lies beyond every sample, as
+    // 32,767 does: nothing starts the wave, so nothing can flip it either.
+    const int limit = std::min(settings.switchAbove, 32767);
+    const short above = short(limit), below = short(-limit);
     int i = 0;
     // While the level is 0 a negative swing starts nothing; the first sample
     // above the upper threshold starts the wave.
