@@ -62,14 +62,20 @@ CWave::tOutputWaveFormat OutputFormat(const options::Options& opt, const CWave& 
     const uint32_t rate = in.GetFormatChunk().sampleRate;
     if (opt.keepRate)
         format.samplingRate = int32_t(rate);
-    else if (rate != uint32_t(format.samplingRate))
-        diag::Say(diag::RateWarning(opt.input, rate));
     return format;
+}
+
+// An output labelled with another rate than its input's plays at another speed.
+void WarnAboutRate(const options::Options& opt, const CWave& in,
+                   const CWave::tOutputWaveFormat& format) {
+    const uint32_t rate = in.GetFormatChunk().sampleRate;
+    if (rate != uint32_t(format.samplingRate))
+        diag::Say(diag::RateWarning(opt.input, rate));
 }
 
 // The activity pass. With a sample-value level each verdict is printed as
 // its block is judged; a percentage waits for the recording's peak.
-regen::Scan Scan(CWave& in, short* block, int blocks, options::Options& opt) {
+regen::Scan JudgeBlocks(CWave& in, short* block, int blocks, options::Options& opt) {
     const bool printNow = !opt.quiet && !opt.active.percent;
     const int activeAbove = opt.active.value;
     regen::Scan scan =
@@ -90,8 +96,10 @@ int main(int argc, char* argv[]) {
     const char* program = argc > 0 ? argv[0] : "pulseregen";
     options::Options opt = options::Parse(argc, argv);
     // Creating the output would truncate an input that is the same file.
-    if (opt.action == options::Action::kRun && regen::SameFile(opt.input, opt.output))
-        opt.action = options::Action::kUsage, opt.error = "INPUT and OUTPUT are the same file";
+    if (opt.action == options::Action::kRun && regen::SameFile(opt.input, opt.output)) {
+        opt.action = options::Action::kUsage;
+        opt.error = "INPUT and OUTPUT are the same file";
+    }
     if (opt.action != options::Action::kRun)
         return CloseStdout(Finish(opt, program));
 
@@ -112,11 +120,12 @@ int main(int argc, char* argv[]) {
         puts("Error: Output file can't open");
         return CloseStdout(kFailed);
     }
+    WarnAboutRate(opt, in, format);
 
     if (!opt.quiet)
         printf("Input Length = %d samples\n", in.GetSampleLength());
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
-    const regen::Scan scan = Scan(in, block.data(), blocks, opt);
+    const regen::Scan scan = JudgeBlocks(in, block.data(), blocks, opt);
     const std::vector<unsigned char> active = regen::Judge(scan.peaks, opt.settings.activeAbove);
     if (!opt.quiet && opt.active.percent)
         PrintVerdicts(active);
