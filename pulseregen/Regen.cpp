@@ -7,15 +7,22 @@
 
 namespace regen {
 
-int Peak(const short* block, int frames) {
-    // No exit inside the loop, so that the compiler can take the extremes of
-    // many samples per instruction.
-    int low = 0, high = 0;
-    for (int k = 0; k < frames; ++k) {
-        low = std::min(low, int(block[k]));
-        high = std::max(high, int(block[k]));
+int Peak(const short* block, int frames, int enough) {
+    // Examined in runs with no exit inside a run, so that the compiler can
+    // take the extremes of many samples per instruction; a block is read to
+    // its end unless it passes `enough`.
+    constexpr int kRun = 256;
+    int peak = 0;
+    for (int i = 0; i < frames && peak <= enough; i += kRun) {
+        const int end = std::min(frames, i + kRun);
+        int low = 0, high = 0;
+        for (int k = i; k < end; ++k) {
+            low = std::min(low, int(block[k]));
+            high = std::max(high, int(block[k]));
+        }
+        peak = std::max(peak, std::max(high, -low));
     }
-    return std::max(high, -low);
+    return peak;
 }
 
 std::vector<unsigned char> Judge(const std::vector<int>& peaks, int activeAbove) {
@@ -115,7 +122,7 @@ void LoadBlock(CWave& in, short* block, Channel channel, std::vector<float>& scr
         block[i] = short(scratch[size_t(i)] * 32768.0f);
 }
 
-Scan ScanActivity(CWave& in, short* block, int blocks, Channel channel,
+Scan ScanActivity(CWave& in, short* block, int blocks, Channel channel, int enough,
                   const std::function<void(int block, int peak)>& judged) {
     Scan scan;
     scan.peaks.assign(size_t(blocks > 0 ? blocks : 0), 0);
@@ -131,7 +138,7 @@ Scan ScanActivity(CWave& in, short* block, int blocks, Channel channel,
             const uint64_t before = in.GetLoadedFrames();
             LoadBlock(in, block, channel, scratch);
             if (b > 0)
-                scan.peaks[size_t(b)] = Peak(block, kBlockFrames);
+                scan.peaks[size_t(b)] = Peak(block, kBlockFrames, enough);
             scan.ended = in.GetLoadedFrames() - before < uint64_t(kBlockFrames);
         }
         scan.peak = std::max(scan.peak, scan.peaks[size_t(b)]);

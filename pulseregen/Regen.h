@@ -45,8 +45,13 @@ struct Span {
     bool Contains(int64_t block) const { return first >= 0 && block >= first && block <= last; }
 };
 
+// Every magnitude is at most 32,768: a bound that asks for exact peaks.
+constexpr int kExactPeaks = 32768;
+
 // The largest sample magnitude, widened to 32 bits (-32,768 gives 32,768).
-int Peak(const short* block, int frames);
+// Once it exceeds `enough` the rest of the block may go unexamined, and the
+// result is then only known to exceed `enough`.
+int Peak(const short* block, int frames, int enough = kExactPeaks);
 // One flag per block: its peak exceeds `activeAbove`.
 std::vector<unsigned char> Judge(const std::vector<int>& peaks, int activeAbove);
 Span FindSpan(const std::vector<unsigned char>& active);
@@ -64,10 +69,11 @@ bool SameFile(const char* input, const char* output);
 // Loads one block of the judged signal into `block`.
 void LoadBlock(CWave& in, short* block, Channel channel, std::vector<float>& scratch);
 
-// The activity pass: one peak per whole block; block 0 is read but never
-// judged. `judged`, when set, hears each block from 1 on with its peak as
-// soon as it is known.
+// The activity pass: one peak per whole block (as Peak with `enough`);
+// block 0 is read but never judged. `judged`, when set, hears each block
+// from 1 on with its peak as soon as it is known.
 Scan ScanActivity(CWave& in, short* block, int blocks, Channel channel = Channel::kMix,
+                  int enough = kExactPeaks,
                   const std::function<void(int block, int peak)>& judged = {});
 // The regeneration pass: reads the span's blocks alone (skipping the ones
 // before it), appends them regenerated to `out`, returns the level it ends on.

@@ -74,15 +74,20 @@ void WarnAboutRate(const options::Options& opt, const CWave& in,
 }
 
 // The activity pass. With a sample-value level each verdict is printed as
-// its block is judged; a percentage waits for the recording's peak.
+// its block is judged, and a block's examination can stop at the first
+// sample beyond it (the loudest magnitude, reported when no block is
+// active, is then still exact); a percentage waits for the recording's
+// exact peak.
 regen::Scan JudgeBlocks(CWave& in, short* block, int blocks, options::Options& opt) {
     const bool printNow = !opt.quiet && !opt.active.percent;
     const int activeAbove = opt.active.value;
+    const bool exact = opt.active.percent || opt.switchAt.percent;
     regen::Scan scan =
-        regen::ScanActivity(in, block, blocks, opt.settings.channel, [&](int b, int peak) {
-            if (printNow)
-                printf("%d: %s\n", b, peak > activeAbove ? "Valid" : "Invalid");
-        });
+        regen::ScanActivity(in, block, blocks, opt.settings.channel,
+                            exact ? regen::kExactPeaks : activeAbove, [&](int b, int peak) {
+                                if (printNow)
+                                    printf("%d: %s\n", b, peak > activeAbove ? "Valid" : "Invalid");
+                            });
     opt.settings.activeAbove = opt.active.Resolve(scan.peak);
     opt.settings.switchAbove = opt.switchAt.Resolve(scan.peak);
     if (scan.ended)

@@ -346,10 +346,12 @@ TEST(Cli, Options) {
     soft.invert = false;
     Opts kept;
     kept.rate = 48000;
-    // Peak 32,768: a switch level of 100% lies beyond every sample.
+    // Peak 32,768, late in a block that is active from its start: a switch
+    // level of 100% lies beyond every sample, and 70% (22,937) beyond the
+    // swings.
     std::vector<int> fullScale = Noise(2 * kBlock, 3000, random);
     Swing(fullScale, 1, 20000, 30);
-    fullScale[kBlock + 7] = -32768;
+    fullScale[kBlock + 5000] = -32768;
     const Bytes levelsWav = Wav16(levels), stereoWav = Wav16(stereo, 2, 48000);
     const auto run = [](std::vector<std::string> args, const Bytes& in, const Expected& e,
                         const char* err = "") {
@@ -363,6 +365,7 @@ TEST(Cli, Options) {
         run({"-a", "32767", "-s", "100%", "-A", "32767"}, levelsWav, Model(levels, 1, {32767}),
             "loudest magnitude is 20000"),
         run({"-s", "100%"}, Wav16(fullScale), Model(fullScale, 1, {10000, 32768})),
+        run({"-s", "70%"}, Wav16(fullScale), Model(fullScale, 1, {10000, 22937})),
         run({"-A", "1000", "--no-invert"}, levelsWav, Model(levels, 1, soft)),
         run({"-c", "right"}, levelsWav, Model(levels, 1)),
         run({"--channel=diff"}, levelsWav, Model(levels, 1, {10000, 8000, 30000, 3}),
