@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,18 +52,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Fail("OutputWave");
 
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
-    std::vector<unsigned char> active;
-    if (!regen::ScanActivity(in, block.data(), blocks, active))
+    const std::optional<regen::Scan> scan = regen::ScanActivity(in, block.data(), blocks);
+    if (!scan)
         Fail("ScanActivity");
+    const std::vector<unsigned char> active = regen::Judge(scan->peaks, regen::kActiveAbove);
     if (active.size() != size_t(blocks) || (blocks > 0 && active[0]))
         Fail("activity flags");
     const regen::Span span = regen::FindSpan(active);
-    short level = 0;
-    if (!regen::RegenerateSpan(in, out, block.data(), blocks, span, level))
+    const std::optional<short> level = regen::RegenerateSpan(in, out, block.data(), blocks, span);
+    if (!level)
         Fail("RegenerateSpan");
-    if (level != 0 && level != regen::kPulseLevel && level != -regen::kPulseLevel)
+    if (*level != 0 && *level != regen::kPulseLevel && *level != -regen::kPulseLevel)
         Fail("final level");
-    regen::AppendFade(out, block.data(), level);
+    regen::AppendFade(out, block.data(), *level);
     if (out.OutputWaveFinalize() != 0)
         Fail("OutputWaveFinalize");
 

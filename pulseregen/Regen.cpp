@@ -7,22 +7,29 @@
 
 namespace regen {
 
-bool IsActive(const short* block, int frames) {
+int Peak(const short* block, int frames, int enough) {
     // Examined in runs with no exit inside a run, so that the compiler can
-    // take the extremes of many samples per instruction; a quiet block is
-    // read to its end.
+    // take the extremes of many samples per instruction; a block is read to
+    // its end unless it passes `enough`.
     constexpr int kRun = 256;
-    for (int i = 0; i < frames; i += kRun) {
+    int peak = 0;
+    for (int i = 0; i < frames && peak <= enough; i += kRun) {
         const int end = std::min(frames, i + kRun);
         int low = 0, high = 0;
         for (int k = i; k < end; ++k) {
             low = std::min(low, int(block[k]));
             high = std::max(high, int(block[k]));
         }
-        if (high > kActiveAbove || low < -kActiveAbove)
-            return true;
+        peak = std::max(peak, std::max(high, -low));
     }
-    return false;
+    return peak;
+}
+
+std::vector<unsigned char> Judge(const std::vector<int>& peaks, int activeAbove) {
+    std::vector<unsigned char> active(peaks.size());
+    for (size_t b = 0; b < peaks.size(); ++b)
+        active[b] = peaks[b] > activeAbove;
+    return active;
 }
 
 Span FindSpan(const std::vector<unsigned char>& active) {
@@ -37,12 +44,16 @@ Span FindSpan(const std::vector<unsigned char>& active) {
     return span;
 }
 
-short Regenerate(short* block, int frames, short level) {
+short Regenerate(short* block, int frames, short level, const Settings& settings) {
+    // A level of 32,768 (100% of a -32,768 peak) lies beyond every sample, as
+    // 32,767 does: nothing starts the wave, so nothing can flip it either.
+    const int limit = std::min(settings.switchAbove, 32767);
+    const short above = short(limit), below = short(-limit);
     int i = 0;
     // While the level is 0 a negative swing starts nothing; the first sample
     // above the upper threshold starts the wave.
     if (level == 0) {
-        for (; i < frames && block[i] <= kSwitchAbove; ++i)
+        for (; i < frames && block[i] <= above; ++i)
             block[i] = 0;
         if (i == frames)
             return 0;
@@ -56,17 +67,19 @@ short Regenerate(short* block, int frames, short level) {
     // sets (as a mask that keeps the running value, and the value to merge
     // in), many samples per instruction; the second carries the running
     // value through the run with one and and one or per sample.
-    const short up = short(level == 0 ? -kPulseLevel : -std::abs(int(level)));
+    const int sign = settings.invert ? -1 : 1; // written = sign x level
+    const int magnitude = level == 0 ? settings.amplitude : std::abs(int(level));
+    const short up = short(sign * magnitude);
     const short down = short(-up);
-    int out = -level; // the negated level, as written to the block
+    int out = sign * level; // as written to the block
     constexpr int kRun = 256;
     short keep[kRun], set[kRun];
     for (; i < frames; i += kRun) {
         const int n = std::min(kRun, frames - i);
         for (int k = 0; k < n; ++k) {
             const short s = block[i + k];
-            const short isUp = short(-short(s > kSwitchAbove));
-            const short isDown = short(-short(s < -kSwitchAbove));
+            const short isUp = short(-short(s > above));
+            const short isDown = short(-short(s < below));
             keep[k] = short(~(isUp | isDown));
             set[k] = short((up & isUp) | (down & isDown));
         }
@@ -75,7 +88,7 @@ short Regenerate(short* block, int frames, short level) {
             block[i + k] = short(out);
         }
     }
-    return short(-out);
+    return short(sign * out);
 }
 
 void MakeFade(short* block, short level) {
@@ -96,44 +109,68 @@ bool SameFile(const char* input, const char* output) {
            a.st_ino == b.st_ino;
 }
 
-bool ScanActivity(CWave& in, short* block, int blocks, std::vector<unsigned char>& active) {
-    active.assign(size_t(blocks > 0 ? blocks : 0), 0);
+void LoadBlock(CWave& in, short* block, Channel channel, std::vector<float>& scratch) {
+    if (channel == Channel::kMix) {
+        in.LoadWaveShort(block, kBlockFrames, 0, 0);
+        return;
+    }
+    // The float loader picks one channel or their difference; v / 32768 is
+    // exact in a float, so scaling back gives the 16-bit value itself.
+    scratch.resize(kBlockFrames);
+    in.LoadWaveFloat(scratch.data(), kBlockFrames, int(channel) << 8, 0);
+    for (int i = 0; i < kBlockFrames; ++i)
+        block[i] = short(scratch[size_t(i)] * 32768.0f);
+}
+
+std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks, Channel channel, int enough,
+                                 const std::function<void(int block, int peak)>& judged) {
+    Scan scan;
+    scan.peaks.assign(size_t(blocks > 0 ? blocks : 0), 0);
+    std::vector<float> scratch;
     // Positioned as SetTopPage would, but a failed seek is reported: the
     // pass would otherwise judge whatever the stream happens to hold.
     if (in.SetPos(0) != 0)
-        return false;
+        return std::nullopt;
     // The block count comes from the declared data size, which may promise
     // far more than the file holds. Once a load comes up short the file has
     // ended and every later block would read as silence, so those blocks
-    // stay inactive unread: the work follows the file, not the size field.
+    // keep a peak of 0 unread: the work follows the file, not the size field.
+    const uint64_t start = in.GetLoadedFrames();
     for (int b = 0; b < blocks; ++b) {
-        const uint64_t before = in.GetLoadedFrames();
-        in.LoadWaveShort(block, kBlockFrames, 0, 0);
-        if (b > 0)
-            active[size_t(b)] = IsActive(block, kBlockFrames);
-        if (in.GetLoadedFrames() - before < uint64_t(kBlockFrames))
-            break;
+        if (!scan.ended) {
+            const uint64_t before = in.GetLoadedFrames();
+            LoadBlock(in, block, channel, scratch);
+            if (b > 0)
+                scan.peaks[size_t(b)] = Peak(block, kBlockFrames, enough);
+            scan.ended = in.GetLoadedFrames() - before < uint64_t(kBlockFrames);
+        }
+        scan.peak = std::max(scan.peak, scan.peaks[size_t(b)]);
+        if (b > 0 && judged)
+            judged(b, scan.peaks[size_t(b)]);
     }
-    return true;
+    scan.framesRead = in.GetLoadedFrames() - start;
+    return scan;
 }
 
-bool RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span, short& level) {
-    level = 0;
+std::optional<short> RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span,
+                                    const Settings& settings) {
+    short level = 0;
     if (span.first < 0 || span.first >= blocks)
-        return true;
+        return level;
+    std::vector<float> scratch;
     // Blocks outside the span would be read only to be dropped: the ones
     // before it are skipped over, the ones after it are never reached. A
     // stream that cannot go back to the first sample would regenerate
     // silence, so that is a failure.
     if (in.SetPos(0) != 0)
-        return false;
+        return std::nullopt;
     in.SkipFrames(int(span.first) * kBlockFrames);
     for (int64_t b = span.first; b <= span.last && b < blocks; ++b) {
-        in.LoadWaveShort(block, kBlockFrames, 0, 0);
-        level = Regenerate(block, kBlockFrames, level);
+        LoadBlock(in, block, settings.channel, scratch);
+        level = Regenerate(block, kBlockFrames, level, settings);
         out.OutputWaveFrameByMono(block, kBlockFrames);
     }
-    return true;
+    return level;
 }
 
 void AppendFade(CWave& out, short* block, short level) {

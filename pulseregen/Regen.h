@@ -6,6 +6,8 @@
 #include "Wave.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace regen {
@@ -16,6 +18,27 @@ constexpr int kSwitchAbove = 8000;  // the square wave flips beyond +-8,000
 constexpr short kPulseLevel = 30000;
 constexpr CWave::tOutputWaveFormat kOutputFormat{44100, 2, 1};
 
+// The judged signal of a stereo file. The values are LoadWaveFloat's mix
+// modes; kMix is the average of all channels that LoadWaveShort gives.
+enum class Channel { kMix = 0, kLeft = 1, kRight = 2, kDiff = 3 };
+
+// How a run judges and regenerates; the defaults are the tool's own.
+struct Settings {
+    int activeAbove = kActiveAbove; // a block whose peak exceeds this is active
+    int switchAbove = kSwitchAbove; // the wave starts and flips beyond +-this
+    short amplitude = kPulseLevel;
+    Channel channel = Channel::kMix;
+    bool invert = true; // write the negated level, the inverse of the input's swings
+};
+
+// What the activity pass found.
+struct Scan {
+    std::vector<int> peaks;  // each whole block's largest magnitude; 0 for block 0
+    int peak = 0;            // the largest of them
+    bool ended = false;      // the file ended before the last whole block
+    uint64_t framesRead = 0; // frames the pass read whole
+};
+
 // First and last active block; both -1 when no block is active.
 struct Span {
     int64_t first = -1;
@@ -23,12 +46,20 @@ struct Span {
     bool Contains(int64_t block) const { return first >= 0 && block >= first && block <= last; }
 };
 
-// True when some sample's magnitude, widened to 32 bits, exceeds 10,000.
-bool IsActive(const short* block, int frames);
+// Every magnitude is at most 32,768: a bound that asks for exact peaks.
+constexpr int kExactPeaks = 32768;
+
+// The largest sample magnitude, widened to 32 bits (-32,768 gives 32,768).
+// Once it exceeds `enough` the rest of the block may go unexamined, and the
+// result is then only known to exceed `enough`.
+int Peak(const short* block, int frames, int enough = kExactPeaks);
+// One flag per block: its peak exceeds `activeAbove`.
+std::vector<unsigned char> Judge(const std::vector<int>& peaks, int activeAbove);
 Span FindSpan(const std::vector<unsigned char>& active);
-// Replaces each sample by the negated level of the two-threshold switch and
-// returns the level it leaves, to carry into the next block.
-short Regenerate(short* block, int frames, short level);
+// Replaces each sample by the level of the two-threshold switch (negated
+// unless `settings.invert` is false) and returns the level it leaves, to
+// carry into the next block.
+short Regenerate(short* block, int frames, short level, const Settings& settings = Settings{});
 // One block falling linearly from the level toward 0.
 void MakeFade(short* block, short level);
 
@@ -36,14 +67,21 @@ void MakeFade(short* block, short level);
 // existing output that is the input under another name or link.
 bool SameFile(const char* input, const char* output);
 
-// The activity pass: one flag per whole block in `active`; block 0 is read
-// but never judged. False when the input cannot be positioned at its first
-// sample.
-bool ScanActivity(CWave& in, short* block, int blocks, std::vector<unsigned char>& active);
+// Loads one block of the judged signal into `block`.
+void LoadBlock(CWave& in, short* block, Channel channel, std::vector<float>& scratch);
+
+// The activity pass: one peak per whole block (as Peak with `enough`);
+// block 0 is read but never judged. `judged`, when set, hears each block
+// from 1 on with its peak as soon as it is known. Empty when the input
+// cannot be positioned at its first sample.
+std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks,
+                                 Channel channel = Channel::kMix, int enough = kExactPeaks,
+                                 const std::function<void(int block, int peak)>& judged = {});
 // The regeneration pass: reads the span's blocks alone (skipping the ones
-// before it), appends them regenerated to `out` and sets `level` to the level
-// it ends on. False when the input cannot be positioned at its first sample.
-bool RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span, short& level);
+// before it), appends them regenerated to `out`, returns the level it ends
+// on. Empty when the input cannot be positioned at its first sample.
+std::optional<short> RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span,
+                                    const Settings& settings = Settings{});
 void AppendFade(CWave& out, short* block, short level);
 
 } // namespace regen

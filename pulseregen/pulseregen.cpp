@@ -1,7 +1,10 @@
-// pulseregen INPUT OUTPUT: finds the loud span of a 16-bit PCM WAV recording
-// and writes it, regenerated as a clean square wave and followed by a
-// fade-out block, to a 44.1 kHz 16-bit mono WAV file.
+// pulseregen [OPTION]... INPUT OUTPUT: finds the loud span of a 16-bit PCM
+// WAV recording and writes it, regenerated as a clean square wave and
+// followed by a fade-out block, to a 16-bit mono WAV file (44.1 kHz unless
+// asked to keep the input's rate).
+#include "Diagnostics.h"
 #include "Input.h"
+#include "Options.h"
 #include "OutputFile.h"
 #include "Regen.h"
 #include "Wave.h"
@@ -10,16 +13,27 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
 
 enum Status { kOk = 0, kFailed = 1, kUsage = 2 };
 
-int Usage(const char* program) {
-    printf("usage: %s [input(.wav)] [output(.wav)]\n", program);
-    puts("The same filename for input and output is not acceptable.");
-    return kUsage;
+// Help, version and bad usage end the run before any file is touched.
+int Finish(const options::Options& opt, const char* program) {
+    switch (opt.action) {
+    case options::Action::kHelp:
+        options::PrintHelp(program);
+        return kOk;
+    case options::Action::kVersion:
+        options::PrintVersion();
+        return kOk;
+    default:
+        options::PrintUsage(program);
+        diag::Say("pulseregen: " + opt.error);
+        return kUsage;
+    }
 }
 
 void PrintVerdicts(const std::vector<unsigned char>& active) {
@@ -30,15 +44,15 @@ void PrintVerdicts(const std::vector<unsigned char>& active) {
 // The reason behind a failure, on standard error; the report on standard
 // output stays as it is.
 int Explain(const char* file, int error) {
-    fprintf(stderr, "pulseregen: %s: %s\n", file, strerror(error ? error : EIO));
+    diag::Say(std::string("pulseregen: ") + file + ": " + strerror(error ? error : EIO));
     return kFailed;
 }
 
 // 0, or the errno that refused the output.
-int OpenOutput(regen::OutputFile& file, CWave& out, const char* path) {
+int OpenOutput(regen::OutputFile& file, CWave& out, const char* path,
+               CWave::tOutputWaveFormat format) {
     if (const int error = file.Prepare(path))
         return error;
-    CWave::tOutputWaveFormat format = regen::kOutputFormat;
     if (out.OutputWave(file.WritePath(), &format) != 0)
         return out.GetWriteErrno() ? out.GetWriteErrno() : EIO;
     file.Opened();
@@ -61,6 +75,48 @@ int CloseStdout(int status) {
     return status;
 }
 
+// 16-bit mono at 44,100 Hz, or at the input's rate when it is to be kept.
+CWave::tOutputWaveFormat OutputFormat(const options::Options& opt, const CWave& in) {
+    CWave::tOutputWaveFormat format = regen::kOutputFormat;
+    const uint32_t rate = in.GetFormatChunk().sampleRate;
+    if (opt.keepRate)
+        format.samplingRate = int32_t(rate);
+    return format;
+}
+
+// An output labelled with another rate than its input's plays at another speed.
+void WarnAboutRate(const options::Options& opt, const CWave& in,
+                   const CWave::tOutputWaveFormat& format) {
+    const uint32_t rate = in.GetFormatChunk().sampleRate;
+    if (rate != uint32_t(format.samplingRate))
+        diag::Say(diag::RateWarning(opt.input, rate));
+}
+
+// The activity pass. With a sample-value level each verdict is printed as
+// its block is judged, and a block's examination can stop at the first
+// sample beyond it (the loudest magnitude, reported when no block is
+// active, is then still exact); a percentage waits for the recording's
+// exact peak.
+// Empty when the input cannot be positioned at its first sample.
+std::optional<regen::Scan> JudgeBlocks(CWave& in, short* block, int blocks, options::Options& opt) {
+    const bool printNow = !opt.quiet && !opt.active.percent;
+    const int activeAbove = opt.active.value;
+    const bool exact = opt.active.percent || opt.switchAt.percent;
+    std::optional<regen::Scan> scan =
+        regen::ScanActivity(in, block, blocks, opt.settings.channel,
+                            exact ? regen::kExactPeaks : activeAbove, [&](int b, int peak) {
+                                if (printNow)
+                                    printf("%d: %s\n", b, peak > activeAbove ? "Valid" : "Invalid");
+                            });
+    if (!scan)
+        return scan;
+    opt.settings.activeAbove = opt.active.Resolve(scan->peak);
+    opt.settings.switchAbove = opt.switchAt.Resolve(scan->peak);
+    if (scan->ended)
+        diag::Say(diag::ShortData(opt.input, uint64_t(in.GetSampleLength()), scan->framesRead));
+    return scan;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -68,10 +124,16 @@ int main(int argc, char* argv[]) {
     // A reader of standard output that goes away (| head -1) must not end the
     // run before the output is installed; the lost report fails it at the end.
     signal(SIGPIPE, SIG_IGN);
+    options::Options opt = options::Parse(argc, argv);
     // An output written in place (where no temporary file can be made beside
     // it) would truncate an input that is the same file.
-    if (argc != 3 || regen::SameFile(regen::InputPath(argv[1]), argv[2]))
-        return CloseStdout(Usage(program));
+    if (opt.action == options::Action::kRun &&
+        regen::SameFile(regen::InputPath(opt.input), opt.output)) {
+        opt.action = options::Action::kUsage;
+        opt.error = "INPUT and OUTPUT are the same file";
+    }
+    if (opt.action != options::Action::kRun)
+        return CloseStdout(Finish(opt, program));
 
     regen::Input input;
     regen::OutputFile output; // declared before `out`, which closes first
@@ -79,35 +141,46 @@ int main(int argc, char* argv[]) {
     CWave out;
     std::vector<short> block(regen::kBlockFrames);
 
-    if (const int error = input.Prepare(argv[1])) {
+    if (const int error = input.Prepare(opt.input)) {
         puts("Error: Input file can't open [0]");
-        return CloseStdout(Explain(argv[1], error));
+        return CloseStdout(Explain(opt.input, error));
     }
+    errno = 0;
     const int length = in.OpenWave(input.Path());
     if (length <= 0) {
+        const int openErrno = errno;
         printf("Error: Input file can't open [%d]\n", length);
+        diag::Say(diag::InputRefusal(opt.input, in, length, openErrno));
         return CloseStdout(kFailed);
     }
-    if (const int error = OpenOutput(output, out, argv[2])) {
+    const CWave::tOutputWaveFormat format = OutputFormat(opt, in);
+    if (const int error = OpenOutput(output, out, opt.output, format)) {
         puts("Error: Output file can't open");
-        return CloseStdout(Explain(argv[2], error));
+        return CloseStdout(Explain(opt.output, error));
     }
+    WarnAboutRate(opt, in, format);
 
-    printf("Input Length = %d samples\n", in.GetSampleLength());
+    if (!opt.quiet)
+        printf("Input Length = %d samples\n", in.GetSampleLength());
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
-    std::vector<unsigned char> active;
-    if (!regen::ScanActivity(in, block.data(), blocks, active))
-        return CloseStdout(Explain(argv[1], errno));
-    PrintVerdicts(active);
+    const std::optional<regen::Scan> scan = JudgeBlocks(in, block.data(), blocks, opt);
+    if (!scan)
+        return CloseStdout(Explain(opt.input, errno));
+    const std::vector<unsigned char> active = regen::Judge(scan->peaks, opt.settings.activeAbove);
+    if (!opt.quiet && opt.active.percent)
+        PrintVerdicts(active);
 
     const regen::Span span = regen::FindSpan(active);
-    short level = 0;
-    if (!regen::RegenerateSpan(in, out, block.data(), blocks, span, level))
-        return CloseStdout(Explain(argv[1], errno));
-    regen::AppendFade(out, block.data(), level);
+    if (span.first < 0 && blocks > 1)
+        diag::Say(diag::NoActiveBlock(opt.input, scan->peak, opt.settings.activeAbove));
+    const std::optional<short> level =
+        regen::RegenerateSpan(in, out, block.data(), blocks, span, opt.settings);
+    if (!level)
+        return CloseStdout(Explain(opt.input, errno));
+    regen::AppendFade(out, block.data(), *level);
     if (const int error = FinishOutput(output, out)) {
         puts("Error: Output file can't write");
-        return CloseStdout(Explain(argv[2], error));
+        return CloseStdout(Explain(opt.output, error));
     }
     return CloseStdout(kOk);
 }

@@ -35,14 +35,25 @@ struct Expected {
     Bytes wav;
 };
 
-Expected Model(const std::vector<int>& interleaved, int channels) {
+// The settings a run is modelled with; percentages are resolved by the test.
+struct Opts {
+    int active = 10000, switchAt = 8000, amplitude = 30000;
+    int channel = 0; // 0 the average of all channels, 1 first, 2 second, 3 (first - second) / 2
+    bool invert = true;
+    uint32_t rate = 44100; // the rate the output declares
+};
+
+Expected Model(const std::vector<int>& interleaved, int channels, const Opts& o = Opts{}) {
     const size_t frames = interleaved.size() / size_t(channels);
     std::vector<int> mono(frames);
     for (size_t f = 0; f < frames; ++f) {
+        const int* frame = &interleaved[f * size_t(channels)];
+        const int second = channels > 1 ? frame[1] : frame[0];
         int sum = 0;
         for (int c = 0; c < channels; ++c)
-            sum += interleaved[f * size_t(channels) + size_t(c)];
-        mono[f] = sum / channels;
+            sum += frame[c];
+        const int judged[] = {sum / channels, frame[0], second, (frame[0] - second) / 2};
+        mono[f] = judged[o.channel];
     }
     Expected e;
     e.out = "Input Length = " + std::to_string(frames) + " samples\n";
@@ -51,7 +62,7 @@ Expected Model(const std::vector<int>& interleaved, int channels) {
     for (size_t b = 1; b < blocks; ++b) {
         bool active = false;
         for (size_t i = 0; i < kBlock && !active; ++i)
-            active = std::abs(mono[b * kBlock + i]) > 10000;
+            active = std::abs(mono[b * kBlock + i]) > o.active;
         e.out += std::to_string(b) + (active ? ": Valid\n" : ": Invalid\n");
         if (active) {
             first = first < 0 ? long(b) : first;
@@ -63,16 +74,17 @@ Expected Model(const std::vector<int>& interleaved, int channels) {
     for (long b = first; first >= 0 && b <= last; ++b) {
         for (size_t i = 0; i < kBlock; ++i) {
             const int s = mono[size_t(b) * kBlock + i];
-            if (level == 0 && s > 8000)
-                level = 30000;
-            else if ((level > 0 && s < -8000) || (level < 0 && s > 8000))
+            if (level == 0 && s > o.switchAt)
+                level = o.amplitude;
+            else if ((level > 0 && s < -o.switchAt) || (level < 0 && s > o.switchAt))
                 level = -level;
-            samples.push_back(short(-level));
+            samples.push_back(short(o.invert ? -level : level));
         }
     }
     for (int i = 0; i < kBlock; ++i)
         samples.push_back(short(int(level * ((kBlock - i) / double(kBlock)))));
-    e.wav = Mono16Header(uint32_t(samples.size()));
+    const uint32_t bytes = uint32_t(samples.size() * 2);
+    e.wav = Header44(1, o.rate, o.rate * 2, 2, 16, bytes + 36, bytes);
     for (short s : samples)
         Put16(e.wav, uint16_t(s));
     return e;
@@ -100,7 +112,7 @@ struct CliCase {
     std::string out;
     int status;
     std::optional<Bytes> wav; // out.wav's bytes; absent when it must not exist
-    std::string err = "";     // standard error
+    std::string err = "";     // a reason the one line on standard error must give; "" for none
 };
 
 void RunCases(const std::vector<CliCase>& cases) {
@@ -112,7 +124,13 @@ void RunCases(const std::vector<CliCase>& cases) {
         const Result r = RunTool(dir.path(), c.args);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.err, c.err);
+        if (c.err.empty()) {
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(r.err.rfind("pulseregen: ", 0), 0u) << r.err;
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        }
         if (c.wav) {
             EXPECT_TRUE(ReadFile(dir.Path("out.wav")) == *c.wav) << "out.wav differs";
         } else {
@@ -142,18 +160,43 @@ TEST(Cli, RefusalsAndErrors) {
     f8.bits = 8;
     const Bytes quiet = Wav16(std::vector<int>(kBlock + 5, 0));
     const std::string inputError = "Error: Input file can't open [";
+    Fmt extensible;
+    extensible.tag = 0xFFFE;
+    extensible.channels = 2;
+    Fmt wide4;
+    wide4.bits = 24;
+    wide4.channels = 4;
+    std::vector<int> held(2 * kBlock + kBlock / 2, 500);
+    Swing(held, 1, 12000, 64);
+    std::vector<int> longer = held;
+    longer.resize(4 * kBlock, 0); // the declared frames the file does not hold read as silence
     const std::vector<CliCase> cases = {
-        {"no arguments", {}, std::nullopt, Usage(), 2, std::nullopt},
-        {"one argument", {"in.wav"}, quiet, Usage(), 2, std::nullopt},
-        {"three arguments", {"in.wav", "out.wav", "x"}, quiet, Usage(), 2, std::nullopt},
-        {"missing input", kInOut, std::nullopt, inputError + "0]\n", 1, std::nullopt},
-        {"not RIFF", kInOut, Bytes(64, 'x'), inputError + "0]\n", 1, std::nullopt},
-        {"empty data chunk", kInOut, Wav16({}), inputError + "0]\n", 1, std::nullopt},
+        {"no arguments", {}, std::nullopt, Usage(), 2, std::nullopt, "got 0"},
+        {"one argument", {"in.wav"}, quiet, Usage(), 2, std::nullopt, "got 1"},
+        {"three arguments", {"in.wav", "out.wav", "x"}, quiet, Usage(), 2, std::nullopt, "got 3"},
+        {"missing input", kInOut, std::nullopt, inputError + "0]\n", 1, std::nullopt,
+         "in.wav: No such file or directory"},
+        {"not RIFF", kInOut, Bytes(64, 'x'), inputError + "0]\n", 1, std::nullopt,
+         "not a RIFF/WAVE file"},
+        {"empty data chunk", kInOut, Wav16({}), inputError + "0]\n", 1, std::nullopt,
+         "data chunk holds no sample frames"},
         {"8-bit", kInOut, Riff(Cat({FmtChunk(f8), Chunk("data", Bytes(kBlock, 0x80))})),
-         inputError + "-1]\n", 1, std::nullopt},
+         inputError + "-1]\n", 1, std::nullopt, "8-bit PCM, 1 channel(s)"},
         {"fact chunk", kInOut,
          Riff(Cat({FmtChunk(Fmt{}), Chunk("fact", Bytes(4, 0)), Chunk("data", Bytes(64, 0))})),
-         inputError + "-2]\n", 1, std::nullopt},
+         inputError + "-2]\n", 1, std::nullopt, "chunk 'fact' stands between"},
+        {"first chunk not fmt", kInOut,
+         Riff(Cat({Chunk("JUNK", Bytes(28, 0)), FmtChunk(Fmt{}), Chunk("data", Bytes(64, 0))})),
+         inputError + "0]\n", 1, std::nullopt, "first chunk is 'JUNK'"},
+        {"24-bit, 4 channels", kInOut, Riff(Cat({FmtChunk(wide4), Chunk("data", Bytes(64, 0))})),
+         inputError + "-1]\n", 1, std::nullopt,
+         "24-bit PCM, 4 channel(s); 16-bit PCM is needed; convert it with: sox in.wav -b 16 -e "
+         "signed-integer -c 1 OUT.wav"},
+        {"extensible", kInOut, Riff(Cat({FmtChunk(extensible), Chunk("data", Bytes(64, 0))})),
+         inputError + "-1]\n", 1, std::nullopt, "-b 16 -e signed-integer -c 1 OUT.wav"},
+        {"data longer than the file", kInOut, WavDeclaring(1, 16, 4 * kBlock * 2, Samples16(held)),
+         Model(longer, 1).out, 0, Model(longer, 1).wav,
+         "declares 40960 frames but the file ends after 25600"},
         {"header cut in RIFF size", kInOut, Bytes{'R', 'I', 'F', 'F', 0x10, 0x00}, "", 1,
          std::nullopt},
         {"output is a directory",
@@ -170,8 +213,8 @@ TEST(Cli, RefusalsAndErrors) {
          1,
          std::nullopt,
          "pulseregen: missing/out.wav: No such file or directory\n"},
-        {"same path", {"in.wav", "in.wav"}, quiet, Usage(), 2, std::nullopt},
-        {"same file by ./", {"in.wav", "./in.wav"}, quiet, Usage(), 2, std::nullopt},
+        {"same path", {"in.wav", "in.wav"}, quiet, Usage(), 2, std::nullopt, "same file"},
+        {"same file by ./", {"in.wav", "./in.wav"}, quiet, Usage(), 2, std::nullopt, "same file"},
     };
     RunCases(cases);
 }
@@ -251,10 +294,12 @@ TEST(Cli, RegeneratedOutput) {
         {"10,239 frames", kInOut, Wav16(std::vector<int>(kBlock - 1, 30000)),
          "Input Length = 10239 samples\n", 0, silentBlock()},
         {"loud only in block 0", kInOut, Wav16(loudFirst),
-         "Input Length = 30820 samples\n1: Invalid\n2: Invalid\n", 0, silentBlock()},
+         "Input Length = 30820 samples\n1: Invalid\n2: Invalid\n", 0, silentBlock(),
+         "loudest magnitude is 9000"},
         {"active blocks 2 and 5", kInOut, Wav16(span), modelSpan.out, 0, modelSpan.wav},
         {"verdict boundaries", kInOut, Wav16(bounds), modelBounds.out, 0, modelBounds.wav},
-        {"stereo 48 kHz", kInOut, Wav16(stereo, 2, 48000), modelStereo.out, 0, modelStereo.wav},
+        {"stereo 48 kHz", kInOut, Wav16(stereo, 2, 48000), modelStereo.out, 0, modelStereo.wav,
+         "plays 8.8% slower"},
     };
     // The expectations' shape, stated independently of the model.
     EXPECT_EQ(modelSpan.wav.size(), 44u + 5 * 2 * kBlock);
@@ -383,4 +428,133 @@ TEST(Cli, OutputReplacedOnlyWhole) {
     EXPECT_EQ(
         Unexpected(dir, {"in.wav", "huge.wav", "link.wav", "target.wav", "out.fifo", "out.wav"}),
         "");
+}
+
+TEST(Cli, Options) {
+    std::mt19937 random(12);
+    // Mono, peak 20,000 in block 3. Block 1 peaks at exactly 6,000; block 2
+    // at 6,001, with its negative half at exactly -6,000.
+    std::vector<int> levels = Noise(4 * kBlock + 10, 3000, random);
+    Swing(levels, 1, 6000, 40);
+    for (size_t i = 0; i < kBlock; ++i)
+        levels[2 * kBlock + i] = (i / 30) % 2 ? -6000 : 6001;
+    Swing(levels, 3, 20000, 80);
+    // Stereo: the four judged signals differ in peak and in phase.
+    std::vector<int> stereo;
+    for (int f = 0; f < 3 * kBlock; ++f) {
+        const bool loud = f >= kBlock;
+        stereo.push_back(loud ? (f / 50 % 2 ? -16000 : 16000) : 100);
+        stereo.push_back(loud ? (f / 70 % 2 ? -9000 : 9000) : -100);
+    }
+    Opts at6000;
+    at6000.active = at6000.switchAt = 6000;
+    Opts at6001 = at6000;
+    at6001.active = 6001;
+    Opts soft;
+    soft.amplitude = 1000;
+    soft.invert = false;
+    Opts kept;
+    kept.rate = 48000;
+    // Peak 32,768, late in a block that is active from its start: a switch
+    // level of 100% lies beyond every sample, and 70% (22,937) beyond the
+    // swings.
+    std::vector<int> fullScale = Noise(2 * kBlock, 3000, random);
+    Swing(fullScale, 1, 20000, 30);
+    fullScale[kBlock + 5000] = -32768;
+    const Bytes levelsWav = Wav16(levels), stereoWav = Wav16(stereo, 2, 48000);
+    const auto run = [](std::vector<std::string> args, const Bytes& in, const Expected& e,
+                        const char* err = "") {
+        args.insert(args.end(), kInOut.begin(), kInOut.end());
+        return CliCase{"", args, in, e.out, 0, e.wav, err};
+    };
+    std::vector<CliCase> cases = {
+        run({"--active=6000", "-s", "6000"}, levelsWav, Model(levels, 1, at6000)),
+        run({"--active=30.004%", "--switch=30%"}, levelsWav, Model(levels, 1, at6000)),
+        run({"-a", "30.005%", "-s", "6000"}, levelsWav, Model(levels, 1, at6001)),
+        run({"-a", "32767", "-s", "100%", "-A", "32767"}, levelsWav, Model(levels, 1, {32767}),
+            "loudest magnitude is 20000"),
+        run({"-s", "100%"}, Wav16(fullScale), Model(fullScale, 1, {10000, 32768})),
+        run({"-s", "70%"}, Wav16(fullScale), Model(fullScale, 1, {10000, 22937})),
+        run({"-A", "1000", "--no-invert"}, levelsWav, Model(levels, 1, soft)),
+        run({"-c", "right"}, levelsWav, Model(levels, 1)),
+        run({"--channel=diff"}, levelsWav, Model(levels, 1, {10000, 8000, 30000, 3}),
+            "loudest magnitude is 0"),
+        run({"--keep-rate"}, stereoWav, Model(stereo, 2, kept)),
+        {"options after the operands",
+         {"in.wav", "out.wav", "-q", "--", "-x"},
+         levelsWav,
+         Usage(),
+         2,
+         std::nullopt,
+         "got 3"},
+        {"quiet", {"in.wav", "-q", "out.wav", "-a0"}, levelsWav, "", 0, Model(levels, 1, {0}).wav},
+    };
+    for (int channel = 1; channel <= 3; ++channel) {
+        Opts o = kept;
+        o.channel = channel;
+        const char* names[] = {"mix", "left", "right", "diff"};
+        cases.push_back(run({"-k", std::string("--channel=") + names[channel]}, stereoWav,
+                            Model(stereo, 2, o), channel == 2 ? "loudest magnitude is 9000" : ""));
+    }
+    for (CliCase& c : cases)
+        if (!*c.name)
+            c.name = "options";
+    RunCases(cases);
+
+    // The no-invert output continues its last regenerated sample into the fade.
+    const Bytes soft1 = Model(levels, 1, soft).wav;
+    EXPECT_EQ(int16_t(Get16(soft1, 44 + 2 * kBlock - 2)), int16_t(Get16(soft1, 44 + 2 * kBlock)));
+    EXPECT_EQ(std::abs(int16_t(Get16(soft1, 44 + 2 * kBlock))), 1000);
+    // The kept rate reaches the header: rate and byte rate.
+    EXPECT_EQ(Get32(Model(stereo, 2, kept).wav, 24), 48000u);
+    EXPECT_EQ(Get32(Model(stereo, 2, kept).wav, 28), 96000u);
+}
+
+TEST(Cli, BadValuesRefused) {
+    const Bytes quiet = Wav16(std::vector<int>(kBlock + 5, 0));
+    const struct {
+        std::vector<std::string> args;
+        const char* err;
+    } cases[] = {
+        {{"--active=32768"}, "invalid active level '32768'"},
+        {{"--active=-1"}, "invalid active level"},
+        {{"-a", "1e3"}, "invalid active level"},
+        {{"--switch=0%"}, "invalid switch level '0%'"},
+        {{"--switch=100.1%"}, "invalid switch level"},
+        {{"--switch=1.0000000001%"}, "invalid switch level"},
+        {{"--amplitude=0"}, "invalid amplitude"},
+        {{"--amplitude=32768"}, "invalid amplitude"},
+        {{"--channel=middle"}, "invalid channel 'middle'"},
+        {{"--bogus"}, "unrecognized option '--bogus'"},
+        {{"-x"}, "unrecognized option '-x'"},
+        {{"-a"}, "option '-a' needs a value"},
+    };
+    std::vector<CliCase> table;
+    for (const auto& c : cases) {
+        std::vector<std::string> args = kInOut;
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        table.push_back({c.args[0].c_str(), args, quiet, Usage(), 2, std::nullopt, c.err});
+    }
+    RunCases(table);
+}
+
+TEST(Cli, HelpAndVersionTouchNothing) {
+    for (const auto& args :
+         {std::vector<std::string>{"--help"}, std::vector<std::string>{"in.wav", "out.wav", "-h"},
+          std::vector<std::string>{"-V", "in.wav", "out.wav"}}) {
+        SCOPED_TRACE(args[0]);
+        TempDir dir;
+        const Result r = RunTool(dir.path(), args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_FALSE(Exists(dir.Path("out.wav")));
+        if (args[0] == "-V") {
+            EXPECT_EQ(r.out, std::string("pulseregen ") + PULSEREGEN_VERSION + "\n");
+        } else {
+            for (const char* option :
+                 {"--active=LEVEL", "--switch=LEVEL", "--amplitude=N", "--channel=WHICH",
+                  "--no-invert", "--keep-rate", "--quiet", "--help", "--version"})
+                EXPECT_NE(r.out.find(option), std::string::npos) << option;
+        }
+    }
 }

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -169,7 +171,7 @@ TEST(FastPath, RegenerateEqualsBranchingReference) {
     }
 }
 
-TEST(FastPath, IsActiveEqualsSampleBySampleReference) {
+TEST(FastPath, PeakEqualsSampleBySampleReference) {
     const short values[] = {10000, -10000, 10001, -10001, 32767, -32768};
     for (const int frames : {1, 255, 256, 257, 300, regen::kBlockFrames}) {
         for (const int at : {0, 254, 255, 256, 257, frames - 1}) {
@@ -180,8 +182,7 @@ TEST(FastPath, IsActiveEqualsSampleBySampleReference) {
                              std::to_string(frames));
                 std::vector<short> block(size_t(frames), short(-9999));
                 block[size_t(at)] = v;
-                const bool expected = v > 10000 || v < -10000;
-                EXPECT_EQ(regen::IsActive(block.data(), frames), expected);
+                EXPECT_EQ(regen::Peak(block.data(), frames), std::max(std::abs(int(v)), 9999));
             }
         }
     }
@@ -214,16 +215,15 @@ Bytes RegenerateFile(const std::string& input, bool plain, regen::Span* spanSeen
     CWave::tOutputWaveFormat format = regen::kOutputFormat;
     EXPECT_EQ(out.OutputWave(output.c_str(), &format), 0);
     const int blocks = length / regen::kBlockFrames;
-    std::vector<unsigned char> active;
-    EXPECT_TRUE(regen::ScanActivity(in, block.data(), blocks, active));
-    const regen::Span span = regen::FindSpan(active);
+    const std::optional<regen::Scan> scan = regen::ScanActivity(in, block.data(), blocks);
+    EXPECT_TRUE(scan);
+    const regen::Span span =
+        scan ? regen::FindSpan(regen::Judge(scan->peaks, regen::kActiveAbove)) : regen::Span{};
     *spanSeen = span;
-    short level = 0;
-    if (plain)
-        level = PlainPass(in, out, block.data(), blocks, span);
-    else
-        EXPECT_TRUE(regen::RegenerateSpan(in, out, block.data(), blocks, span, level));
-    regen::AppendFade(out, block.data(), level);
+    std::optional<short> level = plain ? PlainPass(in, out, block.data(), blocks, span)
+                                       : regen::RegenerateSpan(in, out, block.data(), blocks, span);
+    EXPECT_TRUE(level);
+    regen::AppendFade(out, block.data(), level.value_or(0));
     EXPECT_EQ(out.OutputWaveFinalize(), 0);
     return ReadFile(output);
 }

@@ -8,25 +8,30 @@
 #include <unistd.h>
 #include <vector>
 
-TEST(IsActive, MagnitudeAboveTenThousand) {
+TEST(Peak, LargestMagnitudeJudgedAgainstLevel) {
     const struct {
         std::vector<short> block;
         int frames;
-        bool active;
+        int peak;
+        bool active; // at the default level of 10,000
     } cases[] = {
-        {{0, 10000, -10000, 9999}, 4, false},
-        {{0, 0, 10001}, 3, true},
-        {{-10001}, 1, true},
-        {{-32768}, 1, true},
-        {{32767, 0}, 2, true},
-        {{0, 0, 0, 0}, 4, false},
-        {{0, 0, 0, 20000}, 3, false}, // beyond the frames asked about
-        {{20000}, 0, false},
+        {{0, 10000, -10000, 9999}, 4, 10000, false},
+        {{0, 0, 10001}, 3, 10001, true},
+        {{-10001}, 1, 10001, true},
+        {{-32768}, 1, 32768, true},
+        {{32767, 0}, 2, 32767, true},
+        {{0, 0, 0, 0}, 4, 0, false},
+        {{0, 0, 0, 20000}, 3, 0, false}, // beyond the frames asked about
+        {{20000}, 0, 0, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.block) + " frames " + std::to_string(c.frames));
-        EXPECT_EQ(regen::IsActive(c.block.data(), c.frames), c.active);
+        const int peak = regen::Peak(c.block.data(), c.frames);
+        EXPECT_EQ(peak, c.peak);
+        EXPECT_EQ(regen::Judge({0, peak}, regen::kActiveAbove)[1], c.active);
     }
+    // Another level moves the boundary with it.
+    EXPECT_EQ(regen::Judge({0, 4999, 5000, 5001}, 5000), (std::vector<unsigned char>{0, 0, 0, 1}));
 }
 
 TEST(FindSpan, FirstToLastActiveBlock) {
@@ -124,8 +129,6 @@ TEST(Passes, InputThatCannotSeekFails) {
     ASSERT_EQ(in.OpenWave(("/dev/fd/" + std::to_string(ends[0])).c_str()), frames);
     close(ends[0]);
     std::vector<short> block(regen::kBlockFrames);
-    std::vector<unsigned char> active;
-    EXPECT_FALSE(regen::ScanActivity(in, block.data(), 2, active));
-    short level = 0;
-    EXPECT_FALSE(regen::RegenerateSpan(in, out, block.data(), 2, regen::Span{1, 1}, level));
+    EXPECT_FALSE(regen::ScanActivity(in, block.data(), 2));
+    EXPECT_FALSE(regen::RegenerateSpan(in, out, block.data(), 2, regen::Span{1, 1}));
 }

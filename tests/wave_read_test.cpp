@@ -208,6 +208,24 @@ TEST(OpenWave, FailedOpenKeepsEarlierLengthAndReopenClosesFirst) {
     EXPECT_EQ(OpenFds(), before);
 }
 
+TEST(OpenWave, ReportsWhatTheLastOpenRead) {
+    TempDir dir;
+    CWave w;
+    char id[4];
+    ASSERT_EQ(w.OpenWave(dir.Write("good.wav", Wav16(Ramp(5))).c_str()), 5);
+    EXPECT_TRUE(w.GetStopChunkId(id) && std::string(id, 4) == "data");
+    const Bytes junkFirst = Riff(Cat({Chunk("JUNK", Bytes(30, 0)), FmtChunk(FmtOf(1, 16))}));
+    ASSERT_EQ(w.OpenWave(dir.Write("junk.wav", junkFirst).c_str()), 0);
+    EXPECT_TRUE(w.GetStopChunkId(id) && std::string(id, 4) == "JUNK");
+    ASSERT_EQ(w.OpenWave(dir.Write("bad.wav", Riff(FmtChunk(FmtOf(2, 8)))).c_str()), -1);
+    EXPECT_EQ(w.GetFormatChunk().bitsPerSample, 8);
+    EXPECT_EQ(w.GetFormatChunk().channels, 2);
+    // Nothing read: nothing left over from the open before.
+    ASSERT_EQ(w.OpenWave(dir.Path("absent.wav").c_str()), 0);
+    EXPECT_FALSE(w.GetStopChunkId(id));
+    EXPECT_EQ(w.GetFormatChunk().bitsPerSample, 0);
+}
+
 TEST(OpenWave, PathLongerThanNameCopyStillOpens) {
     TempDir dir;
     std::string path = dir.path();

@@ -328,8 +328,8 @@ template <int Channels> struct FloatSink {
 
 CWave::CWave()
     : m_fileName{}, m_outFrames(0), m_loadedFrames(0), m_fp(nullptr), m_dataTop(0), m_offset(0),
-      m_sampleLength(0), m_sampleRate(0), m_fmt{}, m_outFormat{}, m_writing(false),
-      m_writeError(false), m_writeErrno(0), m_io{} {}
+      m_sampleLength(0), m_sampleRate(0), m_fmt{}, m_stopId{}, m_stopIdRead(false), m_outFormat{},
+      m_writing(false), m_writeError(false), m_writeErrno(0), m_io{} {}
 
 CWave::~CWave() {
     CloseWave();
@@ -363,6 +363,8 @@ int CWave::OpenWave(const char* path) {
     CloseWave();
     std::snprintf(m_fileName, sizeof m_fileName, "%s", path ? path : "");
     m_loadedFrames = 0;
+    m_fmt = tWaveFmtChunk{};
+    m_stopIdRead = false;
     if (!path || !(m_fp = fopen(path, "rb")))
         return 0;
     // Anything that is not a readable RIFF/WAVE header gives 0, detached.
@@ -381,6 +383,8 @@ int CWave::OpenWave(const char* path) {
     if (fread(fmt, 1, sizeof fmt, m_fp) != sizeof fmt)
         return notWave();
     m_fmt = wav::DecodeFmtChunk(fmt);
+    std::memcpy(m_stopId, fmt, 4);
+    m_stopIdRead = true;
     if (!wav::IsId(fmt, "fmt "))
         return notWave();
     if (m_fmt.bitsPerSample != 16 || m_fmt.formatTag != 1)
@@ -392,6 +396,7 @@ int CWave::OpenWave(const char* path) {
     for (;;) {
         if (fread(id, 1, 4, m_fp) != 4)
             return notWave();
+        std::memcpy(m_stopId, id, 4);
         const uint64_t size = get_ulong(m_fp);
         if (wav::IsId(id, "data")) {
             m_loadedFrames = 0;
@@ -412,6 +417,16 @@ int CWave::GetSampleLength() {
 
 uint64_t CWave::GetLoadedFrames() {
     return m_loadedFrames;
+}
+
+const CWave::tWaveFmtChunk& CWave::GetFormatChunk() const {
+    return m_fmt;
+}
+
+bool CWave::GetStopChunkId(char id[4]) const {
+    if (m_stopIdRead)
+        std::memcpy(id, m_stopId, 4);
+    return m_stopIdRead;
 }
 
 void CWave::Seek() {

@@ -72,6 +72,12 @@ class CWave {
     // give zeros, as they would have after reading there. Skipped frames are
     // not delivered, so m_loadedFrames stays. Does nothing unless reading.
     void SkipFrames(int frames);
+    // What the last OpenWave read, so that a caller can explain a refusal:
+    // the format chunk's first 24 bytes (all zero when it was not reached),
+    // and the id of the last chunk header read after "WAVE" into `id`
+    // (false when none was read).
+    const tWaveFmtChunk& GetFormatChunk() const;
+    bool GetStopChunkId(char id[4]) const;
 
     // Writing.
     int OutputWave(const char* path, tOutputWaveFormat* format);
@@ -98,6 +104,8 @@ class CWave {
     uint32_t m_sampleLength;
     uint32_t m_sampleRate;
     tWaveFmtChunk m_fmt;
+    char m_stopId[4];
+    bool m_stopIdRead;
     tOutputWaveFormat m_outFormat;
     bool m_writing;    // m_fp was attached by OutputWave
     bool m_writeError; // a write since OutputWave failed

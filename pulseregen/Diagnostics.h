@@ -1,0 +1,25 @@
+// The lines pulseregen writes to standard error: why an input was refused and
+// what to do about it, and warnings about a run that will not give what the
+// user expects. Each is one line that starts with "pulseregen: FILE: ".
+#pragma once
+
+#include "Wave.h"
+
+#include <cstdint>
+#include <string>
+
+namespace diag {
+
+// Why OpenWave refused `path` with `result` (0 or negative); `openErrno` is
+// errno as OpenWave left it, after being cleared before the call.
+std::string InputRefusal(const char* path, const CWave& in, int result, int openErrno);
+// How the output plays when it is labelled 44,100 Hz and the input was
+// sampled at `rate`; empty for 44,100 Hz.
+std::string RateWarning(const char* path, uint32_t rate);
+std::string NoActiveBlock(const char* path, int peak, int activeAbove);
+std::string ShortData(const char* path, uint64_t declared, uint64_t held);
+
+// Writes one line to standard error.
+void Say(const std::string& line);
+
+} // namespace diag
