@@ -188,7 +188,8 @@ void PrintHelp(const char* program) {
           "  -V, --version          print the version and exit\n"
           "\n"
           "LEVEL is a sample value from 0 to 32767, or P% (0 < P <= 100): P percent of the\n"
-          "recording's peak, rounded down. INPUT and OUTPUT must be different files.\n"
+          "recording's peak, rounded down. INPUT and OUTPUT must be different files;\n"
+          "INPUT - is standard input. OUTPUT is replaced only when the run succeeds.\n"
           "Exit status: 0 on success, 1 when a file cannot be read or written, 2 on bad usage.\n",
           stdout);
 }
