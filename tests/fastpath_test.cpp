@@ -8,6 +8,7 @@
 #include "ReferenceReader.h"
 #include "Regen.h"
 #include "WavBytes.h"
+#include "WavFormat.h"
 #include "Wave.h"
 
 #include <gtest/gtest.h>

@@ -4,6 +4,7 @@
 // files of several channel counts and both sample widths, with request sizes
 // on both sides of a run and files that end inside a frame or inside a
 // sample, or run on into a chunk after the data.
+#include "Decode.h"
 #include "ReferenceReader.h"
 #include "WavBytes.h"
 #include "Wave.h"
@@ -37,7 +38,7 @@ enum Tail { kWholeFrames, kMidFrame, kMidSample, kMidSecondSample, kChunkAfter }
 TEST(LoaderEquivalence, MatchesSampleBySampleReading) {
     // Requests below, at and above one run of the loaders' buffer; the data
     // ends inside the seventh, and later requests find nothing.
-    constexpr int kRun = int(CWave::kIoBytes);
+    constexpr int kRun = int(wav::kIoBytes);
     constexpr int kDataFrames = kRun * 9 / 4 + 1234;
     const int requests[] = {
         1, 3, kRun / 2, kRun / 2 + 1, kRun * 5 / 8, kRun / 4 + 1, kRun + 1, 5, kRun * 3 / 2, 7};
