@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <sys/stat.h>
 
 namespace regen {
 
@@ -99,14 +97,6 @@ void MakeFade(short* block, short level) {
         const double ratio = (kBlockFrames - i) / double(kBlockFrames);
         block[i] = short(level * ratio);
     }
-}
-
-bool SameFile(const char* input, const char* output) {
-    if (std::strcmp(input, output) == 0)
-        return true;
-    struct stat a, b;
-    return stat(input, &a) == 0 && stat(output, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
 }
 
 void LoadBlock(CWave& in, short* block, Channel channel, std::vector<float>& scratch) {
