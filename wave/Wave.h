@@ -89,7 +89,7 @@ class CWave {
     void Advance(int frames);
     bool StartLoad(int frames);
     bool Write(const void* bytes, size_t size);
-    void Failed(); // records a write-side failure and its errno
+    void Failed(); // keeps the first errno: later failures follow from it
 
     char m_fileName[kFileNameSize];
     uint64_t m_outFrames; // 64-bit so that no length of output can wrap it

@@ -146,8 +146,9 @@ int CWave::SetPos(int frame) {
     return fseeko(m_fp, off_t(m_offset), SEEK_SET) == 0 ? 0 : -1;
 }
 
-// Every load moves the running position by the bytes it asked for, counted
-// as 16-bit samples in 32-bit arithmetic, whatever it then reads.
+// Counted as 16-bit samples in wrapping 32-bit arithmetic, as SetPos and the
+// page moves count, so that positions reached by loads and by those calls
+// agree in every file (8-bit and long ones too).
 void CWave::Advance(int frames) {
     m_offset += int32_t(uint32_t(m_fmt.channels) * 2u * uint32_t(frames));
 }
