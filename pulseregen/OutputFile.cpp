@@ -1,3 +1,5 @@
+// The output policy: refuse an output that is the input, write beside the
+// file being replaced, and rename only a whole run over it.
 #include "OutputFile.h"
 
 #include <cerrno>

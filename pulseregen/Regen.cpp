@@ -1,3 +1,5 @@
+// The block steps keep to plain arrays of samples so that tests and fuzzers
+// call them directly; the passes are the only code here that touches CWave.
 #include "Regen.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Fields are assembled byte by byte, so the layout holds on any host; only
+// the sample loops (Decode.h) rely on a little-endian one.
 #include "WavFormat.h"
 
 #include <cstring>
