@@ -3,6 +3,7 @@
 // LoadWaveShort or LoadWaveFloat and reports the file bytes decoded per second, so a change in
 // the decoding loops shows up here before it shows up in a full run.
 #include "Regen.h"
+#include "WavFormat.h"
 #include "Wave.h"
 
 #include <benchmark/benchmark.h>

@@ -1,11 +1,11 @@
 // Fuzzes the reader: the input's front is the WAV file, its tail a script of
 // position operations and loads (sizes, modes and layouts). Every result
-// and every loaded buffer is compared with the plain model in wave_model.h;
+// and every loaded buffer is compared with the reader model in testing/WaveModel.h;
 // buffers are sized exactly to the request, so AddressSanitizer sees any
 // write past it.
 #include "Wave.h"
+#include "WaveModel.h"
 #include "fuzz_memfile.h"
-#include "wave_model.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

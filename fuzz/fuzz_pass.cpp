@@ -2,11 +2,13 @@
 // same steps as the program's main (open both files, activity pass, span,
 // regeneration pass, fade, finalise). The output file must then be a WAV
 // whose header sizes match the bytes it holds, and whose length is the span
-// plus the fade block.
+// plus the fade block; for inputs of a few blocks its samples and span must
+// be those of the run model in testing/.
 #include "Regen.h"
+#include "RunModel.h"
 #include "Wave.h"
+#include "WaveModel.h"
 #include "fuzz_memfile.h"
-#include "wave_model.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +17,10 @@
 #include <vector>
 
 namespace {
+
+// Inputs declaring more blocks than this are checked without the run model,
+// whose plain reading would hold every frame in memory at once.
+constexpr int kMaxModelledBlocks = 64;
 
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "pulseregen run: %s\n", what);
@@ -84,6 +90,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int16_t s = int16_t(Field16(wav, 44 + 2 * i));
         if (s != 0 && s != regen::kPulseLevel && s != -regen::kPulseLevel)
             Fail("regenerated sample");
+    }
+    if (blocks <= kMaxModelledBlocks) {
+        model::Reader reader(data, size, open);
+        const model::Run run =
+            model::Regenerate(reader.Load(blocks * regen::kBlockFrames, false, false));
+        if (run.first != span.first || run.last != span.last)
+            Fail("span differs from the run model");
+        for (size_t i = 0; i < frames; ++i)
+            if (int16_t(Field16(wav, 44 + 2 * i)) != run.samples[i])
+                Fail("sample differs from the run model");
     }
     return 0;
 }

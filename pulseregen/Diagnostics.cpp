@@ -1,3 +1,5 @@
+// Each explanation is built as a string first, so that the tests can read
+// it without running the program; Say writes it as one line.
 #include "Diagnostics.h"
 
 #include <cstdio>

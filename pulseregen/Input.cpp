@@ -1,3 +1,5 @@
+// An INPUT that cannot seek (a pipe, a terminal) is copied into an anonymous
+// file first: the two passes over the data need a stream that seeks.
 #include "Input.h"
 
 #include <cerrno>

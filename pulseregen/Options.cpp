@@ -1,3 +1,5 @@
+// Parsing is strict: a value with anything after its number, or beyond its
+// range, refuses the run rather than guessing.
 #include "Options.h"
 
 #include <cstdio>

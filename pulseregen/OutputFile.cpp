@@ -1,3 +1,5 @@
+// The output policy: refuse an output that is the input, write beside the
+// file being replaced, and rename only a whole run over it.
 #include "OutputFile.h"
 
 #include <cerrno>
@@ -52,6 +54,14 @@ std::string FollowLinks(const std::string& path) {
 OutputFile::~OutputFile() {
     if (!m_done)
         Discard();
+}
+
+bool SameFile(const char* input, const char* output) {
+    if (std::strcmp(input, output) == 0)
+        return true;
+    struct stat a, b;
+    return stat(input, &a) == 0 && stat(output, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 int OutputFile::Prepare(const char* path) {

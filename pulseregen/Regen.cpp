@@ -1,9 +1,9 @@
+// The block steps keep to plain arrays of samples so that tests and fuzzers
+// call them directly; the passes are the only code here that touches CWave.
 #include "Regen.h"
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
-#include <sys/stat.h>
 
 namespace regen {
 
@@ -99,14 +99,6 @@ void MakeFade(short* block, short level) {
         const double ratio = (kBlockFrames - i) / double(kBlockFrames);
         block[i] = short(level * ratio);
     }
-}
-
-bool SameFile(const char* input, const char* output) {
-    if (std::strcmp(input, output) == 0)
-        return true;
-    struct stat a, b;
-    return stat(input, &a) == 0 && stat(output, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
 }
 
 void LoadBlock(CWave& in, short* block, Channel channel, std::vector<float>& scratch) {

@@ -43,7 +43,6 @@ struct Scan {
 struct Span {
     int64_t first = -1;
     int64_t last = -1;
-    bool Contains(int64_t block) const { return first >= 0 && block >= first && block <= last; }
 };
 
 // Every magnitude is at most 32,768: a bound that asks for exact peaks.
@@ -62,10 +61,6 @@ Span FindSpan(const std::vector<unsigned char>& active);
 short Regenerate(short* block, int frames, short level, const Settings& settings = Settings{});
 // One block falling linearly from the level toward 0.
 void MakeFade(short* block, short level);
-
-// True when the two paths name the same file: the same string, or an
-// existing output that is the input under another name or link.
-bool SameFile(const char* input, const char* output);
 
 // Loads one block of the judged signal into `block`.
 void LoadBlock(CWave& in, short* block, Channel channel, std::vector<float>& scratch);

@@ -1,3 +1,5 @@
+// Nothing here reads the clock or writes a file, and the thermal directory
+// is a parameter, so the tests give every function inputs of their own.
 #include "ThermLog.h"
 
 #include <dirent.h>

@@ -1,4 +1,6 @@
 // CWave: reads 16-bit PCM RIFF/WAVE files block by block and writes them.
+// This is the library's whole public face; the byte layout (WavFormat.h) and
+// the decoding loops (Decode.h) are internal.
 //
 // One object is either a reader (OpenWave) or a writer (OutputWave). The
 // library never allocates and never prints; it answers with status values.
@@ -32,9 +34,6 @@ class CWave {
     };
 
     static constexpr size_t kFileNameSize = 2560;
-    // Bytes of file data decoded per stdio call; a multiple of every frame
-    // size the fast paths handle (2 and 4 bytes).
-    static constexpr size_t kIoBytes = 64 * 1024;
 
     CWave();
     virtual ~CWave();
@@ -64,13 +63,10 @@ class CWave {
     // one-channel file has R equal to L.
     void LoadWaveFloat(float* buffer, int frames, int flags, int interleaved);
     void LoadWaveFloatStereo(float* buffer, int frames, int interleaved);
-    // Moves past `frames` sample frames without reading them, with the same
-    // effect on later loads as loading them and dropping the result: the
-    // stream moves by the bytes those frames occupy, counted in 64 bits so
-    // that any length of file is safe, and m_offset advances as for a load.
-    // Past the end of the file the position lies beyond it, so later loads
-    // give zeros, as they would have after reading there. Skipped frames are
-    // not delivered, so m_loadedFrames stays. Does nothing unless reading.
+    // Loading frames only to drop them costs their decoding; this seeks
+    // instead and leaves every later load as if they had been loaded (past
+    // the end of the file too). They were not delivered, so
+    // GetLoadedFrames does not count them.
     void SkipFrames(int frames);
     // What the last OpenWave read, so that a caller can explain a refusal:
     // the format chunk's first 24 bytes (all zero when it was not reached),
@@ -93,7 +89,7 @@ class CWave {
     void Advance(int frames);
     bool StartLoad(int frames);
     bool Write(const void* bytes, size_t size);
-    void Failed(); // records a write-side failure and its errno
+    void Failed(); // keeps the first errno: later failures follow from it
 
     char m_fileName[kFileNameSize];
     uint64_t m_outFrames; // 64-bit so that no length of output can wrap it
@@ -110,51 +106,7 @@ class CWave {
     bool m_writing;    // m_fp was attached by OutputWave
     bool m_writeError; // a write since OutputWave failed
     int m_writeErrno;  // errno of that first failure
-    unsigned char m_io[kIoBytes];
+    // Scratch for decoding and encoding runs, held here so that neither
+    // allocates; its size is wav::kIoBytes (Decode.h).
+    unsigned char m_io[64 * 1024];
 };
-
-// Pure decoders and encoders of the file layout: bytes in, values out.
-namespace wav {
-
-constexpr size_t kHeaderBytes = 44;
-constexpr size_t kFmtBytes = 24;
-constexpr uint32_t kMaxRiffSize = 0xFFFFFFFFu;
-
-inline uint16_t Le16(const unsigned char* p) {
-    return uint16_t(p[0] | p[1] << 8);
-}
-inline uint32_t Le32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void PutLe16(unsigned char* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-inline void PutLe32(unsigned char* p, uint32_t v) {
-    PutLe16(p, uint16_t(v));
-    PutLe16(p + 2, uint16_t(v >> 16));
-}
-inline bool IsId(const unsigned char* p, const char* id) {
-    return p[0] == uint8_t(id[0]) && p[1] == uint8_t(id[1]) && p[2] == uint8_t(id[2]) &&
-           p[3] == uint8_t(id[3]);
-}
-
-CWave::tWaveFmtChunk DecodeFmtChunk(const unsigned char* bytes);
-// Bytes of a format chunk beyond the 24 that are read; 0 for sizes of 16 or
-// less and for sizes whose end does not fit a signed 32-bit count.
-uint64_t FmtExtraBytes(int32_t chunkSize);
-// Sample frames held by a data chunk of `dataSize` bytes; 0 for no channels.
-uint32_t FrameCount(uint64_t dataSize, unsigned channels, unsigned bitsPerSample);
-// The 16-byte format chunk (plus its 8-byte header) that the writer emits.
-CWave::tWaveFmtChunk MakeFmtChunk(const CWave::tOutputWaveFormat& format);
-// The data size to declare for `frames` appended frames: a whole number of
-// frames, kept small enough that the RIFF size fits in 32 bits.
-uint32_t DeclaredDataBytes(uint64_t frames, int32_t bytesPerSample, int32_t channels);
-// The RIFF size for a data chunk of `dataSize` bytes: the 36 header bytes
-// after the size field, and the pad byte that follows an odd chunk.
-uint32_t RiffSize(uint32_t dataSize);
-// The 44-byte header: RIFF, WAVE, the format chunk and the data chunk header.
-void EncodeHeader(unsigned char* out, const CWave::tWaveFmtChunk& fmt, uint32_t riffSize,
-                  uint32_t dataSize);
-
-} // namespace wav

@@ -1,3 +1,5 @@
+// thermlog's pure parts: the reading's conversion, the log lines, the
+// command line and the zone lookup, on fixed inputs.
 #include "ThermLog.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,11 @@
-// A second, deliberately plain reading of the WAV layout for the fuzzers:
-// what OpenWave must answer for a file's bytes, and what each position
-// operation and loader must do, worked out byte by byte from the file image
-// in memory. The fuzzers run CWave on the same bytes and stop on the first
-// difference. It also tells which inputs end the process in get_ulong (a
-// size field cut off), which the fuzzers must not feed to CWave: libFuzzer
-// would count that deliberate exit as a crash.
+// The reference model of the WAV reader, shared by the tests and the
+// fuzzers: what OpenWave must answer for a file's bytes, and what each
+// position operation, skip and load must do, worked out one sample at a time
+// from the file image in memory. It shares nothing with CWave's run
+// decoding or specialised loops, so both are held to it. It also tells which
+// inputs end the process in get_ulong (a size field cut off), which the
+// fuzzers must not feed to CWave: libFuzzer would count that deliberate exit
+// as a crash. Needs no test framework.
 #pragma once
 
 #include <algorithm>
@@ -172,6 +173,16 @@ struct Reader {
         return out;
     }
 
+    // What SkipFrames must do: the running position moves as for a load,
+    // the stream by the frames' bytes, and nothing counts as delivered.
+    void Skip(int frames) {
+        if (!attached)
+            return;
+        offset += int32_t(uint32_t(channels) * 2u * uint32_t(frames));
+        if (frames > 0)
+            pos += int64_t(frames) * channels * (bits <= 8 ? 1 : 2);
+    }
+
   private:
     int Sample(int64_t at) const {
         if (bits <= 8)
@@ -183,5 +194,10 @@ struct Reader {
         out[interleaved ? 2 * i + 1 : count + i] = b;
     }
 };
+
+// A load's values as the 16-bit loaders deliver them.
+inline std::vector<short> Shorts(const std::vector<int>& values) {
+    return std::vector<short>(values.begin(), values.end());
+}
 
 } // namespace model

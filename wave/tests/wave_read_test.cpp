@@ -1,6 +1,7 @@
 // Reading side of CWave: header parsing, positions, loaders, and the pure
 // decoders of the file layout.
 #include "WavBytes.h"
+#include "WavFormat.h"
 #include "Wave.h"
 
 #include <gtest/gtest.h>

@@ -1,14 +1,15 @@
 // The reading and regeneration hot paths are specialised (direct reads for
 // the layouts that equal the file bytes, loops fixed at one and two channels,
 // selections instead of branches, a pass that skips what it would drop).
-// These tests hold them to straightforward reference code that follows the
-// documented behaviour one sample at a time, on files built here as bytes.
-// The loads themselves meet the reference reader in
-// wave_equivalence_test.cpp; here it checks skipping.
-#include "ReferenceReader.h"
+// These tests hold them to the reference models in testing/, on files built
+// here as bytes. The loads themselves meet the reader model in
+// wave/tests/wave_equivalence_test.cpp; here it checks skipping.
 #include "Regen.h"
+#include "RunModel.h"
 #include "WavBytes.h"
+#include "WavFormat.h"
 #include "Wave.h"
+#include "WaveModel.h"
 
 #include <gtest/gtest.h>
 
@@ -113,8 +114,9 @@ TEST(FastPath, SkipFramesEqualsLoadingAndDropping) {
         CWave skipping, reading;
         skipping.OpenWave(file.c_str());
         reading.OpenWave(file.c_str());
-        ReferenceReader reference(file, long(built.dataStart), unsigned(c.channels),
-                                  unsigned(8 * c.bytesPerSample));
+        const model::Open open = model::WalkHeader(built.bytes.data(), built.bytes.size());
+        ASSERT_EQ(open.pos, int64_t(built.dataStart));
+        model::Reader reference(built.bytes.data(), built.bytes.size(), open);
         std::vector<short> a(size_t(s.before + s.skip) + 1), b(a.size());
         skipping.LoadWaveShort(a.data(), s.before, 0, 0);
         reading.LoadWaveShort(b.data(), s.before, 0, 0);
@@ -127,25 +129,9 @@ TEST(FastPath, SkipFramesEqualsLoadingAndDropping) {
             skipping.LoadWaveShort(x.data(), frames, 0, 0);
             reading.LoadWaveShort(y.data(), frames, 0, 0);
             EXPECT_EQ(x, y);
-            EXPECT_EQ(x, reference.Load(frames, false, false));
+            EXPECT_EQ(x, model::Shorts(reference.Load(frames, false, false)));
         }
     }
-}
-
-// The two-threshold switch as documented, one branch at a time.
-short ReferenceRegenerate(short* block, int frames, short level) {
-    for (int i = 0; i < frames; ++i) {
-        const int s = block[i];
-        if (level == 0) {
-            if (s > regen::kSwitchAbove)
-                level = regen::kPulseLevel;
-        } else if ((level > 0 && s < -regen::kSwitchAbove) ||
-                   (level < 0 && s > regen::kSwitchAbove)) {
-            level = short(-level);
-        }
-        block[i] = short(-level);
-    }
-    return level;
 }
 
 TEST(FastPath, RegenerateEqualsBranchingReference) {
@@ -163,7 +149,8 @@ TEST(FastPath, RegenerateEqualsBranchingReference) {
                 for (auto& s : block)
                     s = nearEdges ? edges[edge(random)] : short(full(random));
                 std::vector<short> expected = block;
-                const short expectedLevel = ReferenceRegenerate(expected.data(), frames, start);
+                const short expectedLevel =
+                    short(model::Switch(expected.data(), size_t(frames), start));
                 EXPECT_EQ(regen::Regenerate(block.data(), frames, start), expectedLevel);
                 EXPECT_EQ(block, expected);
             }
@@ -195,9 +182,9 @@ short PlainPass(CWave& in, CWave& out, short* block, int blocks, regen::Span spa
     in.SetTopPage();
     for (int b = 0; b < blocks; ++b) {
         in.LoadWaveShort(block, regen::kBlockFrames, 0, 0);
-        if (!span.Contains(b))
+        if (span.first < 0 || b < span.first || b > span.last)
             continue;
-        level = ReferenceRegenerate(block, regen::kBlockFrames, level);
+        level = short(model::Switch(block, regen::kBlockFrames, level));
         out.OutputWaveFrameByMono(block, regen::kBlockFrames);
     }
     return level;

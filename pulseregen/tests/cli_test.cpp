@@ -1,5 +1,6 @@
 // End-to-end runs of the pulseregen program: arguments, input bytes, the
 // report on standard output, the exit status and the output file.
+#include "RunModel.h"
 #include "RunTool.h"
 #include "WavBytes.h"
 
@@ -19,7 +20,7 @@ using namespace wavtest;
 
 namespace {
 
-constexpr int kBlock = 10240;
+constexpr int kBlock = model::kBlockFrames;
 
 std::string Usage() {
     return "usage: " + ProgramPath() +
@@ -27,65 +28,20 @@ std::string Usage() {
            "acceptable.\n";
 }
 
-// What a run must print and write, worked out here from the tool's rules:
-// judge each whole block after the first by its mono mix, regenerate the span
-// with the +-8,000 switch, then fade from the level.
+// What a run must print and write, by the reference model.
 struct Expected {
     std::string out;
     Bytes wav;
 };
 
-// The settings a run is modelled with; percentages are resolved by the test.
-struct Opts {
-    int active = 10000, switchAt = 8000, amplitude = 30000;
-    int channel = 0; // 0 the average of all channels, 1 first, 2 second, 3 (first - second) / 2
-    bool invert = true;
-    uint32_t rate = 44100; // the rate the output declares
-};
+using Opts = model::Settings;
 
 Expected Model(const std::vector<int>& interleaved, int channels, const Opts& o = Opts{}) {
-    const size_t frames = interleaved.size() / size_t(channels);
-    std::vector<int> mono(frames);
-    for (size_t f = 0; f < frames; ++f) {
-        const int* frame = &interleaved[f * size_t(channels)];
-        const int second = channels > 1 ? frame[1] : frame[0];
-        int sum = 0;
-        for (int c = 0; c < channels; ++c)
-            sum += frame[c];
-        const int judged[] = {sum / channels, frame[0], second, (frame[0] - second) / 2};
-        mono[f] = judged[o.channel];
-    }
-    Expected e;
-    e.out = "Input Length = " + std::to_string(frames) + " samples\n";
-    const size_t blocks = frames / kBlock;
-    long first = -1, last = -1;
-    for (size_t b = 1; b < blocks; ++b) {
-        bool active = false;
-        for (size_t i = 0; i < kBlock && !active; ++i)
-            active = std::abs(mono[b * kBlock + i]) > o.active;
-        e.out += std::to_string(b) + (active ? ": Valid\n" : ": Invalid\n");
-        if (active) {
-            first = first < 0 ? long(b) : first;
-            last = long(b);
-        }
-    }
-    std::vector<short> samples;
-    int level = 0;
-    for (long b = first; first >= 0 && b <= last; ++b) {
-        for (size_t i = 0; i < kBlock; ++i) {
-            const int s = mono[size_t(b) * kBlock + i];
-            if (level == 0 && s > o.switchAt)
-                level = o.amplitude;
-            else if ((level > 0 && s < -o.switchAt) || (level < 0 && s > o.switchAt))
-                level = -level;
-            samples.push_back(short(o.invert ? -level : level));
-        }
-    }
-    for (int i = 0; i < kBlock; ++i)
-        samples.push_back(short(int(level * ((kBlock - i) / double(kBlock)))));
-    const uint32_t bytes = uint32_t(samples.size() * 2);
+    const model::Run run = model::Regenerate(model::Mono(interleaved, channels, o.channel), o);
+    Expected e{run.report, {}};
+    const uint32_t bytes = uint32_t(run.samples.size() * 2);
     e.wav = Header44(1, o.rate, o.rate * 2, 2, 16, bytes + 36, bytes);
-    for (short s : samples)
+    for (short s : run.samples)
         Put16(e.wav, uint16_t(s));
     return e;
 }

@@ -1,12 +1,13 @@
 // The loaders decode whole runs of file bytes at a time, with loops fixed
 // at one and two channels. Here they are compared, load by load and element
-// by element, with a slow reader that takes one sample per stdio call, on
+// by element, with the reader model that takes one sample at a time, on
 // files of several channel counts and both sample widths, with request sizes
 // on both sides of a run and files that end inside a frame or inside a
 // sample, or run on into a chunk after the data.
-#include "ReferenceReader.h"
+#include "Decode.h"
 #include "WavBytes.h"
 #include "Wave.h"
+#include "WaveModel.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,7 @@ enum Tail { kWholeFrames, kMidFrame, kMidSample, kMidSecondSample, kChunkAfter }
 TEST(LoaderEquivalence, MatchesSampleBySampleReading) {
     // Requests below, at and above one run of the loaders' buffer; the data
     // ends inside the seventh, and later requests find nothing.
-    constexpr int kRun = int(CWave::kIoBytes);
+    constexpr int kRun = int(wav::kIoBytes);
     constexpr int kDataFrames = kRun * 9 / 4 + 1234;
     const int requests[] = {
         1, 3, kRun / 2, kRun / 2 + 1, kRun * 5 / 8, kRun / 4 + 1, kRun + 1, 5, kRun * 3 / 2, 7};
@@ -90,12 +91,14 @@ TEST(LoaderEquivalence, MatchesSampleBySampleReading) {
                         ASSERT_EQ(opened, channels ? int(size / channels / 2) : 0);
                     else
                         ASSERT_EQ(opened, -1);
-                    ReferenceReader slow(path, start, channels, bits);
+                    const model::Open open = model::WalkHeader(file.data(), file.size());
+                    ASSERT_EQ(open.pos, start);
+                    model::Reader reference(file.data(), file.size(), open);
                     int load = 0;
                     for (int frames : requests) {
                         SCOPED_TRACE(::testing::Message() << "load " << load++ << " of " << frames);
-                        const std::vector<short> expected =
-                            slow.Load(frames, mode.stereo != 0, mode.interleaved != 0);
+                        const std::vector<short> expected = model::Shorts(
+                            reference.Load(frames, mode.stereo != 0, mode.interleaved != 0));
                         // Two guard elements past the request must stay untouched.
                         std::vector<short> fast(expected.size() + 2, short(0x4C4C));
                         if (mode.viaStereoCall)

@@ -1,0 +1,247 @@
+// The specialised reading path of every loader: ReadFrames decodes runs of
+// file bytes with loops fixed at one and two channels, and a sink folds each
+// frame into the caller's layout. Internal to the library; WaveRead.cpp is
+// its one user, the tests reach it only through CWave.
+#pragma once
+
+#include "Wave.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+// Sample data is copied between files and memory as images of the file
+// bytes, so the host must store integers little-endian (as the 64-bit ARM
+// and x86 targets do).
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "CWave needs a little-endian host"
+#endif
+
+namespace wav {
+// Internal linkage, so that the compiler may inline each loop into its one
+// caller as freely as in a single source file: the loaders' speed rests on it.
+namespace {
+
+// Bytes of file data decoded per stdio call: large enough to amortise the
+// call, a multiple of every frame size the fixed loops handle (2 and 4).
+constexpr size_t kIoBytes = 64 * 1024;
+
+template <int SampleBytes> int DecodeSample(const unsigned char* p) {
+    if constexpr (SampleBytes == 1) {
+        return (int(p[0]) - 128) * 256;
+    } else {
+        // A plain 16-bit load on the little-endian host, which the compiler
+        // can widen many samples at a time.
+        int16_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+}
+
+// The one reading path of every loader. Reads the bytes of `frames` frames
+// in runs of at most kIoBytes and hands each frame to the sink as its first
+// channel value, its second (the first again for a one-channel file), and the
+// sum of all its channels. Channels is the file's channel count when it is 1
+// or 2, which lets the compiler specialise the loop, and 0 for any other
+// count, given at run time. Returns the frames read whole: where that is
+// fewer than `frames`, the file ended or a read failed inside the next one.
+template <int SampleBytes, int Channels, class Sink>
+int ReadFrames(FILE* fp, unsigned char* io, unsigned channels, int frames, Sink& sink) {
+    static_assert(kIoBytes % 4 == 0, "a full run must hold whole 1- and 2-channel frames");
+    if (channels == 0) {
+        for (int i = 0; i < frames; ++i)
+            sink.Frame(i, 0, 0, 0);
+        return frames;
+    }
+    uint64_t left = uint64_t(frames) * channels * SampleBytes;
+    int frame = 0;
+    // A frame of many channels may straddle two runs; these carry it over.
+    unsigned ch = 0;
+    int first = 0, second = 0;
+    int64_t sum = 0;
+    while (left > 0) {
+        const size_t ask = size_t(std::min<uint64_t>(left, kIoBytes));
+        const size_t got = fread(io, 1, ask, fp);
+        const unsigned char* p = io;
+        if constexpr (Channels > 0) {
+            // A counted loop over whole frames, which the compiler vectorises.
+            constexpr size_t kFrameBytes = size_t(Channels) * SampleBytes;
+            const ptrdiff_t whole = ptrdiff_t(got / kFrameBytes);
+            for (ptrdiff_t k = 0; k < whole; ++k) {
+                const unsigned char* f = p + k * ptrdiff_t(kFrameBytes);
+                const int a = DecodeSample<SampleBytes>(f);
+                const int b = Channels == 2 ? DecodeSample<SampleBytes>(f + SampleBytes) : a;
+                int64_t total = Channels == 2 ? int64_t(a) + b : a;
+                if constexpr (Channels == 2 && SampleBytes == 2) {
+                    // The same sum from one 32-bit load split by shifts: lane-wise
+                    // arithmetic that vectorises without shuffles. A sink that takes
+                    // only the sum, or only the samples, leaves the other unused.
+                    uint32_t word;
+                    std::memcpy(&word, f, sizeof word);
+                    total = (int32_t(word << 16) >> 16) + (int32_t(word) >> 16);
+                }
+                sink.Frame(frame + k, a, b, total);
+            }
+            frame += int(whole);
+        } else {
+            for (const unsigned char* end = io + got / SampleBytes * SampleBytes; p < end;
+                 p += SampleBytes) {
+                const int v = DecodeSample<SampleBytes>(p);
+                if (ch == 0)
+                    first = second = v;
+                else if (ch == 1)
+                    second = v;
+                sum += v;
+                if (++ch == channels) {
+                    sink.Frame(frame++, first, second, sum);
+                    ch = 0;
+                    sum = 0;
+                }
+            }
+        }
+        if (got < ask)
+            break;
+        left -= got;
+    }
+    return frame;
+}
+
+// Picks the ReadFrames specialisation for the file's sample width and channel
+// count, and the matching sink.
+template <template <int> class Sink, class... Args>
+int Dispatch(FILE* fp, unsigned char* io, const CWave::tWaveFmtChunk& fmt, int frames,
+             Args... args) {
+    const bool narrow = fmt.bitsPerSample <= 8;
+    switch (fmt.channels) {
+    case 1: {
+        Sink<1> sink{args..., 1u};
+        return narrow ? ReadFrames<1, 1>(fp, io, 1, frames, sink)
+                      : ReadFrames<2, 1>(fp, io, 1, frames, sink);
+    }
+    case 2: {
+        Sink<2> sink{args..., 2u};
+        return narrow ? ReadFrames<1, 2>(fp, io, 2, frames, sink)
+                      : ReadFrames<2, 2>(fp, io, 2, frames, sink);
+    }
+    default: {
+        Sink<0> sink{args..., fmt.channels};
+        return narrow ? ReadFrames<1, 0>(fp, io, fmt.channels, frames, sink)
+                      : ReadFrames<2, 0>(fp, io, fmt.channels, frames, sink);
+    }
+    }
+}
+
+// Sum of a frame's channels divided by their count, truncating toward zero.
+template <int Channels> int64_t Average(int64_t sum, unsigned channels) {
+    // A frame has at most 65,535 channels of at most 32,768 in magnitude, so
+    // its sum fits in 32 bits and a 32-bit division gives the same quotient:
+    // cheaper, and for one or two channels the compiler vectorises it.
+    if constexpr (Channels > 0)
+        return int32_t(sum) / Channels;
+    else
+        return channels ? int32_t(sum) / int32_t(channels) : 0;
+}
+
+// Stores frame i of a two-channel output in the chosen layout.
+template <class T> void PutPair(T* out, ptrdiff_t frames, bool interleaved, ptrdiff_t i, T a, T b) {
+    if (interleaved) {
+        out[2 * i] = a;
+        out[2 * i + 1] = b;
+    } else {
+        out[i] = a;
+        out[frames + i] = b;
+    }
+}
+
+// Zeroes frames `from` to `frames` - 1 of the output in its layout.
+template <class T>
+void ZeroFrom(T* out, ptrdiff_t frames, ptrdiff_t from, bool stereo, bool interleaved) {
+    if (from >= frames)
+        return;
+    if (!stereo) {
+        std::fill(out + from, out + frames, T(0));
+    } else if (interleaved) {
+        std::fill(out + 2 * from, out + 2 * frames, T(0));
+    } else {
+        std::fill(out + from, out + frames, T(0));
+        std::fill(out + frames + from, out + 2 * frames, T(0));
+    }
+}
+
+// Folds a frame into two-channel 16-bit output: the two channels as they are
+// from a two-channel file (the dispatch hands every two-channel file to
+// ShortSink<2>), else the average of all channels in both.
+template <int Channels> struct ShortSink {
+    short* out;
+    ptrdiff_t frames;
+    bool interleaved;
+    unsigned channels;
+
+    void Frame(ptrdiff_t i, int first, int second, int64_t sum) {
+        if constexpr (Channels == 2) {
+            PutPair(out, frames, interleaved, i, short(first), short(second));
+        } else {
+            const short mixed = short(Average<Channels>(sum, channels));
+            PutPair(out, frames, interleaved, i, mixed, mixed);
+        }
+    }
+};
+
+// Folds a frame into one 16-bit value, the average of all its channels.
+template <int Channels> struct MonoShortSink {
+    short* out;
+    unsigned channels;
+
+    void Frame(ptrdiff_t i, int, int, int64_t sum) {
+        out[i] = short(Average<Channels>(sum, channels));
+    }
+};
+
+// Folds the first two channel values of a frame into one, by mix mode. The
+// divisions truncate toward zero.
+inline int64_t Mix(int mode, int64_t left, int64_t right) {
+    switch (mode) {
+    case 1:
+        return left;
+    case 2:
+        return right;
+    case 3:
+    case 16:
+        return (left - right) / 2;
+    default:
+        return (left + right) / 2;
+    }
+}
+
+inline float ToFloat(int64_t v) {
+    return float(double(v) / 32768.0);
+}
+
+// Folds a frame into float output: the two channels as they are for
+// two-channel output from a two-channel file, otherwise the first two
+// channels mixed by mode (further channels take no part).
+template <int Channels> struct FloatSink {
+    float* out;
+    ptrdiff_t frames;
+    bool stereo;
+    bool interleaved;
+    int mode;
+    unsigned channels;
+
+    void Frame(ptrdiff_t i, int first, int second, int64_t /*sum*/) {
+        if (stereo && channels == 2) {
+            PutPair(out, frames, interleaved, i, ToFloat(first), ToFloat(second));
+            return;
+        }
+        const float mixed = ToFloat(Mix(mode, first, second));
+        if (stereo)
+            PutPair(out, frames, interleaved, i, mixed, mixed);
+        else
+            out[i] = mixed;
+    }
+};
+
+} // namespace
+} // namespace wav

@@ -1,0 +1,139 @@
+// Writing: OutputWave leaves room for a header with zero sizes, the appends
+// write frames through a scratch run, and OutputWaveFinalize fills the sizes
+// in. The first failure's errno is kept for the caller to report.
+#include "WavFormat.h"
+#include "Wave.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/types.h>
+
+bool CWave::Write(const void* bytes, size_t size) {
+    if (size != 0 && fwrite(bytes, 1, size, m_fp) != size)
+        Failed();
+    return !m_writeError;
+}
+
+void CWave::Failed() {
+    if (!m_writeError)
+        m_writeErrno = errno;
+    m_writeError = true;
+}
+
+int CWave::GetWriteErrno() {
+    return m_writeErrno;
+}
+
+int CWave::OutputWave(const char* path, tOutputWaveFormat* format) {
+    if (m_fp)
+        return -1;
+    std::snprintf(m_fileName, sizeof m_fileName, "%s", path ? path : "");
+    m_loadedFrames = 0;
+    m_outFrames = 0;
+    m_writeError = false;
+    m_writeErrno = 0;
+    m_outFormat = format ? *format : tOutputWaveFormat{44100, 2, 2};
+    // The appends write 1 or 2 bytes per sample and 1 or 2 samples per frame;
+    // any other format would declare sizes that were never written.
+    const auto oneOrTwo = [](int32_t v) { return v == 1 || v == 2; };
+    if (!oneOrTwo(m_outFormat.bytesPerSample) || !oneOrTwo(m_outFormat.channels))
+        return -1;
+    const tWaveFmtChunk fmt = wav::MakeFmtChunk(m_outFormat);
+    if (!path || !(m_fp = fopen(path, "wb+"))) {
+        m_writeErrno = errno;
+        return -1;
+    }
+    // Both sizes stay 0 until OutputWaveFinalize knows them.
+    unsigned char header[wav::kHeaderBytes];
+    wav::EncodeHeader(header, fmt, 0, 0);
+    if (!Write(header, sizeof header)) {
+        CloseWave();
+        return -1;
+    }
+    m_writing = true;
+    return 0;
+}
+
+int CWave::OutputWaveFrameByMono(void* samples, int count) {
+    if (!m_fp || !m_writing)
+        return -1;
+    if (count <= 0)
+        return 0;
+    const size_t sampleBytes = m_outFormat.bytesPerSample == 2 ? 2 : 1;
+    const auto* in = static_cast<const unsigned char*>(samples);
+    if (m_outFormat.channels != 2) {
+        Write(in, size_t(count) * sampleBytes);
+    } else {
+        // Each sample fills both channels of its frame.
+        const size_t perRun = sizeof m_io / (2 * sampleBytes);
+        for (size_t done = 0; done < size_t(count);) {
+            const size_t n = std::min(perRun, size_t(count) - done);
+            unsigned char* o = m_io;
+            for (size_t i = 0; i < n; ++i, in += sampleBytes, o += 2 * sampleBytes) {
+                std::memcpy(o, in, sampleBytes);
+                std::memcpy(o + sampleBytes, in, sampleBytes);
+            }
+            Write(m_io, n * 2 * sampleBytes);
+            done += n;
+        }
+    }
+    m_outFrames += uint64_t(count);
+    return 0;
+}
+
+int CWave::OutputWaveFrameByStereo(short* left, short* right, int count) {
+    if (!m_fp || !m_writing)
+        return -1;
+    if (m_outFormat.channels != 2)
+        return -2;
+    if (m_outFormat.bytesPerSample != 2)
+        return -3;
+    if (count <= 0)
+        return 0;
+    const size_t perRun = sizeof m_io / 4;
+    for (size_t done = 0; done < size_t(count);) {
+        const size_t n = std::min(perRun, size_t(count) - done);
+        for (size_t i = 0; i < n; ++i) {
+            std::memcpy(m_io + 4 * i, left + done + i, 2);
+            std::memcpy(m_io + 4 * i + 2, right + done + i, 2);
+        }
+        Write(m_io, n * 4);
+        done += n;
+    }
+    m_outFrames += uint64_t(count);
+    return 0;
+}
+
+int CWave::OutputWaveFinalize() {
+    if (!m_fp || !m_writing)
+        return -1;
+    const uint32_t data =
+        wav::DeclaredDataBytes(m_outFrames, m_outFormat.bytesPerSample, m_outFormat.channels);
+    // An odd data chunk is followed by one zero byte, which the RIFF size
+    // counts and the data size does not.
+    const uint64_t written =
+        m_outFrames * uint64_t(m_outFormat.bytesPerSample) * uint64_t(m_outFormat.channels);
+    const unsigned char pad = 0;
+    if (written % 2 != 0)
+        Write(&pad, 1);
+    unsigned char size[4];
+    wav::PutLe32(size, wav::RiffSize(data));
+    if (fseeko(m_fp, 4, SEEK_SET) != 0)
+        Failed();
+    else
+        Write(size, 4);
+    wav::PutLe32(size, data);
+    if (fseeko(m_fp, 40, SEEK_SET) != 0)
+        Failed();
+    else
+        Write(size, 4);
+    if (ferror(m_fp))
+        Failed();
+    if (fclose(m_fp) != 0)
+        Failed();
+    const bool ok = !m_writeError;
+    m_fp = nullptr;
+    m_writing = false;
+    return ok ? 0 : -2;
+}
