@@ -219,27 +219,40 @@ inline float ToFloat(int64_t v) {
     return float(double(v) / 32768.0);
 }
 
-// Folds a frame into float output: the two channels as they are for
-// two-channel output from a two-channel file, otherwise the first two
-// channels mixed by mode (further channels take no part).
+// Folds a frame into two-channel float output: the two channels as they are
+// from a two-channel file, otherwise the first two channels mixed by mode in
+// both (further channels take no part).
 template <int Channels> struct FloatSink {
     float* out;
     ptrdiff_t frames;
-    bool stereo;
     bool interleaved;
     int mode;
     unsigned channels;
 
     void Frame(ptrdiff_t i, int first, int second, int64_t /*sum*/) {
-        if (stereo && channels == 2) {
+        if (channels == 2) {
             PutPair(out, frames, interleaved, i, ToFloat(first), ToFloat(second));
             return;
         }
         const float mixed = ToFloat(Mix(mode, first, second));
-        if (stereo)
-            PutPair(out, frames, interleaved, i, mixed, mixed);
-        else
-            out[i] = mixed;
+        PutPair(out, frames, interleaved, i, mixed, mixed);
+    }
+};
+
+// Folds a frame into one float by mix mode, as Mix does. The mode becomes two
+// channel weights and a halving shift, fixed for the whole load, so that the
+// loop carries no branch per frame and the compiler vectorises it.
+template <int Channels> struct MonoFloatSink {
+    float* out;
+    int32_t left, right; // weights of the first two channels
+    int shift;           // 1 where the mix halves the weighted sum, else 0
+    unsigned channels;
+
+    void Frame(ptrdiff_t i, int first, int second, int64_t /*sum*/) {
+        const int32_t sum = left * first + right * second;
+        // sum / 2^shift, truncating toward zero as an integer division does.
+        const int32_t mixed = (sum + ((sum >> 31) & ((1 << shift) - 1))) >> shift;
+        out[i] = float(mixed) * (1.0f / 32768.0f); // exact: a power of two
     }
 };
 

@@ -189,8 +189,17 @@ void CWave::LoadWaveFloat(float* buffer, int frames, int flags, int interleaved)
     const int mode = flags >> 8; // arithmetic: a negative word gives a negative mode
     int done = 0;
     if (StartLoad(frames)) {
-        done = wav::Dispatch<wav::FloatSink>(m_fp, m_io, m_fmt, frames, buffer, ptrdiff_t(frames),
-                                             stereo, interleaved != 0, mode);
+        if (stereo) {
+            done = wav::Dispatch<wav::FloatSink>(m_fp, m_io, m_fmt, frames, buffer,
+                                                 ptrdiff_t(frames), interleaved != 0, mode);
+        } else {
+            // Mode 1 is L, 2 is R, 3 and 16 (L - R) / 2, any other (L + R) / 2.
+            const int32_t left = mode == 2 ? 0 : 1;
+            const int32_t right = mode == 1 ? 0 : mode == 3 || mode == 16 ? -1 : 1;
+            const int shift = mode == 1 || mode == 2 ? 0 : 1;
+            done = wav::Dispatch<wav::MonoFloatSink>(m_fp, m_io, m_fmt, frames, buffer, left, right,
+                                                     shift);
+        }
         m_loadedFrames += uint64_t(done);
     }
     wav::ZeroFrom(buffer, frames, done, stereo, interleaved != 0);
