@@ -61,19 +61,17 @@ make_input sine10.wav 600 sine
 
 out=$dir/out.wav
 
-run_pulseregen() {
-  rm -f "$out"
+# Wall time of one run of a command, in seconds; what it prints goes nowhere.
+elapsed() {
   local t0=$EPOCHREALTIME
-  "$bin" "$1" "$out" >/dev/null
+  "$@" >/dev/null 2>&1
   local t1=$EPOCHREALTIME
   awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }'
 }
-run_sox() {
-  local t0=$EPOCHREALTIME
-  sox "$1" -n 2>/dev/null
-  local t1=$EPOCHREALTIME
-  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }'
-}
+opts=(--channel=left --active=30% --switch=25%)
+run_pulseregen() { rm -f "$out"; elapsed "$bin" "$1" "$out"; }
+run_options() { rm -f "$out"; elapsed "$bin" "${opts[@]}" "$1" "$out"; }
+run_sox() { elapsed sox "$1" -n; }
 peak_kib() { # COMMAND... ; prints the peak RSS in KiB
   local f
   f=$(mktemp)
@@ -82,6 +80,25 @@ peak_kib() { # COMMAND... ; prints the peak RSS in KiB
   rm -f "$f"
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+
+# PAIRS alternated runs of two commands on INPUT, each a function that
+# prints its wall time; sets med_a, med_b and the median ratio A / B.
+alternate() { # A B INPUT
+  local a=$1 b=$2 in=$3 x y i
+  local ta=() tb=() ratios=()
+  for ((i = 0; i < pairs; i++)); do
+    if ((i % 2 == 0)); then
+      x=$($a "$in"); y=$($b "$in")
+    else
+      y=$($b "$in"); x=$($a "$in")
+    fi
+    ta+=("$x") tb+=("$y")
+    ratios+=("$(awk -v x="$x" -v y="$y" 'BEGIN { printf "%.4f\n", x / y }')")
+  done
+  med_a=$(printf '%s\n' "${ta[@]}" | median)
+  med_b=$(printf '%s\n' "${tb[@]}" | median)
+  med_ratio=$(printf '%s\n' "${ratios[@]}" | median)
+}
 
 worst_ratio=0
 worst_rss=0
@@ -92,19 +109,8 @@ for input in sine60.wav noise10.wav sine10.wav; do
   rss_p=$(peak_kib "$bin" "$in" "$out")
   rss_s=$(peak_kib sox "$in" -n)
   rss_of[$input]=$rss_p
-  tp=() ts=() ratios=()
-  for ((i = 0; i < pairs; i++)); do
-    if ((i % 2 == 0)); then
-      p=$(run_pulseregen "$in"); s=$(run_sox "$in")
-    else
-      s=$(run_sox "$in"); p=$(run_pulseregen "$in")
-    fi
-    tp+=("$p") ts+=("$s")
-    ratios+=("$(awk -v p="$p" -v s="$s" 'BEGIN { printf "%.4f\n", p / s }')")
-  done
-  mp=$(printf '%s\n' "${tp[@]}" | median)
-  ms=$(printf '%s\n' "${ts[@]}" | median)
-  mr=$(printf '%s\n' "${ratios[@]}" | median)
+  alternate run_pulseregen run_sox "$in"
+  mp=$med_a ms=$med_b mr=$med_ratio
   printf '%-12s pulseregen median %.3f s  sox median %.3f s  median ratio %.2f (%d pairs)  peak RSS pulseregen %d KiB  sox %d KiB\n' \
     "$input" "$mp" "$ms" "$mr" "$pairs" "$rss_p" "$rss_s"
   worst_ratio=$(awk -v a="$worst_ratio" -v b="$mr" 'BEGIN { print (b > a ? b : a) }')
@@ -113,30 +119,9 @@ done
 # The options that read one channel through the float loader and judge by
 # percentages, against the default run, on the 60-minute file: the same
 # alternating pairs, the ratio of the option run to the default run.
-opts=(--channel=left --active=30% --switch=25%)
-run_options() {
-  rm -f "$out"
-  local t0=$EPOCHREALTIME
-  "$bin" "${opts[@]}" "$1" "$out" >/dev/null
-  local t1=$EPOCHREALTIME
-  awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f\n", b - a }'
-}
-in=$dir/sine60.wav
-to=() td=() ratios=()
-for ((i = 0; i < pairs; i++)); do
-  if ((i % 2 == 0)); then
-    o=$(run_options "$in"); d=$(run_pulseregen "$in")
-  else
-    d=$(run_pulseregen "$in"); o=$(run_options "$in")
-  fi
-  to+=("$o") td+=("$d")
-  ratios+=("$(awk -v o="$o" -v d="$d" 'BEGIN { printf "%.4f\n", o / d }')")
-done
-mo=$(printf '%s\n' "${to[@]}" | median)
-md=$(printf '%s\n' "${td[@]}" | median)
-mr=$(printf '%s\n' "${ratios[@]}" | median)
+alternate run_options run_pulseregen "$dir/sine60.wav"
 printf '%-12s %s median %.3f s  default median %.3f s  median ratio %.2f (%d pairs; target 1.5)\n' \
-  sine60.wav "${opts[*]}" "$mo" "$md" "$mr" "$pairs"
+  sine60.wav "${opts[*]}" "$med_a" "$med_b" "$med_ratio" "$pairs"
 
 rm -f "$out"
 spread=$((rss_of[sine60.wav] - rss_of[sine10.wav]))
