@@ -2,6 +2,7 @@
 // it without running the program; Say writes it as one line.
 #include "Diagnostics.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -115,6 +116,10 @@ std::string ShortData(const char* path, uint64_t declared, uint64_t held) {
     return Prefix(path) + "the data chunk declares " + std::to_string(declared) +
            " frames but the file ends after " + std::to_string(held) +
            "; the rest reads as silence";
+}
+
+std::string Failure(const char* path, int error) {
+    return Prefix(path) + std::strerror(error ? error : EIO);
 }
 
 void Say(const std::string& line) {

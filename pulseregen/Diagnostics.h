@@ -17,6 +17,8 @@ std::string InputRefusal(const char* path, const CWave& in, int result, int open
 // sampled at `rate`; empty for 44,100 Hz.
 std::string RateWarning(const char* path, uint32_t rate);
 std::string NoActiveBlock(const char* path, int peak, int activeAbove);
+// A failure of `path` with the system's reason for `error` (EIO for 0).
+std::string Failure(const char* path, int error);
 std::string ShortData(const char* path, uint64_t declared, uint64_t held);
 
 // Writes one line to standard error.

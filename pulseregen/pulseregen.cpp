@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -36,15 +35,19 @@ int Finish(const options::Options& opt, const char* program) {
     }
 }
 
+void PrintVerdict(size_t block, bool valid) {
+    printf("%zu: %s\n", block, valid ? "Valid" : "Invalid");
+}
+
 void PrintVerdicts(const std::vector<unsigned char>& active) {
     for (size_t b = 1; b < active.size(); ++b)
-        printf("%zu: %s\n", b, active[b] ? "Valid" : "Invalid");
+        PrintVerdict(b, active[b]);
 }
 
 // The reason behind a failure, on standard error; the report on standard
 // output stays as it is.
 int Explain(const char* file, int error) {
-    diag::Say(std::string("pulseregen: ") + file + ": " + strerror(error ? error : EIO));
+    diag::Say(diag::Failure(file, error));
     return kFailed;
 }
 
@@ -96,8 +99,7 @@ void WarnAboutRate(const options::Options& opt, const CWave& in,
 // its block is judged, and a block's examination can stop at the first
 // sample beyond it (the loudest magnitude, reported when no block is
 // active, is then still exact); a percentage waits for the recording's
-// exact peak.
-// Empty when the input cannot be positioned at its first sample.
+// exact peak. Empty when the input cannot be positioned at its first sample.
 std::optional<regen::Scan> JudgeBlocks(CWave& in, short* block, int blocks, options::Options& opt) {
     const bool printNow = !opt.quiet && !opt.active.percent;
     const int activeAbove = opt.active.value;
@@ -106,7 +108,7 @@ std::optional<regen::Scan> JudgeBlocks(CWave& in, short* block, int blocks, opti
         regen::ScanActivity(in, block, blocks, opt.settings.channel,
                             exact ? regen::kExactPeaks : activeAbove, [&](int b, int peak) {
                                 if (printNow)
-                                    printf("%d: %s\n", b, peak > activeAbove ? "Valid" : "Invalid");
+                                    PrintVerdict(size_t(b), peak > activeAbove);
                             });
     if (!scan)
         return scan;

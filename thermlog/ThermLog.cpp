@@ -27,41 +27,35 @@ double CelsiusFromThermalText(std::string_view bytesRead) {
     return ParseMilliDegrees(bytesRead) / 1000.0;
 }
 
-std::string FormatLogLine(const std::tm& localTime, double celsius) {
-    static constexpr char kFormat[] = "%02d/%02d/%02d %02d:%02d:%02d %.1f\n";
-    const int year = (localTime.tm_year + 1900) % 100;
-    const int month = localTime.tm_mon + 1;
-    const int length =
-        std::snprintf(nullptr, 0, kFormat, year, month, localTime.tm_mday, localTime.tm_hour,
-                      localTime.tm_min, localTime.tm_sec, celsius);
+namespace {
+
+// printf-style formatting into a string of exactly the length it needs.
+template <class... Args> std::string Formatted(const char* format, Args... args) {
+    const int length = std::snprintf(nullptr, 0, format, args...);
     if (length < 0)
         return std::string();
-    std::string line(static_cast<std::size_t>(length), '\0');
+    std::string text(static_cast<std::size_t>(length), '\0');
     // The terminator snprintf adds lands on the string's own one.
-    std::snprintf(line.data(), line.size() + 1, kFormat, year, month, localTime.tm_mday,
-                  localTime.tm_hour, localTime.tm_min, localTime.tm_sec, celsius);
-    return line;
+    std::snprintf(text.data(), text.size() + 1, format, args...);
+    return text;
+}
+
+} // namespace
+
+std::string FormatLogLine(const std::tm& localTime, double celsius) {
+    return Formatted("%02d/%02d/%02d %02d:%02d:%02d %.1f\n", (localTime.tm_year + 1900) % 100,
+                     localTime.tm_mon + 1, localTime.tm_mday, localTime.tm_hour, localTime.tm_min,
+                     localTime.tm_sec, celsius);
 }
 
 std::string FormatIsoLogLine(const std::tm& localTime, double celsius) {
-    static constexpr char kFormat[] = "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld %.1f\n";
     // Offsets are whole minutes in every zone in use today; the seconds of an
     // old local mean time are dropped, as the format has no room for them.
     const long offset = localTime.tm_gmtoff;
-    const char sign = offset < 0 ? '-' : '+';
     const long minutes = (offset < 0 ? -offset : offset) / 60;
-    const int year = localTime.tm_year + 1900;
-    const int month = localTime.tm_mon + 1;
-    const int length = std::snprintf(nullptr, 0, kFormat, year, month, localTime.tm_mday,
-                                     localTime.tm_hour, localTime.tm_min, localTime.tm_sec, sign,
-                                     minutes / 60, minutes % 60, celsius);
-    if (length < 0)
-        return std::string();
-    std::string line(static_cast<std::size_t>(length), '\0');
-    std::snprintf(line.data(), line.size() + 1, kFormat, year, month, localTime.tm_mday,
-                  localTime.tm_hour, localTime.tm_min, localTime.tm_sec, sign, minutes / 60,
-                  minutes % 60, celsius);
-    return line;
+    return Formatted("%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld %.1f\n", localTime.tm_year + 1900,
+                     localTime.tm_mon + 1, localTime.tm_mday, localTime.tm_hour, localTime.tm_min,
+                     localTime.tm_sec, offset < 0 ? '-' : '+', minutes / 60, minutes % 60, celsius);
 }
 
 namespace {

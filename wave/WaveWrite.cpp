@@ -60,7 +60,7 @@ int CWave::OutputWaveFrameByMono(void* samples, int count) {
         return -1;
     if (count <= 0)
         return 0;
-    const size_t sampleBytes = m_outFormat.bytesPerSample == 2 ? 2 : 1;
+    const size_t sampleBytes = size_t(m_outFormat.bytesPerSample); // 1 or 2
     const auto* in = static_cast<const unsigned char*>(samples);
     if (m_outFormat.channels != 2) {
         Write(in, size_t(count) * sampleBytes);
