@@ -10,16 +10,23 @@
 
 namespace diag {
 
-// Why OpenWave refused `path` with `result` (0 or negative); `openErrno` is
-// errno as OpenWave left it, after being cleared before the call.
-std::string InputRefusal(const char* path, const CWave& in, int result, int openErrno);
+// Why `in` refused `path`, and what would read it. Unless the run was
+// already --any-wav, `anyWav` is the same file opened with it: whether that
+// reads it, and the format in full.
+std::string InputRefusal(const char* path, const CWave& in, const CWave* anyWav);
+// The data chunk declares more frames than the file holds: the length is
+// the `held` ones.
+std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held);
 // How the output plays when it is labelled 44,100 Hz and the input was
 // sampled at `rate`; empty for 44,100 Hz.
 std::string RateWarning(const char* path, uint32_t rate);
 std::string NoActiveBlock(const char* path, int peak, int activeAbove);
 // A failure of `path` with the system's reason for `error` (EIO for 0).
 std::string Failure(const char* path, int error);
+// The file ended during the run, after `held` of its `declared` frames.
 std::string ShortData(const char* path, uint64_t declared, uint64_t held);
+// `path` as one shell word, quoted only where it needs to be.
+std::string ShellWord(const std::string& path);
 
 // Writes one line to standard error.
 void Say(const std::string& line);

@@ -108,6 +108,7 @@ Options Parse(int argc, char* argv[]) {
                                          {"no-invert", no_argument, nullptr, 'n'},
                                          {"keep-rate", no_argument, nullptr, 'k'},
                                          {"quiet", no_argument, nullptr, 'q'},
+                                         {"any-wav", no_argument, nullptr, 'w'},
                                          {"help", no_argument, nullptr, 'h'},
                                          {"version", no_argument, nullptr, 'V'},
                                          {nullptr, 0, nullptr, 0}};
@@ -115,7 +116,7 @@ Options Parse(int argc, char* argv[]) {
     opterr = 0; // the one-line reasons below replace getopt's own messages
     optind = 1;
     int c;
-    while ((c = getopt_long(argc, argv, ":a:s:A:c:nkqhV", longOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, ":a:s:A:c:nkqwhV", longOptions, nullptr)) != -1) {
         const std::string value = optarg ? optarg : "";
         uint64_t amplitude = 0;
         switch (c) {
@@ -144,6 +145,9 @@ Options Parse(int argc, char* argv[]) {
             break;
         case 'q':
             o.quiet = true;
+            break;
+        case 'w':
+            o.anyWav = true;
             break;
         case 'h':
             o.action = Action::kHelp;
@@ -186,6 +190,8 @@ void PrintHelp(const char* program) {
           "  -n, --no-invert        follow the input's swings instead of inverting them\n"
           "  -k, --keep-rate        declare the input's sample rate instead of 44100 Hz\n"
           "  -q, --quiet            print no length and no block verdicts\n"
+          "  -w, --any-wav          read any WAV file that players read: 8 to 32-bit and\n"
+          "                         float samples, WAVE_FORMAT_EXTENSIBLE, RF64, any chunks\n"
           "  -h, --help             print this help and exit\n"
           "  -V, --version          print the version and exit\n"
           "\n"

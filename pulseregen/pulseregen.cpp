@@ -1,7 +1,7 @@
 // pulseregen [OPTION]... INPUT OUTPUT: finds the loud span of a 16-bit PCM
-// WAV recording and writes it, regenerated as a clean square wave and
-// followed by a fade-out block, to a 16-bit mono WAV file (44.1 kHz unless
-// asked to keep the input's rate).
+// WAV recording (any WAV with --any-wav) and writes it, regenerated as a
+// clean square wave and followed by a fade-out block, to a 16-bit mono WAV
+// file (44.1 kHz unless asked to keep the input's rate).
 #include "Diagnostics.h"
 #include "Input.h"
 #include "Options.h"
@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -76,6 +77,29 @@ int CloseStdout(int status) {
         return kFailed;
     }
     return status;
+}
+
+// 0 or negative when refused, as OpenWave.
+int OpenInput(const options::Options& opt, CWave& in, const char* path) {
+    return in.OpenWave(path, opt.anyWav ? CWave::kOpenAnyWav : CWave::kOpenPcm16);
+}
+
+// Why the input was refused, and what reads it: without --any-wav, the file
+// is opened again with it to see whether it would.
+std::string ExplainRefusal(const options::Options& opt, const CWave& in, const char* path) {
+    if (opt.anyWav)
+        return diag::InputRefusal(opt.input, in, nullptr);
+    CWave anyWav;
+    anyWav.OpenWave(path, CWave::kOpenAnyWav);
+    return diag::InputRefusal(opt.input, in, &anyWav);
+}
+
+// A header written before the length was known claims more than the file
+// holds; the length read is what it holds.
+void WarnAboutLength(const options::Options& opt, CWave& in) {
+    if (in.GetDeclaredLength() > uint64_t(in.GetSampleLength()))
+        diag::Say(diag::LengthFromFile(opt.input, in.GetDeclaredLength(),
+                                       uint64_t(in.GetSampleLength())));
 }
 
 // 16-bit mono at 44,100 Hz, or at the input's rate when it is to be kept.
@@ -147,12 +171,10 @@ int main(int argc, char* argv[]) {
         puts("Error: Input file can't open [0]");
         return CloseStdout(Explain(opt.input, error));
     }
-    errno = 0;
-    const int length = in.OpenWave(input.Path());
+    const int length = OpenInput(opt, in, input.Path());
     if (length <= 0) {
-        const int openErrno = errno;
         printf("Error: Input file can't open [%d]\n", length);
-        diag::Say(diag::InputRefusal(opt.input, in, length, openErrno));
+        diag::Say(ExplainRefusal(opt, in, input.Path()));
         return CloseStdout(kFailed);
     }
     const CWave::tOutputWaveFormat format = OutputFormat(opt, in);
@@ -161,6 +183,7 @@ int main(int argc, char* argv[]) {
         return CloseStdout(Explain(opt.output, error));
     }
     WarnAboutRate(opt, in, format);
+    WarnAboutLength(opt, in);
 
     if (!opt.quiet)
         printf("Input Length = %d samples\n", in.GetSampleLength());
