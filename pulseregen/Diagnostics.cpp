@@ -60,6 +60,20 @@ std::string Describe(const CWave::tSampleFormat& f) {
     return s + ", " + std::to_string(f.channels) + " channel(s)";
 }
 
+// `path` as one shell word, quoted only where it needs to be.
+std::string ShellWord(const std::string& path) {
+    constexpr const char* kPlain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                   "0123456789_@%+=:,./-";
+    // A leading '-' would read as an option.
+    const std::string word = !path.empty() && path[0] == '-' ? "./" + path : path;
+    if (!word.empty() && word.find_first_not_of(kPlain) == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 // The sox command that writes the file as 16-bit PCM, keeping its channels:
 // sox writes more than two as WAVE_FORMAT_EXTENSIBLE unless told wavpcm.
 // `ignoreLength` reads the samples to the end of a file whose header gives
@@ -145,19 +159,6 @@ std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held) {
     return Prefix(path) + "the data chunk declares " + std::to_string(declared) +
            " frames but the file ends after " + std::to_string(held) +
            " (a header written before the length was known, as to a pipe); reading those";
-}
-
-std::string ShellWord(const std::string& path) {
-    constexpr const char* kPlain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                   "0123456789_@%+=:,./-";
-    // A leading '-' would read as an option.
-    const std::string word = !path.empty() && path[0] == '-' ? "./" + path : path;
-    if (!word.empty() && word.find_first_not_of(kPlain) == std::string::npos)
-        return word;
-    std::string quoted = "'";
-    for (const char c : word)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
 }
 
 std::string RateWarning(const char* path, uint32_t rate) {

@@ -25,8 +25,6 @@ std::string NoActiveBlock(const char* path, int peak, int activeAbove);
 std::string Failure(const char* path, int error);
 // The file ended during the run, after `held` of its `declared` frames.
 std::string ShortData(const char* path, uint64_t declared, uint64_t held);
-// `path` as one shell word, quoted only where it needs to be.
-std::string ShellWord(const std::string& path);
 
 // Writes one line to standard error.
 void Say(const std::string& line);

@@ -419,6 +419,13 @@ TEST(Cli, Options) {
     Swing(fullScale, 1, 20000, 30);
     fullScale[kBlock + 5000] = -32768;
     const Bytes levelsWav = Wav16(levels), stereoWav = Wav16(stereo, 2, 48000);
+    // The same samples as 24-bit PCM, each 16-bit value in its top two bytes.
+    Bytes levels24;
+    for (int v : levels)
+        levels24.insert(levels24.end(), {0x5A, uint8_t(v), uint8_t(v >> 8)});
+    Fmt f24;
+    f24.bits = 24;
+    const Bytes levels24Wav = Riff(Cat({FmtChunk(f24), Chunk("data", levels24)}));
     const auto run = [](std::vector<std::string> args, const Bytes& in, const Expected& e,
                         const char* err = "") {
         args.insert(args.end(), kInOut.begin(), kInOut.end());
@@ -437,6 +444,8 @@ TEST(Cli, Options) {
         run({"--channel=diff"}, levelsWav, Model(levels, 1, {10000, 8000, 30000, 3}),
             "loudest magnitude is 0"),
         run({"--keep-rate"}, stereoWav, Model(stereo, 2, kept)),
+        run({"--any-wav"}, levels24Wav, Model(levels, 1)),
+        run({"-w"}, levelsWav, Model(levels, 1)),
         {"options after the operands",
          {"in.wav", "out.wav", "-q", "--", "-x"},
          levelsWav,
@@ -510,7 +519,7 @@ TEST(Cli, HelpAndVersionTouchNothing) {
         } else {
             for (const char* option :
                  {"--active=LEVEL", "--switch=LEVEL", "--amplitude=N", "--channel=WHICH",
-                  "--no-invert", "--keep-rate", "--quiet", "--help", "--version"})
+                  "--no-invert", "--keep-rate", "--quiet", "--any-wav", "--help", "--version"})
                 EXPECT_NE(r.out.find(option), std::string::npos) << option;
         }
     }
