@@ -121,18 +121,24 @@ class CWave {
     int GetOpenErrno() const; // for kCannotOpen
     const tSampleFormat& GetSampleFormat() const;
     // Frames the loaders have delivered whole since the last open; a load
-    // that adds fewer than it asked for met the end of the file.
+    // that adds fewer than it asked for met the end of the data.
     uint64_t GetLoadedFrames();
+    // Positions: the first sample, a page on or back, frame `frame`. Opened
+    // with kOpenPcm16 they count 2 bytes a sample (frames of 16-bit audio,
+    // a page being 1 MiB per channel) in wrapping 32-bit arithmetic; with
+    // kOpenAnyWav, the file's own frames. Every load moves the running
+    // position by the frames it asked for.
     void SetTopPage();
     void SetNextPage();
     void SetPrevPage();
     int SetPos(int frame);
     void LoadWaveShort(short* buffer, int frames, int stereo, int interleaved);
     void LoadWaveShortStereo(short* buffer, int frames, int interleaved);
-    // Samples as floats, value / 32768 of the 16-bit value LoadWaveShort
-    // gives (so wider samples keep their top 16 bits here too). Bit 0 of `flags` asks for two
-    // output channels; flags >> 8 picks how the first two channels L and R fold into one: 1 L, 2 R,
-    // 3 and 16 (L - R) / 2, any other (L + R) / 2. A one-channel file has R equal to L.
+    // Samples as floats: the 16-bit value LoadWaveShort gives, / 32768 (so
+    // wider samples keep their top 16 bits here too). Bit 0 of `flags` asks
+    // for two output channels; flags >> 8 picks how the first two channels L
+    // and R fold into one: 1 L, 2 R, 3 and 16 (L - R) / 2, any other
+    // (L + R) / 2. A one-channel file has R equal to L.
     void LoadWaveFloat(float* buffer, int frames, int flags, int interleaved);
     void LoadWaveFloatStereo(float* buffer, int frames, int interleaved);
     // Loading frames only to drop them costs their decoding; this seeks
