@@ -65,14 +65,6 @@ OutputFile::~OutputFile() {
         Discard();
 }
 
-bool SameFile(const char* input, const char* output) {
-    if (std::strcmp(input, output) == 0)
-        return true;
-    struct stat a, b;
-    return stat(input, &a) == 0 && stat(output, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
-}
-
 int OutputFile::Prepare(const char* path) {
     m_target = FollowLinks(path);
     m_write = path;

@@ -9,11 +9,6 @@
 
 namespace regen {
 
-// True when the two paths name the same file: the same string, or an
-// existing output that is the input under another name or link. Writing
-// such an output would destroy the input before it is read.
-bool SameFile(const char* input, const char* output);
-
 class OutputFile {
   public:
     OutputFile() = default;

@@ -51,6 +51,19 @@ int Explain(const char* file, int error) {
     return kFailed;
 }
 
+// Makes the input readable, or says why it cannot be: 0, or Prepare's result.
+int OpenInput(regen::Input& input, const char* arg) {
+    const int error = input.Prepare(arg);
+    if (error != 0) {
+        puts("Error: Input file can't open [0]");
+        diag::Say(error == regen::Input::kNotWave ? diag::NotWave(arg)
+                                                  : diag::Failure(input.Culprit().c_str(), error));
+    } else if (input.Cut()) {
+        diag::Say(diag::CutShort(arg, regen::kRiffMaxBytes));
+    }
+    return error;
+}
+
 // 0, or the errno that refused the output.
 int OpenOutput(regen::OutputFile& file, CWave& out, const char* path,
                CWave::tOutputWaveFormat format) {
@@ -129,8 +142,7 @@ int main(int argc, char* argv[]) {
     options::Options opt = options::Parse(argc, argv);
     // An output written in place (where no temporary file can be made beside
     // it) would truncate an input that is the same file.
-    if (opt.action == options::Action::kRun &&
-        regen::SameFile(regen::InputPath(opt.input), opt.output)) {
+    if (opt.action == options::Action::kRun && regen::SameFile(opt.input, opt.output)) {
         opt.action = options::Action::kUsage;
         opt.error = "INPUT and OUTPUT are the same file";
     }
@@ -143,12 +155,10 @@ int main(int argc, char* argv[]) {
     CWave out;
     std::vector<short> block(regen::kBlockFrames);
 
-    if (const int error = input.Prepare(opt.input)) {
-        puts("Error: Input file can't open [0]");
-        return CloseStdout(Explain(opt.input, error));
-    }
+    if (OpenInput(input, opt.input) != 0)
+        return CloseStdout(kFailed);
     errno = 0;
-    const int length = in.OpenWave(input.Path());
+    const int length = input.Open(in);
     if (length <= 0) {
         const int openErrno = errno;
         printf("Error: Input file can't open [%d]\n", length);

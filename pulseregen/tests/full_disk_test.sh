@@ -46,7 +46,7 @@ done
 [ "$(cat "$work/status-pipe")" = 1 ] || { echo "pipe: exit status $(cat "$work/status-pipe")"; fail=1; }
 [ "$(cat "$work/stdout-pipe")" = "Error: Input file can't open [0]" ] ||
   { echo "pipe: standard output: $(cat "$work/stdout-pipe")"; fail=1; }
-grep -qx "pulseregen: -: No space left on device" "$work/stderr-pipe" ||
+grep -qx "pulseregen: $work/disk: No space left on device" "$work/stderr-pipe" ||
   { echo "pipe: standard error: $(cat "$work/stderr-pipe")"; fail=1; }
 [ ! -e "$work/piped.wav" ] || { echo "pipe: output created"; fail=1; }
 [ "$(tr '\n' ' ' <"$work/left")" = "link.wav out.wav target.wav " ] ||
