@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
 #include <vector>
 
@@ -49,6 +50,16 @@ void PrintVerdicts(const std::vector<unsigned char>& active) {
 int Explain(const char* file, int error) {
     diag::Say(diag::Failure(file, error));
     return kFailed;
+}
+
+// Descriptors 0, 1 and 2 left closed by the caller are filled with
+// /dev/null, so that no file this run opens takes their place. It is opened
+// the other way round, so that reading or writing one still fails as it
+// would have.
+void FillStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0)
+            open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
 }
 
 // Makes the input readable, or says why it cannot be: 0, or Prepare's result.
@@ -136,9 +147,13 @@ std::optional<regen::Scan> JudgeBlocks(CWave& in, short* block, int blocks, opti
 
 int main(int argc, char* argv[]) {
     const char* program = argc > 0 ? argv[0] : "pulseregen";
+    FillStandardDescriptors();
     // A reader of standard output that goes away (| head -1) must not end the
     // run before the output is installed; the lost report fails it at the end.
     signal(SIGPIPE, SIG_IGN);
+    // An output beyond the file size limit (ulimit -f) is a failed write,
+    // cleaned up like any other, rather than the end of the process.
+    signal(SIGXFSZ, SIG_IGN);
     options::Options opt = options::Parse(argc, argv);
     // An output written in place (where no temporary file can be made beside
     // it) would truncate an input that is the same file.
