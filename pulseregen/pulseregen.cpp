@@ -80,7 +80,8 @@ int OpenOutput(regen::OutputFile& file, CWave& out, const char* path,
                CWave::tOutputWaveFormat format) {
     if (const int error = file.Prepare(path))
         return error;
-    if (out.OutputWave(file.WritePath(), &format) != 0)
+    const int fd = file.Descriptor();
+    if ((fd >= 0 ? out.OutputWaveFd(fd, &format) : out.OutputWave(path, &format)) != 0)
         return out.GetWriteErrno() ? out.GetWriteErrno() : EIO;
     file.Opened();
     return 0;
@@ -155,8 +156,8 @@ int main(int argc, char* argv[]) {
     // cleaned up like any other, rather than the end of the process.
     signal(SIGXFSZ, SIG_IGN);
     options::Options opt = options::Parse(argc, argv);
-    // An output written in place (where no temporary file can be made beside
-    // it) would truncate an input that is the same file.
+    // An output copied over the file it replaces would destroy an input that
+    // is the same file.
     if (opt.action == options::Action::kRun && regen::SameFile(opt.input, opt.output)) {
         opt.action = options::Action::kUsage;
         opt.error = "INPUT and OUTPUT are the same file";
@@ -183,7 +184,7 @@ int main(int argc, char* argv[]) {
     const CWave::tOutputWaveFormat format = OutputFormat(opt, in);
     if (const int error = OpenOutput(output, out, opt.output, format)) {
         puts("Error: Output file can't open");
-        return CloseStdout(Explain(opt.output, error));
+        return CloseStdout(Explain(output.Culprit(), error));
     }
     WarnAboutRate(opt, in, format);
 
@@ -207,7 +208,7 @@ int main(int argc, char* argv[]) {
     regen::AppendFade(out, block.data(), *level);
     if (const int error = FinishOutput(output, out)) {
         puts("Error: Output file can't write");
-        return CloseStdout(Explain(opt.output, error));
+        return CloseStdout(Explain(output.Culprit(), error));
     }
     return CloseStdout(kOk);
 }
