@@ -96,11 +96,14 @@ signals)
   interrupt INT "${prog[@]}" huge.wav "$long"
   [ "$status" -eq 130 ] && [ "$(cat "$long")" = old ] || fail "250-byte name interrupted: $status"
   # Another run into the same directory meanwhile must not take the first
-  # one's private directory for a leftover.
-  during='"${prog[@]}" -q in.wav other.wav 2>other.err || fail "a run beside: $(cat other.err)"'
-  interrupt HUP nohup "${prog[@]}" huge.wav out.wav
-  [ "$status" -eq 0 ] && [ "$(head -c 4 out.wav)" = RIFF ] || fail "nohup: status $status $(cat err)"
-  during=
+  # one's private directory for a leftover. (qemu-user catches every signal
+  # itself, so there an ignored SIGHUP can still cut a write short.)
+  if [ ${#prog[@]} -eq 1 ]; then
+    during='"${prog[@]}" -q in.wav other.wav 2>other.err || fail "a run beside: $(cat other.err)"'
+    interrupt HUP nohup "${prog[@]}" huge.wav out.wav
+    [ "$status" -eq 0 ] && [ "$(head -c 4 out.wav)" = RIFF ] || fail "nohup: status $status $(cat err)"
+    during=
+  fi
   interrupt KILL "${prog[@]}" huge.wav "$long"
   [ -n "$(leftover .)" ] ||
     fail "SIGKILL left nothing to clean up"
