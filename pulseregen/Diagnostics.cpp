@@ -10,6 +10,7 @@ namespace diag {
 
 namespace {
 
+constexpr const char* kNotWave = "not a RIFF/WAVE file";
 constexpr int16_t kEncodingPcm = 1;
 constexpr int16_t kEncodingFloat = 3;
 
@@ -100,7 +101,7 @@ std::string Reason(const CWave& in, const CWave::tSampleFormat& f, bool anyWavMo
     case CWave::kCannotOpen:
         return std::strerror(in.GetOpenErrno() ? in.GetOpenErrno() : EIO);
     case CWave::kNotWave:
-        return "not a RIFF/WAVE file";
+        return kNotWave;
     case CWave::kRf64:
         return "an RF64 file";
     case CWave::kFirstChunkNotFmt:
@@ -159,6 +160,15 @@ std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held) {
     return Prefix(path) + "the data chunk declares " + std::to_string(declared) +
            " frames but the file ends after " + std::to_string(held) +
            " (a header written before the length was known, as to a pipe); reading those";
+}
+
+std::string NotWave(const char* path) {
+    return Prefix(path) + kNotWave;
+}
+
+std::string CutShort(const char* path, uint64_t bytes) {
+    return Prefix(path) + "longer than a RIFF file can be: only its first " +
+           std::to_string(bytes) + " bytes are read";
 }
 
 std::string RateWarning(const char* path, uint32_t rate) {

@@ -17,6 +17,9 @@ std::string InputRefusal(const char* path, const CWave& in, const CWave* anyWav)
 // The data chunk declares more frames than the file holds: the length is
 // the `held` ones.
 std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held);
+std::string NotWave(const char* path);
+// A stream copied only up to `bytes`, the most a RIFF file can hold.
+std::string CutShort(const char* path, uint64_t bytes);
 // How the output plays when it is labelled 44,100 Hz and the input was
 // sampled at `rate`; empty for 44,100 Hz.
 std::string RateWarning(const char* path, uint32_t rate);

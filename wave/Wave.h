@@ -115,6 +115,15 @@ class CWAVE_EXPORT CWave {
     // Reading.
     int OpenWave(const char* path); // kOpenPcm16
     int OpenWave(const char* path, tOpenMode mode);
+    // OpenWave on a file the caller already has open as `fd`, from the
+    // descriptor's current offset: the header walk starts there and every
+    // position stays an offset in the file. The object reads through a
+    // duplicate of `fd` and closes only that; the caller keeps `fd`, which
+    // shares its offset with the duplicate. Same results as OpenWave; 0 with
+    // errno set (and kCannotOpen) when `fd` cannot be duplicated or read as
+    // a stream.
+    int OpenWaveFd(int fd); // kOpenPcm16
+    int OpenWaveFd(int fd, tOpenMode mode);
     // The length in frames: what the data chunk declares, or, when the file
     // ends before the data chunk does (a header written to a pipe, which
     // could not go back to set the size), the whole frames the file holds of
@@ -162,6 +171,12 @@ class CWAVE_EXPORT CWave {
 
     // Writing.
     int OutputWave(const char* path, tOutputWaveFormat* format);
+    // OutputWave on a file the caller has created and holds open for writing
+    // as `fd`, positioned at its start; nothing is truncated. The object
+    // writes through a duplicate of `fd` and OutputWaveFinalize closes only
+    // that, so the caller can still flush, rename or copy the file. 0, or -1
+    // (GetWriteErrno says why) as OutputWave.
+    int OutputWaveFd(int fd, tOutputWaveFormat* format);
     int OutputWaveFrameByMono(void* samples, int count);
     int OutputWaveFrameByStereo(short* left, short* right, int count);
     int OutputWaveFinalize();
@@ -170,6 +185,13 @@ class CWAVE_EXPORT CWave {
     int GetWriteErrno();
 
   private:
+    // A stream on a duplicate of `fd`, which the caller keeps; null with
+    // errno set on failure.
+    static FILE* StreamOn(int fd, const char* mode);
+    // Attaches fp (null: kCannotOpen, errno kept) and walks its header.
+    int OpenStream(FILE* fp, tOpenMode mode);
+    bool SetOutputFormat(const tOutputWaveFormat* format);
+    int StartOutput(FILE* fp); // attaches fp (null: errno) and writes the header
     // The header walks, on the attached stream; each returns OpenWave's value.
     int ReadHeader(tOpenMode mode);
     int ReadPcm16Header();

@@ -46,19 +46,41 @@ int CWave::OpenWave(const char* path) {
 int CWave::OpenWave(const char* path, tOpenMode mode) {
     CloseWave();
     std::snprintf(m_fileName, sizeof m_fileName, "%s", path ? path : "");
+    FILE* fp = nullptr;
+    if (path)
+        fp = fopen(path, "rb");
+    else
+        errno = EINVAL;
+    return OpenStream(fp, mode);
+}
+
+int CWave::OpenWaveFd(int fd) {
+    return OpenWaveFd(fd, kOpenPcm16);
+}
+
+int CWave::OpenWaveFd(int fd, tOpenMode mode) {
+    CloseWave();
+    m_fileName[0] = '\0';
+    return OpenStream(StreamOn(fd, "rb"), mode);
+}
+
+// Offsets are taken from the stream itself (ftello), so a header that starts
+// past the beginning of the file gives positions in the file all the same.
+int CWave::OpenStream(FILE* fp, tOpenMode mode) {
     m_loadedFrames = 0;
     m_fmt = tWaveFmtChunk{};
     m_format = tSampleFormat{};
     m_stopIdRead = false;
     m_openErrno = 0;
     m_mode = mode;
-    m_pos = 0;
     m_dataEnd = INT64_MAX; // nothing bounds the loads until a data chunk is found
-    if (!path || !(m_fp = fopen(path, "rb"))) {
-        m_openErrno = path ? errno : EINVAL;
+    if (!(m_fp = fp)) {
+        m_openErrno = errno;
         m_status = kCannotOpen;
         return 0;
     }
+    const off_t start = ftello(m_fp);
+    m_pos = start > 0 ? int64_t(start) : 0; // a pipe's reads count from 0
     return ReadHeader(mode);
 }
 
