@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace wavtest;
@@ -243,4 +245,27 @@ TEST(AnyWav, PositionsCountTheFilesFrames) {
     EXPECT_EQ(w.SetPos(-100), -1); // before the file's start
     w.SetTopPage();
     EXPECT_EQ(frame(), at(0));
+}
+
+// Through a descriptor the header may start anywhere in the file: the walk,
+// the length of a streamed header and the positions all count from there.
+TEST(AnyWav, ReadsThroughADescriptorFromItsOffset) {
+    const Bytes lead = Text("leading");
+    const Bytes streamed =
+        Riff(Cat({FmtChunk(Fmt{}), ChunkSized("data", 0x7FFFF000, Samples16({5, -6, 7}))}));
+    const Bytes rf64 = Rf64(6, Plain(1, 1, 16), Samples16({5, -6, 7}));
+    TempDir dir;
+    for (const Bytes& wav : {streamed, rf64}) {
+        const std::string path = dir.Write("in.wav", Cat({lead, wav, Chunk("LIST", {})}));
+        const int fd = open(path.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(lseek(fd, off_t(lead.size()), SEEK_SET), off_t(lead.size()));
+        CWave w;
+        ASSERT_EQ(w.OpenWaveFd(fd, CWave::kOpenAnyWav), 3);
+        short got[4] = {9, 9, 9, 9};
+        ASSERT_EQ(w.SetPos(1), 0);
+        w.LoadWaveShort(got, 4, 0, 0);
+        EXPECT_EQ(std::vector<short>(got, got + 4), (std::vector<short>{-6, 7, 0, 0}));
+        close(fd);
+    }
 }
