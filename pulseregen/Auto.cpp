@@ -210,11 +210,16 @@ void RemoveBaseline(const short* x, int frames, int window, short* out) {
     }
 }
 
-void FlipIntervals(const short* x, int frames, int above, int& state, int& since,
-                   std::vector<int>& intervals) {
-    for (int i = 0; i < frames; ++i) {
+void FlipIntervals(const short* x, int frames, int above, std::vector<int>& intervals) {
+    const int inner = frames - kDefaultWindow;
+    if (inner <= 0)
+        return;
+    std::vector<short> y(static_cast<size_t>(inner));
+    RemoveBaseline(x + kDefaultWindow / 2, inner, kDefaultWindow, y.data());
+    int state = 0, since = 0;
+    for (int i = 0; i < inner; ++i) {
         ++since;
-        const int to = x[i] > above ? 1 : x[i] < -above ? -1 : state;
+        const int to = y[size_t(i)] > above ? 1 : y[size_t(i)] < -above ? -1 : state;
         if (to == state)
             continue;
         if (state != 0)
@@ -322,7 +327,7 @@ std::optional<SwingScan> ScanSwings(CWave& in, short* block, std::optional<Chann
 std::optional<int> ProbeWindow(CWave& in, const std::vector<unsigned char>& active, Channel channel,
                                int switchAbove) {
     const int64_t length = in.GetSampleLength();
-    std::vector<short> x(kBlockFrames), y(kBlockFrames), stereo;
+    std::vector<short> x(kBlockFrames), stereo;
     std::vector<float> scratch;
     std::vector<int> intervals;
     int probed = 0;
@@ -334,14 +339,7 @@ std::optional<int> ProbeWindow(CWave& in, const std::vector<unsigned char>& acti
         if (in.SetPos(int(b) * kBlockFrames) != 0)
             return std::nullopt;
         LoadJudged(in, x.data(), frames, channel, stereo, scratch);
-        // The block's own middle, with a provisional window: flips near its
-        // ends, and intervals across blocks, are left out.
-        const int inner = frames - kDefaultWindow;
-        if (inner <= 0)
-            continue;
-        RemoveBaseline(x.data() + kDefaultWindow / 2, inner, kDefaultWindow, y.data());
-        int state = 0, since = 0;
-        FlipIntervals(y.data(), inner, switchAbove, state, since, intervals);
+        FlipIntervals(x.data(), frames, switchAbove, intervals);
     }
     return WindowFor(std::move(intervals));
 }

@@ -61,12 +61,11 @@ Span Widen(Span span, int64_t blocks);
 // frames + window - window / 2 - 1. A window of 0 copies.
 void RemoveBaseline(const short* x, int frames, int window, short* out);
 
-// The intervals between the flips of a two-threshold switch at +-`above`
-// over `frames` samples, appended to `intervals`; `state` carries the
-// switch (-1, 0 or 1) and `since` the samples since its last flip from one
-// call to the next.
-void FlipIntervals(const short* x, int frames, int above, int& state, int& since,
-                   std::vector<int>& intervals);
+// Appends the intervals between the flips of a two-threshold switch at
+// +-`above` over `frames` samples, once a provisional baseline is out; the
+// first and last half-window of samples, whose baseline is unknown here,
+// only serve as context.
+void FlipIntervals(const short* x, int frames, int above, std::vector<int>& intervals);
 // The baseline window for flips `intervals` apart: a few of the longest
 // common pulses, so that the mean over it cancels the pulses themselves.
 int WindowFor(std::vector<int> intervals);
