@@ -372,8 +372,10 @@ def main():
     with concurrent.futures.ThreadPoolExecutor(max_workers=a.jobs) as pool:
         for case, scores in pool.map(lambda c: run_case(c, work, binary, variants), cases):
             results[case.name] = scores
-            print("%-26s" % case.name + "".join("%9s" % ("%d/%d" % (scores[v], total(case.source)))
-                                                for v in variants), flush=True, file=sys.stderr)
+            if sys.stderr.isatty():  # progress, while the table waits for every case
+                print("%-26s" % case.name + "".join(
+                    "%9s" % ("%d/%d" % (scores[v], total(case.source))) for v in variants),
+                    flush=True, file=sys.stderr)
     width = max(len(c.name) for c in cases) + 2
     print("%-*s" % (width, "case") + "".join("%9s" % v for v in variants))
     for c in cases:
