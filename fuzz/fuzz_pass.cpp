@@ -62,8 +62,7 @@ void RunAuto(const char* path, MemFile& output) {
     const std::vector<unsigned char> active =
         regen::JudgeSwings(scan->blocks, channel, settings.activeAbove);
     const regen::Span span = regen::Widen(regen::FindSpan(active), int64_t(active.size()));
-    const std::optional<int> window =
-        regen::ProbeWindow(in, active, channel, settings.switchAbove);
+    const std::optional<int> window = regen::ProbeWindow(in, active, channel, settings.switchAbove);
     if (!window || *window < 0 || *window > regen::kMaxWindow)
         Fail("ProbeWindow");
     const std::optional<short> level = regen::RegenerateTracked(in, out, span, *window, settings);
@@ -74,10 +73,9 @@ void RunAuto(const char* path, MemFile& output) {
         Fail("OutputWaveFinalize");
     const std::string wav = output.Bytes();
     const int64_t spanFrames =
-        span.first < 0
-            ? 0
-            : std::min<int64_t>(length, (span.last + 1) * regen::kBlockFrames) -
-                  span.first * regen::kBlockFrames;
+        span.first < 0 ? 0
+                       : std::min<int64_t>(length, (span.last + 1) * regen::kBlockFrames) -
+                             span.first * regen::kBlockFrames;
     if (int64_t(wav.size()) != 44 + 2 * (spanFrames + regen::kBlockFrames) ||
         Field32(wav, 40) != wav.size() - 44 || Field32(wav, 4) != wav.size() - 8)
         Fail("auto output length");
