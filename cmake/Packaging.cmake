@@ -1,15 +1,24 @@
-# Debian packages of the two programs, made with CPack:
-#   cpack --preset default   -> build/packages/pulseregen_<version>_<host arch>.deb
-#   cpack --preset aarch64   -> build/packages/pulseregen_<version>_arm64.deb
+# Debian packages, made with CPack, one per install component:
+#   pulseregen     the two programs, their manual pages and documents
+#                  (component "programs")
+#   libcwave-dev   the CWave library for other programs: header, static
+#                  library, CMake and pkg-config files, cwave(3) ("dev")
+#   cpack --preset default   -> build/packages/<package>_<version>_<host arch>.deb
+#   cpack --preset aarch64   -> build/packages/<package>_<version>_arm64.deb
+# They are made from the static build of the presets: a shared build's
+# library (component "runtime") belongs to no package.
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL programs dev)
 set(CPACK_PACKAGE_NAME pulseregen)
 set(CPACK_PACKAGE_VENDOR "pulseregen maintainers")
 set(CPACK_PACKAGE_CONTACT "pulseregen maintainers <pulseregen@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "regenerate pulse recordings as square waves; log the CPU temperature")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Two small command-line tools for Linux on 64-bit ARM boards.
+# Each package's Description: its summary line, then the long text.
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME pulseregen)
+set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION
+    "regenerate pulse recordings as square waves; log the CPU temperature
+Two small command-line tools for Linux on 64-bit ARM boards.
 pulseregen reads a 16-bit PCM WAV recording, finds the span in which it is
 loud and writes a 44.1 kHz 16-bit mono WAV file holding, for that span only,
 a clean square wave regenerated from the recording's swings, followed by one
@@ -18,14 +27,23 @@ thermlog appends one line with the local time and the temperature of a
 thermal zone to a log file; a systemd timer and service that run it every
 minute (disabled until enabled), a logrotate file for its log and
 thermlog-plot, which draws the log with gnuplot, are included.")
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libcwave-dev)
+set(CPACK_DEBIAN_DEV_DESCRIPTION
+    "C++ library to read and write 16-bit PCM WAV files (development files)
+CWave reads RIFF/WAVE files block by block into 16-bit integers or floats,
+one channel or two (interleaved or planar, with a choice of channel mix),
+and writes 16-bit or 8-bit WAV files. It never allocates, prints or throws.
+This package holds the header <cwave/Wave.h>, the static library, the files
+that find_package(CWave) and pkg-config read, and the manual page cwave(3).")
 set(CPACK_STRIP_FILES ON)
 
 # Files under /etc belong to the administrator: dpkg keeps their edits.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/contrib/debian/conffiles)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/contrib/debian/conffiles)
 # thermlog-plot draws with gnuplot; logrotate reads /etc/logrotate.d/thermlog.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnuplot-nox | gnuplot, logrotate")
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SUGGESTS "gnuplot-nox | gnuplot, logrotate")
 
-set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
@@ -49,10 +67,15 @@ endif()
 # The CI's package step works them out again from the symbols the arm64
 # binaries use and fails when this line falls behind.
 if(CMAKE_CROSSCOMPILING)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)")
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS
+      "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2)")
 else()
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
 endif()
+# The static library needs nothing at run time, and to link only what the
+# C++ compiler brings.
+set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "")
 
 include(CPack)

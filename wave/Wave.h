@@ -12,7 +12,14 @@
 #include <cstdint>
 #include <cstdio>
 
-class CWave {
+// The library is built with every symbol hidden; the class alone is exported.
+#if defined(__GNUC__)
+#define CWAVE_EXPORT __attribute__((visibility("default")))
+#else
+#define CWAVE_EXPORT
+#endif
+
+class CWAVE_EXPORT CWave {
   public:
     // Output sample format handed to OutputWave.
     struct tOutputWaveFormat {

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Debian packages for the host and for arm64, their contents, and lintian.
+# Debian packages for the host and for arm64: pulseregen (the programs) and
+# libcwave-dev (the CWave library), their contents, and lintian.
 set -euo pipefail
 . .ci/lib.sh
 
 step "Install the packaging tools"
-need_packages lintian file binutils g++-aarch64-linux-gnu qemu-user
+need_packages lintian file binutils g++-aarch64-linux-gnu qemu-user pkgconf python3
 
 host_arch=$(dpkg --print-architecture)
 rm -rf build/packages
@@ -16,8 +17,8 @@ for preset in default aarch64; do
     cpack --preset "$preset"
 done
 
-# Every file a package may hold; anything more (a library, GoogleTest's
-# headers) or less fails the step.
+# Every file a package may hold; anything more (a library in the programs'
+# package, GoogleTest's headers) or less fails the step.
 expected=$(printf '%s\n' \
     ./etc/logrotate.d/thermlog \
     ./usr/bin/pulseregen ./usr/bin/thermlog ./usr/bin/thermlog-plot \
@@ -142,3 +143,61 @@ done
 step "The packaged programs agree across architectures"
 cmp "build/packages/bursts-$host_arch.wav" build/packages/bursts-arm64.wav
 echo "pulseregen from both packages: byte-identical output on examples/bursts.wav"
+
+# The library for other programs, in the directory Debian keeps each
+# architecture's libraries in.
+declare -A multiarch=([amd64]=x86_64-linux-gnu [arm64]=aarch64-linux-gnu)
+declare -A want_elf_machine=([amd64]="Advanced Micro Devices X86-64" [arm64]="AArch64")
+for arch in "$host_arch" arm64; do
+    deb=$(ls build/packages/libcwave-dev_*_"$arch".deb)
+    step "$(basename "$deb")"
+    dpkg-deb -f "$deb" Package Version Architecture Section
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ]
+    [ -z "$(dpkg-deb -f "$deb" Depends)" ]
+    dpkg-deb -c "$deb"
+    libdir=lib/${multiarch[$arch]:?no multiarch directory known for $arch}
+    lib=usr/$libdir
+    dev_expected=$(printf '%s\n' \
+        ./usr/include/cwave/Wave.h \
+        "./$lib/libcwave.a" "./$lib/pkgconfig/cwave.pc" \
+        "./$lib/cmake/CWave/CWaveConfig.cmake" "./$lib/cmake/CWave/CWaveConfigVersion.cmake" \
+        "./$lib/cmake/CWave/CWaveTargets.cmake" "./$lib/cmake/CWave/CWaveTargets-release.cmake" \
+        ./usr/share/doc/libcwave-dev/changelog.gz ./usr/share/doc/libcwave-dev/copyright \
+        ./usr/share/man/man3/cwave.3.gz | sort)
+    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
+    if [ "$files" != "$dev_expected" ]; then
+        echo "unexpected contents:"; diff <(echo "$dev_expected") <(echo "$files") || true
+        exit 1
+    fi
+
+    tree=$(mktemp -d)
+    dpkg-deb -x "$deb" "$tree"
+    machines=$(readelf -h "$tree/$lib/libcwave.a" | sed -n 's/^ *Machine: *//p' | sort -u)
+    echo "libcwave.a: $machines"
+    [ "$machines" = "${want_elf_machine[$arch]}" ]
+    version=$(dpkg-deb -f "$deb" Version)
+    zcat "$tree/usr/share/doc/libcwave-dev/changelog.gz" | sed -n 1p | grep -q "^pulseregen ($version) " ||
+        { echo "changelog: newest entry is not $version"; exit 1; }
+    zcat "$tree/usr/share/man/man3/cwave.3.gz" | sed -n 1p | grep -qF "\"pulseregen $version\"" ||
+        { echo "cwave.3.gz: not version $version"; exit 1; }
+    grep -qx "Version: $version" "$tree/$lib/pkgconfig/cwave.pc"
+    grep -qx "prefix=/usr" "$tree/$lib/pkgconfig/cwave.pc"
+    if [ "$arch" = "$host_arch" ]; then
+        # The unpacked package serves a program as an install does.
+        cwave_consumer "$tree" /usr "$libdir" "$PWD/build/packages/consumer"
+    else
+        step "cwave-peaks cross-built against the arm64 package, run under qemu-aarch64"
+        # shellcheck disable=SC2046
+        aarch64-linux-gnu-g++ -Wall -Wextra -Wpedantic -Werror examples/cwave-peaks/cwave_peaks.cpp \
+            $(PKG_CONFIG_SYSROOT_DIR=$tree PKG_CONFIG_LIBDIR=$tree/$lib/pkgconfig \
+                pkg-config --cflags --libs cwave) -o build/packages/cwave-peaks-arm64
+        arm=$(qemu-aarch64 -L /usr/aarch64-linux-gnu build/packages/cwave-peaks-arm64 examples/bursts.wav)
+        echo "$arm"
+        [ "$arm" = "$(build/packages/consumer/cmake/cwave-peaks examples/bursts.wav)" ]
+    fi
+    rm -rf "$tree"
+
+    step "lintian $(basename "$deb")"
+    lintian --allow-root --fail-on error,warning --display-info "$deb"
+    echo "lintian: no errors or warnings"
+done
