@@ -199,7 +199,7 @@ void RemoveBaseline(const short* x, int frames, int window, short* out) {
     // sample that run many samples at a time. A window's sum stays below
     // 2^28, so a float holds it to within a part in 2^24.
     const short* from = x - window / 2;
-    const int count = frames + window;
+    const int count = frames + window - 1; // the last window ends there
     std::vector<int32_t> sums(size_t(count) + 1);
     PrefixSums(from, count, sums.data());
     const float scale = 1.0f / float(window);

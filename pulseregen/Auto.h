@@ -58,7 +58,7 @@ Span Widen(Span span, int64_t blocks);
 // Writes x[i] minus the mean of the `window` samples centred on it (from
 // i - window / 2 to i + window - window / 2 - 1), clamped to 16 bits, for i
 // from 0 to frames - 1. `x` must be readable from -window / 2 to
-// frames + window - window / 2 - 1. A window of 0 copies.
+// frames + window - window / 2 - 2. A window of 0 copies.
 void RemoveBaseline(const short* x, int frames, int window, short* out);
 
 // Appends the intervals between the flips of a two-threshold switch at
