@@ -78,7 +78,7 @@ std::string InputRefusal(const char* path, const CWave& in, int result, int open
     if (!reachedChunk) {
         if (openErrno != 0)
             return Prefix(path) + std::strerror(openErrno);
-        return Prefix(path) + "not a RIFF/WAVE file";
+        return NotWave(path);
     }
     const CWave::tWaveFmtChunk& fmt = in.GetFormatChunk();
     if (std::memcmp(fmt.chunkId, "fmt ", 4) != 0)
@@ -87,6 +87,15 @@ std::string InputRefusal(const char* path, const CWave& in, int result, int open
     if (std::memcmp(id, "data", 4) == 0)
         return Prefix(path) + "the data chunk holds no sample frames";
     return Prefix(path) + "no data chunk";
+}
+
+std::string NotWave(const char* path) {
+    return Prefix(path) + "not a RIFF/WAVE file";
+}
+
+std::string CutShort(const char* path, uint64_t bytes) {
+    return Prefix(path) + "longer than a RIFF file can be: only its first " +
+           std::to_string(bytes) + " bytes are read";
 }
 
 std::string RateWarning(const char* path, uint32_t rate) {

@@ -14,6 +14,9 @@ namespace diag {
 // Why OpenWave refused `path` with `result` (0 or negative); `openErrno` is
 // errno as OpenWave left it, after being cleared before the call.
 std::string InputRefusal(const char* path, const CWave& in, int result, int openErrno);
+std::string NotWave(const char* path);
+// A stream copied only up to `bytes`, the most a RIFF file can hold.
+std::string CutShort(const char* path, uint64_t bytes);
 // How the output plays when it is labelled 44,100 Hz and the input was
 // sampled at `rate`; empty for 44,100 Hz.
 std::string RateWarning(const char* path, uint32_t rate);

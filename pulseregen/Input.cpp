@@ -1,9 +1,11 @@
 // An INPUT that cannot seek (a pipe, a terminal) is copied into an anonymous
 // file first: the two passes over the data need a stream that seeks.
 #include "Input.h"
+#include "Temporary.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,78 +14,122 @@ namespace regen {
 
 namespace {
 
-// A file that no directory names: it disappears with its last descriptor,
-// whatever ends the run.
-int AnonymousFile() {
-    const char* dir = std::getenv("TMPDIR");
-    if (!dir || !*dir)
-        dir = "/tmp";
-    const int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
-        return fd;
-    // File systems without O_TMPFILE: a named file, unlinked at once.
-    std::string name = std::string(dir) + "/pulseregen-XXXXXX";
-    const int named = mkostemp(name.data(), O_CLOEXEC);
-    if (named >= 0)
-        unlink(name.c_str());
-    return named;
+constexpr size_t kHeadBytes = 12; // "RIFF" or "RF64", a size, "WAVE"
+
+bool IsStandardInput(const char* arg) {
+    return std::strcmp(arg, "-") == 0;
 }
 
-// Copies all of `from` to `to` through a fixed buffer; 0 or an errno.
-int CopyAll(int from, int to) {
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t got = read(from, buffer, sizeof buffer);
+// Reads up to `size` bytes, fewer only at the end of the stream; -1 on error.
+ssize_t ReadFull(int fd, char* buffer, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = read(fd, buffer + done, size - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
         if (got == 0)
-            return 0;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = write(to, buffer + done, size_t(got - done));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                return put < 0 ? errno : ENOSPC;
-            done += put;
-        }
+            break;
+        done += size_t(got);
     }
+    return ssize_t(done);
+}
+
+bool WriteAll(int fd, const char* buffer, size_t size) {
+    for (size_t done = 0; done < size;) {
+        const ssize_t put = write(fd, buffer + done, size - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += size_t(put);
+    }
+    return true;
 }
 
 } // namespace
 
-const char* InputPath(const char* arg) {
-    return std::string(arg) == "-" ? "/dev/stdin" : arg;
-}
-
 Input::~Input() {
-    if (m_copy >= 0)
-        close(m_copy);
+    if (m_owned)
+        close(m_fd);
 }
 
 int Input::Prepare(const char* arg) {
-    m_path = InputPath(arg);
-    const bool standard = std::string(arg) == "-";
+    const bool standard = IsStandardInput(arg);
+    m_path = m_culprit = arg;
     struct stat st;
     // A missing file or a directory is left for the reader to refuse.
-    if ((standard ? fstat(STDIN_FILENO, &st) : stat(arg, &st)) != 0 || S_ISREG(st.st_mode) ||
-        S_ISBLK(st.st_mode) || S_ISDIR(st.st_mode))
+    if (standard ? fstat(STDIN_FILENO, &st) != 0 : stat(arg, &st) != 0)
         return 0;
+    if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || S_ISDIR(st.st_mode)) {
+        // The descriptor the shell opened: no second permission check, and
+        // its offset is where the WAV file starts.
+        if (standard)
+            m_fd = STDIN_FILENO;
+        return 0;
+    }
     const int from = standard ? STDIN_FILENO : open(arg, O_RDONLY | O_CLOEXEC);
     if (from < 0)
         return errno;
-    m_copy = AnonymousFile();
-    int error = m_copy < 0 ? errno : CopyAll(from, m_copy);
+    const int result = Spool(from);
     if (!standard)
         close(from);
-    if (error == 0 && lseek(m_copy, 0, SEEK_SET) != 0)
-        error = errno;
-    if (error != 0)
-        return error;
-    m_path = "/dev/fd/" + std::to_string(m_copy);
-    return 0;
+    return result;
+}
+
+// The header is checked before anything is copied, so that a stream that is
+// no WAV file (/dev/zero) is refused at once instead of filling $TMPDIR. A
+// stream that ends within the 12 bytes is copied for the reader to judge.
+int Input::Spool(int from) {
+    char buffer[64 * 1024];
+    ssize_t got = ReadFull(from, buffer, kHeadBytes);
+    if (got < 0)
+        return errno;
+    const bool whole = got == ssize_t(kHeadBytes);
+    const bool rf64 = whole && std::memcmp(buffer, "RF64", 4) == 0;
+    if (whole &&
+        ((std::memcmp(buffer, "RIFF", 4) != 0 && !rf64) || std::memcmp(buffer + 8, "WAVE", 4) != 0))
+        return kNotWave;
+    const char* directory = TemporaryDirectory();
+    m_fd = AnonymousFile(directory);
+    if (m_fd < 0) {
+        m_culprit = directory;
+        return errno;
+    }
+    m_owned = true;
+    uint64_t left = rf64 ? UINT64_MAX : kRiffMaxBytes;
+    while (got > 0) {
+        if (!WriteAll(m_fd, buffer, size_t(got))) {
+            m_culprit = directory;
+            return errno;
+        }
+        left -= uint64_t(got);
+        if (left == 0) {
+            m_cut = ReadFull(from, buffer, 1) > 0;
+            break;
+        }
+        got = ReadFull(from, buffer, size_t(std::min<uint64_t>(sizeof buffer, left)));
+    }
+    if (got < 0)
+        return errno;
+    return lseek(m_fd, 0, SEEK_SET) == 0 ? 0 : errno;
+}
+
+int Input::Open(CWave& in) const {
+    return m_fd >= 0 ? in.OpenWaveFd(m_fd) : in.OpenWave(m_path.c_str());
+}
+
+bool SameFile(const char* input, const char* output) {
+    const bool standard = IsStandardInput(input);
+    if (!standard && std::strcmp(input, output) == 0)
+        return true;
+    struct stat a, b;
+    return (standard ? fstat(STDIN_FILENO, &a) : stat(input, &a)) == 0 && stat(output, &b) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 } // namespace regen

@@ -1,32 +1,59 @@
-// The INPUT argument made readable by path, with seeking: the reader goes
-// through the data twice, which a pipe cannot do.
+// The INPUT argument made readable with seeking: the reader goes through the
+// data twice, which a pipe cannot do.
 #pragma once
 
+#include "Wave.h"
+
+#include <cstdint>
 #include <string>
 
 namespace regen {
 
+// A RIFF file cannot be longer than its 32-bit size field and the 8 bytes
+// before it can describe, so the reader never addresses a byte beyond this
+// in one. An RF64 file states its sizes in 64 bits: no bound short of the
+// disk applies to it.
+constexpr uint64_t kRiffMaxBytes = (uint64_t(1) << 32) + 8;
+
 class Input {
   public:
+    // Prepare's result for a stream whose first 12 bytes are not a RIFF/WAVE
+    // (or RF64/WAVE) header; errno values are positive.
+    static constexpr int kNotWave = -1;
+
     Input() = default;
     ~Input();
     Input(const Input&) = delete;
     Input& operator=(const Input&) = delete;
 
-    // Where to read `arg` ("-" is standard input). A regular file or a block
-    // device is read in place; anything else that exists (a pipe, a FIFO, a
-    // character device) is first copied into an unlinked temporary file under
-    // $TMPDIR, or /tmp. Returns 0, or the errno of a failed copy.
+    // Makes `arg` readable ("-" is standard input). A regular file or a block
+    // device is read in place: by its path, or through descriptor 0 from its
+    // current offset. Anything else (a pipe, a FIFO, a character device) is
+    // copied into an anonymous file under $TMPDIR, once its first 12 bytes
+    // show a WAV header, up to kRiffMaxBytes for a RIFF file. Returns 0,
+    // kNotWave, or the errno of a failure, about the file Culprit() names:
+    // the input, or the temporary directory when the copy cannot be made.
     int Prepare(const char* arg);
-    // The path to open: the argument itself, or one that names the copy.
-    const char* Path() const { return m_path.c_str(); }
+    // OpenWave on what Prepare made readable; its results.
+    int Open(CWave& in) const;
+    const std::string& Culprit() const { return m_culprit; }
+    // The copy stopped at kRiffMaxBytes with more of the stream to come.
+    bool Cut() const { return m_cut; }
 
   private:
+    int Spool(int from);
+
     std::string m_path;
-    int m_copy = -1; // the temporary copy, kept open for the length of the run
+    std::string m_culprit;
+    int m_fd = -1;        // read through this descriptor rather than by path
+    bool m_owned = false; // m_fd is the copy, closed with this object
+    bool m_cut = false;
 };
 
-// The path that names `arg` when it is opened: standard input for "-".
-const char* InputPath(const char* arg);
+// True when the two arguments name the same file: the same path, or an
+// existing output that is the input under another name or link ("-" is the
+// file on standard input). Writing such an output would destroy the input
+// before it is read.
+bool SameFile(const char* input, const char* output);
 
 } // namespace regen

@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kMaxSample = 32767;
 constexpr int kMaxDecimals = 9;
+constexpr char kShortOptions[] = ":a:s:A:c:nkqub:hV";
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -78,6 +79,17 @@ bool ParseChannel(const char* text, regen::Channel& channel) {
     return false;
 }
 
+// getopt_long's '?' stands for an unknown short option, which optopt holds;
+// an unknown long one, optopt 0, which only the word names; or a long option
+// given a value it does not take, whose letter optopt holds.
+std::string Unrecognized(const char* shortOptions, const std::string& word) {
+    if (optopt == 0)
+        return "unrecognized option '" + word + "'";
+    if (optopt != ':' && std::strchr(shortOptions, optopt))
+        return "option '" + word.substr(0, word.find('=')) + "' takes no value";
+    return std::string("unrecognized option '-") + char(optopt) + "'";
+}
+
 Options Refuse(Options o, const std::string& what) {
     o.action = Action::kUsage;
     o.error = what;
@@ -127,7 +139,7 @@ Options Parse(int argc, char* argv[]) {
     opterr = 0; // the one-line reasons below replace getopt's own messages
     optind = 1;
     int c;
-    while ((c = getopt_long(argc, argv, ":a:s:A:c:nkqub:hV", longOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, kShortOptions, longOptions, nullptr)) != -1) {
         const std::string value = optarg ? optarg : "";
         uint64_t amplitude = 0, window = 0;
         switch (c) {
@@ -179,10 +191,8 @@ Options Parse(int argc, char* argv[]) {
             return o;
         case ':':
             return Refuse(o, std::string("option '") + argv[optind - 1] + "' needs a value");
-        default: // a short option names itself in optopt; a long one only in argv
-            return Refuse(o, "unrecognized option '" +
-                                 (optopt ? std::string("-") + char(optopt) : argv[optind - 1]) +
-                                 "'");
+        default:
+            return Refuse(o, Unrecognized(kShortOptions, argv[optind - 1]));
         }
     }
     if (argc - optind != 2)

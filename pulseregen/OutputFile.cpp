@@ -1,19 +1,82 @@
-// The output policy: refuse an output that is the input, write beside the
-// file being replaced, and rename only a whole run over it.
+// The output policy: write the whole output apart, then rename it over the
+// file it replaces, or copy it over that file where a rename would change
+// what the file is (its owner, its other links, a mount on it). Every name
+// this makes is short and taken relative to an open directory, so no path
+// grows past NAME_MAX or PATH_MAX.
 #include "OutputFile.h"
+#include "Temporary.h"
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/stat.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 namespace regen {
 
 namespace {
+
+// The private directory: a fixed prefix that marks it as this program's,
+// and six random characters. The output inside has a fixed name.
+constexpr char kPrivatePrefix[] = ".pulseregen-";
+constexpr size_t kRandomChars = 6;
+constexpr size_t kPrivateNameLength = sizeof kPrivatePrefix - 1 + kRandomChars;
+constexpr char kFileName[] = "partial.wav";
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// What a signal handler removes: the output in the private directory and the
+// directory. A handler reaches only static storage and must not allocate.
+int g_parent = -1;
+int g_private = -1;
+char g_privateName[kPrivateNameLength + 1];
+
+void OnSignal(int sig) {
+    if (g_private >= 0) {
+        unlinkat(g_private, kFileName, 0);
+        unlinkat(g_parent, g_privateName, AT_REMOVEDIR);
+    }
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+// A signal the parent set to be ignored (nohup, a background job) stays
+// ignored.
+void HandleSignals() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : kSignals) {
+        struct sigaction before;
+        if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            sigaction(sig, &action, nullptr);
+    }
+}
+
+// Blocks the signals that end a run for as long as it lives.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int sig : kSignals)
+            sigaddset(&set, sig);
+        sigprocmask(SIG_BLOCK, &set, &m_before);
+    }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &m_before, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t m_before;
+};
 
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -22,28 +85,159 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// What a signal handler removes: the output being written and the private
-// directory that holds it. A handler can reach nothing but static storage,
-// and it must not allocate: hence these static buffers.
-char g_signalFile[PATH_MAX + 64];
-char g_signalDirectory[PATH_MAX + 64];
-
-void OnSignal(int sig) {
-    if (g_signalFile[0] != '\0')
-        unlink(g_signalFile);
-    if (g_signalDirectory[0] != '\0')
-        rmdir(g_signalDirectory);
-    signal(sig, SIG_DFL);
-    raise(sig);
+bool IsPrivateName(const char* name) {
+    return std::strlen(name) == kPrivateNameLength &&
+           std::strncmp(name, kPrivatePrefix, sizeof kPrivatePrefix - 1) == 0;
 }
 
-void ForgetForSignals() {
-    g_signalFile[0] = '\0';
-    g_signalDirectory[0] = '\0';
+std::string RandomName() {
+    unsigned char bytes[kRandomChars];
+    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
+        const unsigned long seed = (unsigned long)(time(nullptr)) * 2654435761u ^ getpid();
+        for (size_t i = 0; i < sizeof bytes; ++i)
+            bytes[i] = (unsigned char)(seed >> (i * 5));
+    }
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string name = kPrivatePrefix;
+    for (unsigned char b : bytes)
+        name += kChars[b % (sizeof kChars - 1)];
+    return name;
 }
 
-} // namespace
+// A run killed outright (SIGKILL, a power cut) leaves its private directory
+// behind. Its owner held a lock on the directory from before the output was
+// made in it until the end, so one whose lock can be taken and that holds an
+// output is such a leftover. Where locks do not work (some network file
+// systems) nothing is removed.
+void RemoveLeftovers(int parent) {
+    const int scan = openat(parent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = scan >= 0 ? fdopendir(scan) : nullptr;
+    if (!dir) {
+        if (scan >= 0)
+            close(scan);
+        return;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        if (!IsPrivateName(entry->d_name))
+            continue;
+        const int d =
+            openat(parent, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (d < 0)
+            continue;
+        if (flock(d, LOCK_EX | LOCK_NB) == 0 && unlinkat(d, kFileName, 0) == 0)
+            unlinkat(parent, entry->d_name, AT_REMOVEDIR);
+        close(d);
+    }
+    closedir(dir);
+}
 
+// The names of `fd`'s extended attributes, each ending in a NUL; false when
+// they cannot be read. A file system without them has none.
+bool AttributeNames(int fd, std::vector<char>& names) {
+    for (;;) {
+        const ssize_t size = flistxattr(fd, nullptr, 0);
+        if (size < 0) {
+            names.clear();
+            return errno == ENOTSUP;
+        }
+        names.resize(size_t(size));
+        const ssize_t got = flistxattr(fd, names.data(), names.size());
+        if (got >= 0) {
+            names.resize(size_t(got));
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+    }
+}
+
+bool AttributeValue(int fd, const char* name, std::vector<char>& value) {
+    for (;;) {
+        const ssize_t size = fgetxattr(fd, name, nullptr, 0);
+        if (size < 0)
+            return false;
+        value.resize(size_t(size));
+        const ssize_t got = fgetxattr(fd, name, value.data(), value.size());
+        if (got >= 0) {
+            value.resize(size_t(got));
+            return true;
+        }
+        if (errno != ERANGE)
+            return false;
+    }
+}
+
+bool Listed(const std::vector<char>& names, const char* name) {
+    for (size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1)
+        if (std::strcmp(names.data() + at, name) == 0)
+            return true;
+    return false;
+}
+
+// Gives `to` exactly the extended attributes of `from` (an ACL is one);
+// false when that cannot be done.
+bool CopyAttributes(int from, int to) {
+    std::vector<char> fromNames, toNames, value, present;
+    if (!AttributeNames(from, fromNames) || !AttributeNames(to, toNames))
+        return false;
+    for (size_t at = 0; at < toNames.size(); at += std::strlen(toNames.data() + at) + 1)
+        if (!Listed(fromNames, toNames.data() + at) && fremovexattr(to, toNames.data() + at) != 0)
+            return false;
+    for (size_t at = 0; at < fromNames.size(); at += std::strlen(fromNames.data() + at) + 1) {
+        const char* name = fromNames.data() + at;
+        if (!AttributeValue(from, name, value))
+            return false;
+        // An attribute the new file already has as it should be (a security
+        // label) is not set again, which could take a privilege.
+        if (AttributeValue(to, name, present) && present == value)
+            continue;
+        if (fsetxattr(to, name, value.data(), value.size(), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool IsMountPoint(int fd, int parent) {
+    struct statx stx;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &stx) == 0 &&
+        (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
+        return stx.stx_attributes & STATX_ATTR_MOUNT_ROOT;
+    // Older kernels: a mount of another file system at least shows.
+    struct stat file, directory;
+    return fstat(fd, &file) == 0 && fstat(parent, &directory) == 0 &&
+           file.st_dev != directory.st_dev;
+}
+
+// Copies all of `from` over the start of `to`; false with errno set.
+bool CopyBytes(int from, int to, off_t size) {
+    char buffer[64 * 1024];
+    for (off_t at = 0; at < size;) {
+        const ssize_t got = pread(from, buffer, sizeof buffer, at);
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got == 0)
+                errno = EIO;
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = pwrite(to, buffer + done, size_t(got - done), at + done);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                if (put == 0)
+                    errno = ENOSPC;
+                return false;
+            }
+            done += put;
+        }
+        at += got;
+    }
+    return true;
+}
+
+// `path` with its symbolic links followed, the last one included, even when
+// the file it finally names does not exist yet.
 std::string FollowLinks(const std::string& path) {
     std::string p = path;
     for (int hops = 0; hops < 40; ++hops) {
@@ -60,22 +254,20 @@ std::string FollowLinks(const std::string& path) {
     return p; // a loop: opening it fails as it would have
 }
 
+} // namespace
+
 OutputFile::~OutputFile() {
     if (!m_done)
         Discard();
-}
-
-bool SameFile(const char* input, const char* output) {
-    if (std::strcmp(input, output) == 0)
-        return true;
-    struct stat a, b;
-    return stat(input, &a) == 0 && stat(output, &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    for (int fd : {m_fd, m_old, m_private, m_parent})
+        if (fd >= 0)
+            close(fd);
 }
 
 int OutputFile::Prepare(const char* path) {
-    m_target = FollowLinks(path);
-    m_write = path;
+    m_path = m_culprit = path;
+    const std::string target = FollowLinks(path);
+    m_base = target.substr(target.rfind('/') + 1);
     struct stat st;
     const bool exists = stat(path, &st) == 0;
     // The writer patches the header when it is done, which takes a file it
@@ -89,87 +281,158 @@ int OutputFile::Prepare(const char* path) {
     if (exists) {
         // Refused as the writer itself would refuse it; O_NONBLOCK in case a
         // FIFO took its place meanwhile.
-        const int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
+        m_old = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (m_old < 0)
             return errno;
-        close(fd);
+        if (fstat(m_old, &m_oldStat) != 0 || !S_ISREG(m_oldStat.st_mode))
+            return ESPIPE;
     }
-    // The output is written in a directory of its own beside the file it
-    // replaces, where the writer creates it afresh and nobody else can put a
-    // file or a link in its way. (A temporary file made first would be
-    // reopened, and so truncated, by the writer, which makes ext4 flush it
-    // to disk when it is closed: a tenth more time for a long run.)
-    const std::string base = m_target.substr(m_target.rfind('/') + 1);
-    std::string directory = DirectoryOf(m_target) + "/." + base + ".XXXXXX";
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigset_t signals, before;
-    sigemptyset(&signals);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(sig, &action, nullptr);
-        sigaddset(&signals, sig);
+    const std::string directory = DirectoryOf(target);
+    m_parent = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_parent < 0 && errno == EACCES) // a directory we may write but not list
+        m_parent = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_parent < 0)
+        return errno;
+    m_way = exists && MustCopy() ? Way::kCopy : Way::kRename;
+    const int error = MakePrivate();
+    // A new file that cannot be made beside its directory's other files
+    // cannot be made there at all; an old one is written over from a copy.
+    if (error && !exists)
+        return error;
+    if (error) {
+        m_way = Way::kCopy;
+        return MakeAnonymous();
     }
-    // No signal may come between making the directory and telling the
-    // handler its name.
-    sigprocmask(SIG_BLOCK, &signals, &before);
-    const bool made = directory.size() + base.size() + 2 < sizeof g_signalFile &&
-                      mkdtemp(directory.data()) != nullptr;
-    if (made) {
-        m_directory = directory;
-        m_write = directory + "/" + base;
-        std::snprintf(g_signalDirectory, sizeof g_signalDirectory, "%s", m_directory.c_str());
-        std::snprintf(g_signalFile, sizeof g_signalFile, "%s", m_write.c_str());
-    }
-    sigprocmask(SIG_SETMASK, &before, nullptr);
-    m_regular = true;
-    if (!made) {
-        // No room beside it: written in place, as a plain run would, by its
-        // own name so that a failed run removes the file and not a link.
-        m_write = m_target;
-        return 0;
-    }
-    m_keepMode = exists;
-    m_mode = st.st_mode & 07777;
-    m_temporary = true;
     return 0;
 }
 
+// A rename would give the name another file: one with no other links and
+// not mounted on. (A file the user does not own is written over too, see
+// KeepIdentity, which covers a sticky directory such as /tmp as well, where
+// only the file's owner or the directory's may rename over it.)
+bool OutputFile::MustCopy() const {
+    return m_oldStat.st_nlink > 1 || IsMountPoint(m_old, m_parent);
+}
+
+int OutputFile::MakePrivate() {
+    HandleSignals();
+    RemoveLeftovers(m_parent);
+    {
+        // No signal may come between making the directory and telling the
+        // handler its name.
+        SignalsHeld held;
+        std::string name;
+        int made = -1;
+        for (int tries = 0; made != 0 && tries < 100; ++tries) {
+            name = RandomName();
+            made = mkdirat(m_parent, name.c_str(), 0700);
+            if (made != 0 && errno != EEXIST)
+                return errno;
+        }
+        if (made != 0)
+            return errno;
+        m_private = openat(m_parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (m_private < 0) {
+            const int error = errno;
+            unlinkat(m_parent, name.c_str(), AT_REMOVEDIR);
+            return error;
+        }
+        std::memcpy(g_privateName, name.c_str(), name.size() + 1);
+        g_parent = m_parent;
+        g_private = m_private;
+    }
+    // Held until the process ends: how a later run tells that this one is
+    // still going. Without locks (some network file systems) it goes on.
+    flock(m_private, LOCK_EX | LOCK_NB);
+    m_fd = openat(m_private, kFileName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m_fd < 0) {
+        const int error = errno;
+        RemovePrivate();
+        return error;
+    }
+    return 0;
+}
+
+int OutputFile::MakeAnonymous() {
+    const char* directory = TemporaryDirectory();
+    m_culprit = directory;
+    m_fd = AnonymousFile(directory);
+    return m_fd < 0 ? errno : 0;
+}
+
 void OutputFile::Opened() {
-    m_opened = true;
-    // The replacement keeps the permission bits of the file it replaces; a
-    // new file has those its creation gave it, as a plain run's would.
-    if (m_temporary && m_keepMode)
-        chmod(m_write.c_str(), m_mode);
+    if (m_way == Way::kRename && m_old >= 0 && !KeepIdentity())
+        m_way = Way::kCopy;
+}
+
+// The new file takes the old one's owner and group (as root always; a user
+// only their own file, in a group of theirs), then its permission bits and
+// its extended attributes. False when any of them cannot be kept.
+bool OutputFile::KeepIdentity() {
+    struct stat now;
+    if (fstat(m_fd, &now) != 0)
+        return false;
+    if ((now.st_uid != m_oldStat.st_uid || now.st_gid != m_oldStat.st_gid) &&
+        fchown(m_fd, m_oldStat.st_uid, m_oldStat.st_gid) != 0)
+        return false;
+    // The kernel drops a set-group-ID bit a user may not set, silently.
+    const mode_t mode = m_oldStat.st_mode & 07777;
+    if (fchmod(m_fd, mode) != 0 || fstat(m_fd, &now) != 0 || (now.st_mode & 07777) != mode)
+        return false;
+    return CopyAttributes(m_old, m_fd);
 }
 
 int OutputFile::Commit() {
     m_done = true;
-    if (!m_temporary)
-        return 0;
-    int error = 0;
-    if (rename(m_write.c_str(), m_target.c_str()) != 0) {
-        error = errno;
-        unlink(m_write.c_str());
-    }
-    rmdir(m_directory.c_str());
-    ForgetForSignals();
+    m_culprit = m_path;
+    const int error = m_way == Way::kRename ? Rename() : m_way == Way::kCopy ? CopyOver() : 0;
+    RemovePrivate();
     return error;
+}
+
+// A new file has nothing to lose and is not flushed. An old one is replaced
+// only once its successor is on disk, and the rename itself is made durable,
+// so that a power cut leaves one or the other whole.
+int OutputFile::Rename() {
+    if (m_old >= 0 && fdatasync(m_fd) != 0)
+        return errno;
+    if (renameat(m_private, kFileName, m_parent, m_base.c_str()) != 0)
+        return errno;
+    if (m_old >= 0)
+        fsync(m_parent);
+    return 0;
+}
+
+// Writes the finished output over the old file, which keeps its inode and so
+// all that hangs on it. The room is reserved first, so that a full disk fails
+// before anything is overwritten (a file size limit has already failed the
+// output itself); the signals that end a run wait until the copy is done.
+int OutputFile::CopyOver() {
+    struct stat st;
+    if (fstat(m_fd, &st) != 0)
+        return errno;
+    if (fallocate(m_old, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 && errno != EOPNOTSUPP)
+        return errno;
+    SignalsHeld held;
+    if (!CopyBytes(m_fd, m_old, st.st_size) || ftruncate(m_old, st.st_size) != 0 ||
+        fdatasync(m_old) != 0)
+        return errno;
+    return 0;
 }
 
 void OutputFile::Discard() {
     m_done = true;
-    // Only a regular file this run created or truncated; a device (/dev/full,
-    // say) is left alone.
-    struct stat st;
-    if ((m_temporary || (m_regular && m_opened)) && stat(m_write.c_str(), &st) == 0 &&
-        S_ISREG(st.st_mode))
-        unlink(m_write.c_str());
-    if (m_temporary) {
-        rmdir(m_directory.c_str());
-        ForgetForSignals();
-    }
+    RemovePrivate();
+}
+
+void OutputFile::RemovePrivate() {
+    if (m_private < 0)
+        return;
+    SignalsHeld held;
+    unlinkat(m_private, kFileName, 0);
+    unlinkat(m_parent, g_privateName, AT_REMOVEDIR);
+    close(m_private);
+    m_private = g_private = g_parent = -1;
 }
 
 } // namespace regen

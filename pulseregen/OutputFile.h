@@ -1,18 +1,15 @@
-// The OUTPUT argument, replaced only by a whole run: the output is written
-// into a private directory made beside the file it replaces and renamed over
-// that file once it is complete. A failed or interrupted run leaves the
-// previous file as it was and nothing of its own behind.
+// The OUTPUT argument, replaced only by a whole run, and replaced as the
+// file it was: the output is written whole into a file of its own, then
+// either renamed over the old file (taking its owner, group, permission bits
+// and extended attributes, ACLs among them) or, where a rename would lose
+// any of these or cannot be done, copied over it. A failed or interrupted
+// run leaves the previous file as it was and nothing of its own behind.
 #pragma once
 
 #include <string>
-#include <sys/types.h>
+#include <sys/stat.h>
 
 namespace regen {
-
-// True when the two paths name the same file: the same string, or an
-// existing output that is the input under another name or link. Writing
-// such an output would destroy the input before it is read.
-bool SameFile(const char* input, const char* output);
 
 class OutputFile {
   public:
@@ -22,36 +19,49 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Decides where to write `path`. Returns 0, or an errno when the output
-    // is refused: a FIFO or a socket (which would block or take no file), or
-    // an existing file that may not be written. From the private
-    // directory's creation on, SIGINT, SIGTERM and SIGHUP remove it and the
-    // output in it before they end the process.
+    // is refused: a FIFO or a socket (which would block or take no file), an
+    // existing file that may not be written, a new one whose directory takes
+    // no file, or no room for the output anywhere. From then on SIGINT,
+    // SIGTERM and SIGHUP (those not ignored) remove what the run made before
+    // they end the process.
     int Prepare(const char* path);
-    // The path to hand to the writer.
-    const char* WritePath() const { return m_write.c_str(); }
-    // Tells that the writer created or truncated WritePath(): from now on a
-    // failure removes an output written in place too.
+    // The descriptor the writer writes the output to, or -1 when it is to
+    // write `path` itself (a device such as /dev/null, or a directory, which
+    // it refuses).
+    int Descriptor() const { return m_fd; }
+    // Tells that the writer has started: the output takes on what the old
+    // file had, and where it cannot, the run will copy it over the old file.
     void Opened();
-    // Installs the finished output; 0 or the errno of the failed rename.
+    // Installs the finished output; 0 or the errno of the failure, which
+    // leaves the old file as it was unless the copy over it failed midway.
     int Commit();
-    // Removes what this run wrote into a regular file: the output in its
-    // private directory (and the directory), or an output written in place.
+    // Removes what this run made.
     void Discard();
+    // The file a failure is about: OUTPUT, or the temporary directory that
+    // holds the output while it is written.
+    const char* Culprit() const { return m_culprit.c_str(); }
 
   private:
-    std::string m_target; // the file that is replaced, symlinks followed
-    std::string m_write;
-    std::string m_directory; // the private directory m_write stands in, if any
-    bool m_temporary = false;
-    bool m_regular = false; // m_write names a regular file, not a device
-    bool m_opened = false;
-    bool m_done = false;
-    bool m_keepMode = false; // give the replacement m_mode
-    mode_t m_mode = 0;
-};
+    enum class Way { kDirect, kRename, kCopy };
 
-// `path` with its symbolic links followed, the last one included, even when
-// the file it finally names does not exist yet.
-std::string FollowLinks(const std::string& path);
+    bool MustCopy() const;
+    int MakePrivate();
+    int MakeAnonymous();
+    bool KeepIdentity();
+    int Rename();
+    int CopyOver();
+    void RemovePrivate();
+
+    std::string m_path;
+    std::string m_culprit;
+    std::string m_base; // the last name of the file replaced, links followed
+    Way m_way = Way::kDirect;
+    int m_parent = -1;  // the directory of the file replaced
+    int m_private = -1; // the private directory in it, if any
+    int m_fd = -1;      // the output being written
+    int m_old = -1;     // the file replaced, open for writing, if it exists
+    struct stat m_oldStat {};
+    bool m_done = false;
+};
 
 } // namespace regen

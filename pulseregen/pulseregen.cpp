@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,12 +54,36 @@ int Explain(const char* file, int error) {
     return kFailed;
 }
 
+// Descriptors 0, 1 and 2 left closed by the caller are filled with
+// /dev/null, so that no file this run opens takes their place. It is opened
+// the other way round, so that reading or writing one still fails as it
+// would have.
+void FillStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0)
+            open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+}
+
+// Makes the input readable, or says why it cannot be: 0, or Prepare's result.
+int OpenInput(regen::Input& input, const char* arg) {
+    const int error = input.Prepare(arg);
+    if (error != 0) {
+        puts("Error: Input file can't open [0]");
+        diag::Say(error == regen::Input::kNotWave ? diag::NotWave(arg)
+                                                  : diag::Failure(input.Culprit().c_str(), error));
+    } else if (input.Cut()) {
+        diag::Say(diag::CutShort(arg, regen::kRiffMaxBytes));
+    }
+    return error;
+}
+
 // 0, or the errno that refused the output.
 int OpenOutput(regen::OutputFile& file, CWave& out, const char* path,
                CWave::tOutputWaveFormat format) {
     if (const int error = file.Prepare(path))
         return error;
-    if (out.OutputWave(file.WritePath(), &format) != 0)
+    const int fd = file.Descriptor();
+    if ((fd >= 0 ? out.OutputWaveFd(fd, &format) : out.OutputWave(path, &format)) != 0)
         return out.GetWriteErrno() ? out.GetWriteErrno() : EIO;
     file.Opened();
     return 0;
@@ -219,14 +244,17 @@ void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
 
 int main(int argc, char* argv[]) {
     const char* program = argc > 0 ? argv[0] : "pulseregen";
+    FillStandardDescriptors();
     // A reader of standard output that goes away (| head -1) must not end the
     // run before the output is installed; the lost report fails it at the end.
     signal(SIGPIPE, SIG_IGN);
+    // An output beyond the file size limit (ulimit -f) is a failed write,
+    // cleaned up like any other, rather than the end of the process.
+    signal(SIGXFSZ, SIG_IGN);
     options::Options opt = options::Parse(argc, argv);
-    // An output written in place (where no temporary file can be made beside
-    // it) would truncate an input that is the same file.
-    if (opt.action == options::Action::kRun &&
-        regen::SameFile(regen::InputPath(opt.input), opt.output)) {
+    // An output copied over the file it replaces would destroy an input that
+    // is the same file.
+    if (opt.action == options::Action::kRun && regen::SameFile(opt.input, opt.output)) {
         opt.action = options::Action::kUsage;
         opt.error = "INPUT and OUTPUT are the same file";
     }
@@ -239,12 +267,10 @@ int main(int argc, char* argv[]) {
     CWave out;
     std::vector<short> block(regen::kBlockFrames);
 
-    if (const int error = input.Prepare(opt.input)) {
-        puts("Error: Input file can't open [0]");
-        return CloseStdout(Explain(opt.input, error));
-    }
+    if (OpenInput(input, opt.input) != 0)
+        return CloseStdout(kFailed);
     errno = 0;
-    const int length = in.OpenWave(input.Path());
+    const int length = input.Open(in);
     if (length <= 0) {
         const int openErrno = errno;
         printf("Error: Input file can't open [%d]\n", length);
@@ -254,7 +280,7 @@ int main(int argc, char* argv[]) {
     const CWave::tOutputWaveFormat format = OutputFormat(opt, in);
     if (const int error = OpenOutput(output, out, opt.output, format)) {
         puts("Error: Output file can't open");
-        return CloseStdout(Explain(opt.output, error));
+        return CloseStdout(Explain(output.Culprit(), error));
     }
     WarnAboutRate(opt, in, format);
 
@@ -277,7 +303,7 @@ int main(int argc, char* argv[]) {
     regen::AppendFade(out, block.data(), *level);
     if (const int error = FinishOutput(output, out)) {
         puts("Error: Output file can't write");
-        return CloseStdout(Explain(opt.output, error));
+        return CloseStdout(Explain(output.Culprit(), error));
     }
     if (!opt.automatic)
         SuggestAuto(in, opt, *plan, crossings);

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace thermlog {
@@ -93,6 +94,23 @@ std::optional<ZoneChoice> ParseZone(std::string_view text) {
     return ZoneChoice{std::nullopt, std::string(text)};
 }
 
+namespace {
+
+constexpr char kShortOptions[] = ":z:lihV";
+
+// getopt_long's '?' stands for an unknown short option, which optopt holds;
+// an unknown long one, optopt 0, which only the word names; or a long option
+// given a value it does not take, whose letter optopt holds.
+std::string UnknownOption(const std::string& word) {
+    if (optopt == 0)
+        return "unknown option '" + word + "'";
+    if (optopt != ':' && std::strchr(kShortOptions, optopt))
+        return "option '" + word.substr(0, word.find('=')) + "' takes no value";
+    return std::string("unknown option '-") + char(optopt) + "'";
+}
+
+} // namespace
+
 CommandLine ParseCommandLine(int argc, char* argv[]) {
     static const option kLongOptions[] = {
         {"zone", required_argument, nullptr, 'z'}, {"list", no_argument, nullptr, 'l'},
@@ -106,7 +124,7 @@ CommandLine ParseCommandLine(int argc, char* argv[]) {
     // The caller prints one line of its own instead of getopt's messages.
     opterr = 0;
     int option;
-    while ((option = getopt_long(argc, argv, ":z:lihV", kLongOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
         switch (option) {
         case 'z': {
             const std::optional<ZoneChoice> zone = ParseZone(optarg);
@@ -133,7 +151,7 @@ CommandLine ParseCommandLine(int argc, char* argv[]) {
             command.usageError = std::string("option '") + argv[optind - 1] + "' needs a zone";
             return command;
         default:
-            command.usageError = std::string("unknown option '") + argv[optind - 1] + "'";
+            command.usageError = UnknownOption(argv[optind - 1]);
             return command;
         }
     }

@@ -145,10 +145,27 @@ int LogOnce(const thermlog::CommandLine& command) {
     return written && celsius ? kExitOk : kExitFailed;
 }
 
-} // namespace
+// Descriptors 0, 1 and 2 left closed by the caller are filled with
+// /dev/null, so that the log never takes one of their places. It is opened
+// the other way round, so that reading or writing one still fails as it
+// would have.
+void FillStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0)
+            open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+}
 
-int main(int argc, char* argv[]) {
-    const thermlog::CommandLine command = thermlog::ParseCommandLine(argc, argv);
+// What thermlog prints (the help, the zones, a message) is part of its
+// answer: a standard output that did not take it fails the run.
+int CloseStdout(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "thermlog: cannot write to standard output\n");
+        return kExitFailed;
+    }
+    return status;
+}
+
+int Run(const thermlog::CommandLine& command) {
     switch (command.action) {
     case thermlog::Action::kHelp:
         PrintHelp();
@@ -166,4 +183,11 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "thermlog: %s; %s (thermlog --help for more)\n",
                  command.usageError.c_str(), kUsage);
     return kExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    FillStandardDescriptors();
+    return CloseStdout(Run(thermlog::ParseCommandLine(argc, argv)));
 }

@@ -3,6 +3,10 @@
 #include "Wave.h"
 #include "Decode.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 CWave::CWave()
     : m_fileName{}, m_outFrames(0), m_loadedFrames(0), m_fp(nullptr), m_dataTop(0), m_offset(0),
       m_sampleLength(0), m_sampleRate(0), m_fmt{}, m_stopId{}, m_stopIdRead(false), m_outFormat{},
@@ -20,4 +24,17 @@ int CWave::CloseWave() {
     m_fp = nullptr;
     m_writing = false;
     return 0;
+}
+
+FILE* CWave::StreamOn(int fd, const char* mode) {
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return nullptr;
+    FILE* fp = fdopen(copy, mode);
+    if (!fp) {
+        const int error = errno;
+        close(copy);
+        errno = error;
+    }
+    return fp;
 }

@@ -54,6 +54,13 @@ class CWAVE_EXPORT CWave {
 
     // Reading.
     int OpenWave(const char* path);
+    // OpenWave on a file the caller already has open as `fd`, from the
+    // descriptor's current offset: the header walk starts there and every
+    // position stays an offset in the file. The object reads through a
+    // duplicate of `fd` and closes only that; the caller keeps `fd`, which
+    // shares its offset with the duplicate. Same results as OpenWave; 0 with
+    // errno set when `fd` cannot be duplicated or read as a stream.
+    int OpenWaveFd(int fd);
     int GetSampleLength();
     // Frames the loaders have delivered whole since the last open; a load
     // that adds fewer than it asked for met the end of the file.
@@ -84,6 +91,12 @@ class CWAVE_EXPORT CWave {
 
     // Writing.
     int OutputWave(const char* path, tOutputWaveFormat* format);
+    // OutputWave on a file the caller has created and holds open for writing
+    // as `fd`, positioned at its start; nothing is truncated. The object
+    // writes through a duplicate of `fd` and OutputWaveFinalize closes only
+    // that, so the caller can still flush, rename or copy the file. 0, or -1
+    // (GetWriteErrno says why) as OutputWave.
+    int OutputWaveFd(int fd, tOutputWaveFormat* format);
     int OutputWaveFrameByMono(void* samples, int count);
     int OutputWaveFrameByStereo(short* left, short* right, int count);
     int OutputWaveFinalize();
@@ -92,6 +105,12 @@ class CWAVE_EXPORT CWave {
     int GetWriteErrno();
 
   private:
+    // A stream on a duplicate of `fd`, which the caller keeps; null with
+    // errno set on failure.
+    static FILE* StreamOn(int fd, const char* mode);
+    int OpenStream(FILE* fp); // attaches fp (null: nothing) and walks its header
+    bool SetOutputFormat(const tOutputWaveFormat* format);
+    int StartOutput(FILE* fp); // attaches fp (null: errno) and writes the header
     void Seek();
     void Advance(int frames);
     bool StartLoad(int frames);

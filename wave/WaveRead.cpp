@@ -47,10 +47,22 @@ unsigned long CWave::get_ulong(FILE* fp) {
 int CWave::OpenWave(const char* path) {
     CloseWave();
     std::snprintf(m_fileName, sizeof m_fileName, "%s", path ? path : "");
+    return OpenStream(path ? fopen(path, "rb") : nullptr);
+}
+
+int CWave::OpenWaveFd(int fd) {
+    CloseWave();
+    m_fileName[0] = '\0';
+    return OpenStream(StreamOn(fd, "rb"));
+}
+
+// Offsets are taken from the stream itself (ftello), so a header that starts
+// past the beginning of the file gives positions in the file all the same.
+int CWave::OpenStream(FILE* fp) {
     m_loadedFrames = 0;
     m_fmt = tWaveFmtChunk{};
     m_stopIdRead = false;
-    if (!path || !(m_fp = fopen(path, "rb")))
+    if (!(m_fp = fp))
         return 0;
     // Anything that is not a readable RIFF/WAVE header gives 0, detached.
     const auto notWave = [this] {

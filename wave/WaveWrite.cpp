@@ -29,6 +29,21 @@ int CWave::OutputWave(const char* path, tOutputWaveFormat* format) {
     if (m_fp)
         return -1;
     std::snprintf(m_fileName, sizeof m_fileName, "%s", path ? path : "");
+    if (!SetOutputFormat(format))
+        return -1;
+    return StartOutput(path ? fopen(path, "wb+") : nullptr);
+}
+
+int CWave::OutputWaveFd(int fd, tOutputWaveFormat* format) {
+    if (m_fp)
+        return -1;
+    m_fileName[0] = '\0';
+    if (!SetOutputFormat(format))
+        return -1;
+    return StartOutput(StreamOn(fd, "wb"));
+}
+
+bool CWave::SetOutputFormat(const tOutputWaveFormat* format) {
     m_loadedFrames = 0;
     m_outFrames = 0;
     m_writeError = false;
@@ -37,16 +52,17 @@ int CWave::OutputWave(const char* path, tOutputWaveFormat* format) {
     // The appends write 1 or 2 bytes per sample and 1 or 2 samples per frame;
     // any other format would declare sizes that were never written.
     const auto oneOrTwo = [](int32_t v) { return v == 1 || v == 2; };
-    if (!oneOrTwo(m_outFormat.bytesPerSample) || !oneOrTwo(m_outFormat.channels))
-        return -1;
-    const tWaveFmtChunk fmt = wav::MakeFmtChunk(m_outFormat);
-    if (!path || !(m_fp = fopen(path, "wb+"))) {
+    return oneOrTwo(m_outFormat.bytesPerSample) && oneOrTwo(m_outFormat.channels);
+}
+
+int CWave::StartOutput(FILE* fp) {
+    if (!(m_fp = fp)) {
         m_writeErrno = errno;
         return -1;
     }
     // Both sizes stay 0 until OutputWaveFinalize knows them.
     unsigned char header[wav::kHeaderBytes];
-    wav::EncodeHeader(header, fmt, 0, 0);
+    wav::EncodeHeader(header, wav::MakeFmtChunk(m_outFormat), 0, 0);
     if (!Write(header, sizeof header)) {
         CloseWave();
         return -1;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# faketime lets the thermlog tests run the program at a fixed date and time.
+# faketime lets the thermlog tests run the program at a fixed date and time;
+# gnuplot draws what the thermlog-plot test checks.
 set -euo pipefail
 . .ci/lib.sh
 
 step "Install thermlog test tools"
-need_packages faketime
+need_packages faketime gnuplot-nox

@@ -50,6 +50,8 @@ check() {
 step "Memcheck pulseregen: leaks, memory errors, open descriptors"
 check example 0 examples/bursts.wav "$dir/out.wav"
 check replace 0 examples/bursts.wav "$dir/out.wav"
+ln -f "$dir/out.wav" "$dir/linked.wav" # a second link: copied over in place
+check in-place 0 examples/bursts.wav "$dir/linked.wav"
 rm -f "$dir/in.fifo" "$dir/out.fifo" && mkfifo "$dir/in.fifo" "$dir/out.fifo"
 cat examples/bursts.wav >"$dir/in.fifo" &
 check fifo-input 0 "$dir/in.fifo" "$dir/out-fifo.wav"

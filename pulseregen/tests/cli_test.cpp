@@ -507,6 +507,7 @@ TEST(Cli, BadValuesRefused) {
         {{"--channel=middle"}, "invalid channel 'middle'"},
         {{"--bogus"}, "unrecognized option '--bogus'"},
         {{"-x"}, "unrecognized option '-x'"},
+        {{"--no-invert=1"}, "option '--no-invert' takes no value"},
         {{"-a"}, "option '-a' needs a value"},
     };
     std::vector<CliCase> table;

@@ -15,19 +15,26 @@ if ! unshare -m true 2>/dev/null; then
   echo "SKIPPED: cannot make a mount namespace (needs root)"
   exit 77
 fi
-# The output of the input is larger than the 16 KiB file system. Three runs:
-# a new output, an existing one, and one reached through a symlink; then a
-# piped input that cannot be copied to the full disk as its $TMPDIR.
+# The output of the input is larger than the 16 KiB file system. Four runs:
+# a new output, an existing one, one reached through a symlink, and one
+# bind-mounted from the full disk, written over from a whole copy made
+# outside it; then a piped input that cannot be copied to the full disk as
+# its $TMPDIR.
 unshare -m sh -c 'mount -t tmpfs -o size=16k none "$1" || exit 77
   d=$1; shift; cp "$d/../old" "$d/out.wav"; cp "$d/../old" "$d/target.wav"
   ln -s target.wav "$d/link.wav"
-  for name in new out link; do
+  cp "$d/../old" "$d/mounted.wav"; : >"$d/../mounted.wav"
+  mount --bind "$d/mounted.wav" "$d/../mounted.wav" || exit 77
+  for name in new out link mounted; do
     "$@" "$d/../in.wav" "$d/$name.wav" >"$d/../stdout-$name" 2>"$d/../stderr-$name"
     echo $? >"$d/../status-$name"
   done
+  "$@" "$d/../in.wav" "$d/../mounted.wav" >"$d/../stdout-mounted" 2>"$d/../stderr-mounted"
+  echo $? >"$d/../status-mounted"
   cat "$d/../in.wav" | TMPDIR=$d "$@" - "$d/../piped.wav" >"$d/../stdout-pipe" 2>"$d/../stderr-pipe"
   echo $? >"$d/../status-pipe"
-  ls -A "$d" >"$d/../left"; cp "$d/out.wav" "$d/target.wav" "$d/.."' \
+  ls -A "$d" >"$d/../left"; cp "$d/out.wav" "$d/target.wav" "$d/.."
+  cp "$d/mounted.wav" "$d/../mounted-after"' \
   sh "$work/disk" "$@"
 rc=$?
 if [ "$rc" -eq 77 ] || [ ! -e "$work/status-new" ]; then
@@ -35,7 +42,7 @@ if [ "$rc" -eq 77 ] || [ ! -e "$work/status-new" ]; then
   exit 77
 fi
 fail=0
-for name in new out link; do
+for name in new out link mounted; do
   [ "$(cat "$work/status-$name")" = 1 ] ||
     { echo "$name: exit status $(cat "$work/status-$name"), want 1"; fail=1; }
   tail -n 1 "$work/stdout-$name" | grep -qx "Error: Output file can't write" ||
@@ -46,13 +53,14 @@ done
 [ "$(cat "$work/status-pipe")" = 1 ] || { echo "pipe: exit status $(cat "$work/status-pipe")"; fail=1; }
 [ "$(cat "$work/stdout-pipe")" = "Error: Input file can't open [0]" ] ||
   { echo "pipe: standard output: $(cat "$work/stdout-pipe")"; fail=1; }
-grep -qx "pulseregen: -: No space left on device" "$work/stderr-pipe" ||
+grep -qx "pulseregen: $work/disk: No space left on device" "$work/stderr-pipe" ||
   { echo "pipe: standard error: $(cat "$work/stderr-pipe")"; fail=1; }
 [ ! -e "$work/piped.wav" ] || { echo "pipe: output created"; fail=1; }
-[ "$(tr '\n' ' ' <"$work/left")" = "link.wav out.wav target.wav " ] ||
+[ "$(tr '\n' ' ' <"$work/left")" = "link.wav mounted.wav out.wav target.wav " ] ||
   { echo "left on the full disk: $(cat "$work/left")"; fail=1; }
 cmp -s "$work/old" "$work/out.wav" || { echo "previous output changed"; fail=1; }
 cmp -s "$work/old" "$work/target.wav" || { echo "symlinked output changed"; fail=1; }
+cmp -s "$work/old" "$work/mounted-after" || { echo "bind-mounted output changed"; fail=1; }
 cmp -s "$input" "$work/in.wav" || { echo "input changed"; fail=1; }
 [ "$fail" -eq 0 ] && echo "full disk: status 1, messages, previous outputs kept, nothing left"
 exit "$fail"

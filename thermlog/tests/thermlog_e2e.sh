@@ -280,6 +280,9 @@ dev_full)
     run_thermlog file /dev/full
     expect_status 1 "log on a full device"
     expect_output "Error: File can't write [/dev/full]"$'\n' "log on a full device"
+    "${prog[@]}" --help >/dev/full 2>"$work/stderr"
+    status=$?
+    expect_status 1 "help on a full device"
     ;;
 time_zones)
     # The stamp is local time: in zones hours apart, it must read back as a

@@ -21,6 +21,12 @@ grep -q '10:00' "$work/terminal" && grep -q '14:00' "$work/terminal" ||
     fail "terminal plot does not span 10:00 to 14:00: $(cat "$work/terminal")"
 grep -q '1 lines' "$work/stderr" || fail "the stray line is not reported: $(cat "$work/stderr")"
 
+# A log whose name looks like an awk assignment, and a directory as OUTPUT.
+cp "$work/mixed.log" "$work/t=1.log" && mkdir "$work/d.png" || fail "cannot make the files"
+(cd "$work" && sh "$plot" t=1.log) 2>/dev/null | grep -q '14:00' || fail "t=1.log is not plotted"
+sh "$plot" "$work/mixed.log" "$work/d.png" 2>/dev/null
+[ $? -eq 1 ] && [ -z "$(ls -A "$work/d.png")" ] || fail "a directory as OUTPUT: $(ls -A "$work/d.png")"
+
 for output in plot.png plot.svg; do
     sh "$plot" "$work/mixed.log" "$work/$output" 2>/dev/null || fail "$output: status $?"
     [ -s "$work/$output" ] || fail "$output: not written"

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -176,6 +177,27 @@ TEST(ThermLogCommandLine, OptionsInAnyOrderBeforeOrAfterLogfile) {
         EXPECT_EQ(got.zone.type, c.zoneType) << name;
         EXPECT_EQ(got.iso, c.iso) << name;
         EXPECT_EQ(got.logPath, c.logPath) << name;
+    }
+}
+
+// A refused command line names the option as it was typed.
+TEST(ThermLogCommandLine, RefusalNamesTheOptionTyped) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-xl", "a.log"}, "unknown option '-x'"},
+        {{"a.log", "--iso=1"}, "option '--iso' takes no value"},
+        {{"--bogus", "a.log"}, "unknown option '--bogus'"},
+    };
+    for (const auto& [args, error] : cases) {
+        std::vector<std::string> words{"thermlog"};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        const thermlog::CommandLine got =
+            thermlog::ParseCommandLine(static_cast<int>(words.size()), argv.data());
+        EXPECT_EQ(got.action, thermlog::Action::kUsage) << error;
+        EXPECT_EQ(got.usageError, error);
     }
 }
 

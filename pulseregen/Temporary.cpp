@@ -1,0 +1,28 @@
+#include "Temporary.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace regen {
+
+const char* TemporaryDirectory() {
+    const char* dir = std::getenv("TMPDIR");
+    return dir && *dir ? dir : "/tmp";
+}
+
+int AnonymousFile(const char* dir) {
+    const int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return fd;
+    // File systems without O_TMPFILE: a named file, unlinked at once.
+    std::string name = std::string(dir) + "/pulseregen-XXXXXX";
+    const int named = mkostemp(name.data(), O_CLOEXEC);
+    if (named >= 0)
+        unlink(name.c_str());
+    return named;
+}
+
+} // namespace regen

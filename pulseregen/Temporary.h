@@ -1,0 +1,15 @@
+// Files that no directory names, for data a run needs only while it lasts:
+// a copy of an input that cannot seek, an output written whole before it is
+// copied over the file it replaces.
+#pragma once
+
+namespace regen {
+
+// $TMPDIR, or /tmp when it is unset or empty.
+const char* TemporaryDirectory();
+
+// A new, empty file in `dir`, open for reading and writing, that disappears
+// with its last descriptor whatever ends the run; -1 with errno set.
+int AnonymousFile(const char* dir);
+
+} // namespace regen
