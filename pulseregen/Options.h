@@ -33,6 +33,12 @@ struct Options {
     regen::Settings settings; // levels resolved once the peak is known
     bool keepRate = false;
     bool quiet = false;
+    // --auto chooses what no option names; these record what was named.
+    bool automatic = false;
+    bool activeGiven = false;
+    bool switchGiven = false;
+    bool channelGiven = false;
+    int baseline = -1; // the baseline window in frames, 0 for none; -1 unless given
 };
 
 // Parses argv; never prints.
@@ -40,6 +46,9 @@ Options Parse(int argc, char* argv[]);
 // Parses LEVEL: an integer from 0 to 32767, or P% with 0 < P <= 100 and at
 // most nine decimals. False when malformed or out of range.
 bool ParseLevel(const char* text, Level& level);
+
+// The --channel value that names `channel`.
+const char* ChannelName(regen::Channel channel);
 
 void PrintUsage(const char* program);
 void PrintHelp(const char* program);
