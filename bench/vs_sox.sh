@@ -11,8 +11,8 @@
 # pair-by-pair ratios. The page cache is warm and the output lies on the same
 # file system as the input; the output of the previous run is removed before
 # each timed run, outside the timing, so that no run pays for truncating it.
-# Then times `--channel=left --active=30% --switch=25%` against the default
-# run on the 60-minute file (target: within 1.5 times).
+# Then times `--channel=left --active=30% --switch=25%`, and `--auto`, each
+# against the default run on the 60-minute file (target: within 1.5 times).
 # Ends with one line: `ratio <worst median ratio> rss_kib <worst pulseregen peak>`.
 #
 # The inputs (about 850 MB) are made once with sox and kept in
@@ -71,6 +71,7 @@ elapsed() {
 opts=(--channel=left --active=30% --switch=25%)
 run_pulseregen() { rm -f "$out"; elapsed "$bin" "$1" "$out"; }
 run_options() { rm -f "$out"; elapsed "$bin" "${opts[@]}" "$1" "$out"; }
+run_auto() { rm -f "$out"; elapsed "$bin" --auto "$1" "$out"; }
 run_sox() { elapsed sox "$1" -n; }
 peak_kib() { # COMMAND... ; prints the peak RSS in KiB
   local f
@@ -122,6 +123,11 @@ done
 alternate run_options run_pulseregen "$dir/sine60.wav"
 printf '%-12s %s median %.3f s  default median %.3f s  median ratio %.2f (%d pairs; target 1.5)\n' \
   sine60.wav "${opts[*]}" "$med_a" "$med_b" "$med_ratio" "$pairs"
+# --auto: an analysis pass over all four judged signals at once, then the
+# regeneration with the baseline taken out.
+alternate run_auto run_pulseregen "$dir/sine60.wav"
+printf '%-12s --auto median %.3f s  default median %.3f s  median ratio %.2f (%d pairs; target 1.5)\n' \
+  sine60.wav "$med_a" "$med_b" "$med_ratio" "$pairs"
 
 rm -f "$out"
 spread=$((rss_of[sine60.wav] - rss_of[sine10.wav]))

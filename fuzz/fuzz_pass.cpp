@@ -4,6 +4,7 @@
 // whose header sizes match the bytes it holds, and whose length is the span
 // plus the fade block; for inputs of a few blocks its samples and span must
 // be those of the run model in testing/.
+#include "Auto.h"
 #include "Regen.h"
 #include "RunModel.h"
 #include "Wave.h"
@@ -34,11 +35,63 @@ uint16_t Field16(const std::string& s, size_t at) {
     return model::Get16(reinterpret_cast<const uint8_t*>(s.data()) + at);
 }
 
+// The --auto passes on the same input (at a fixed output rate, which they
+// do not depend on): whatever the file holds, the output
+// is the widened span (a trailing part block included), regenerated to the
+// switch's three levels, then the fade, and its header declares exactly that.
+void RunAuto(const char* path, MemFile& output) {
+    CWave in;
+    CWave out;
+    std::vector<short> block(regen::kBlockFrames);
+    if (in.OpenWave(path) <= 0)
+        Fail("OpenWave on the second run");
+    CWave::tOutputWaveFormat format = regen::kOutputFormat;
+    if (out.OutputWave(output.Path(), &format) != 0)
+        Fail("OutputWave");
+    const std::optional<regen::SwingScan> scan = regen::ScanSwings(in, block.data(), std::nullopt);
+    if (!scan)
+        Fail("ScanSwings");
+    const int64_t length = in.GetSampleLength();
+    if (int64_t(scan->blocks.size()) != (length + regen::kBlockFrames - 1) / regen::kBlockFrames)
+        Fail("swing records");
+    const regen::Channel channel =
+        scan->channels == 2 ? regen::ChooseChannel(scan->blocks) : regen::Channel::kMix;
+    const int swing = regen::LoudSwing(scan->blocks, channel);
+    regen::Settings settings{regen::ActiveLevelFor(swing), regen::SwitchLevelFor(swing)};
+    settings.channel = channel;
+    const std::vector<unsigned char> active =
+        regen::JudgeSwings(scan->blocks, channel, settings.activeAbove);
+    const regen::Span span = regen::Widen(regen::FindSpan(active), int64_t(active.size()));
+    const std::optional<int> window = regen::ProbeWindow(in, active, channel, settings.switchAbove);
+    if (!window || *window < 0 || *window > regen::kMaxWindow)
+        Fail("ProbeWindow");
+    const std::optional<short> level = regen::RegenerateTracked(in, out, span, *window, settings);
+    if (!level)
+        Fail("RegenerateTracked");
+    regen::AppendFade(out, block.data(), *level);
+    if (out.OutputWaveFinalize() != 0)
+        Fail("OutputWaveFinalize");
+    const std::string wav = output.Bytes();
+    const int64_t spanFrames =
+        span.first < 0 ? 0
+                       : std::min<int64_t>(length, (span.last + 1) * regen::kBlockFrames) -
+                             span.first * regen::kBlockFrames;
+    if (int64_t(wav.size()) != 44 + 2 * (spanFrames + regen::kBlockFrames) ||
+        Field32(wav, 40) != wav.size() - 44 || Field32(wav, 4) != wav.size() - 8)
+        Fail("auto output length");
+    for (int64_t i = 0; i < spanFrames; ++i) {
+        const int16_t s = int16_t(Field16(wav, 44 + 2 * size_t(i)));
+        if (s != 0 && s != regen::kPulseLevel && s != -regen::kPulseLevel)
+            Fail("auto regenerated sample");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static MemFile input("fuzz-pass-in");
     static MemFile output("fuzz-pass-out");
+    static MemFile autoOutput("fuzz-pass-auto");
     const model::Open open = model::WalkHeader(data, size);
     if (open.exits)
         return -1; // get_ulong would end the process, as it must; keep it out of the corpus
@@ -101,5 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (int16_t(Field16(wav, 44 + 2 * i)) != run.samples[i])
                 Fail("sample differs from the run model");
     }
+    autoOutput.Set(nullptr, 0);
+    RunAuto(input.Path(), autoOutput);
     return 0;
 }

@@ -194,6 +194,21 @@ std::string NoActiveBlock(const char* path, int peak, int activeAbove) {
            "; for a quiet recording try --active=30% --switch=25%";
 }
 
+std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
+                       int switchAbove, int window) {
+    return Prefix(path) + "--auto chose --keep-rate (" + std::to_string(rate) +
+           " Hz) --channel=" + channel + " --active=" + std::to_string(activeAbove) +
+           " --switch=" + std::to_string(switchAbove) + " --baseline=" + std::to_string(window);
+}
+
+std::string AutoHint(const char* path, const std::vector<std::string>& signs) {
+    std::string line = Prefix(path);
+    for (size_t i = 0; i < signs.size(); ++i)
+        line += (i ? ", " : "") + signs[i];
+    return line +
+           "; try --auto, which chooses rate, channel, levels and baseline from the recording";
+}
+
 std::string ShortData(const char* path, uint64_t declared, uint64_t held) {
     return Prefix(path) + "the data chunk declares " + std::to_string(declared) +
            " frames but the file ends after " + std::to_string(held) +

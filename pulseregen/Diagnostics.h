@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace diag {
 
@@ -24,6 +25,11 @@ std::string CutShort(const char* path, uint64_t bytes);
 // sampled at `rate`; empty for 44,100 Hz.
 std::string RateWarning(const char* path, uint32_t rate);
 std::string NoActiveBlock(const char* path, int peak, int activeAbove);
+// What --auto chose, as the options that choose the same.
+std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
+                       int switchAbove, int window);
+// The signs that --auto would do better, and the advice to try it.
+std::string AutoHint(const char* path, const std::vector<std::string>& signs);
 // A failure of `path` with the system's reason for `error` (EIO for 0).
 std::string Failure(const char* path, int error);
 // The file ended during the run, after `held` of its `declared` frames.

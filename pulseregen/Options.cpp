@@ -2,6 +2,8 @@
 // range, refuses the run rather than guessing.
 #include "Options.h"
 
+#include "Auto.h"
+
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
@@ -16,7 +18,7 @@ namespace {
 
 constexpr int kMaxSample = 32767;
 constexpr int kMaxDecimals = 9;
-constexpr char kShortOptions[] = ":a:s:A:c:nkqwhV";
+constexpr char kShortOptions[] = ":a:s:A:c:nkqwub:hV";
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -59,15 +61,16 @@ bool ParsePercent(std::string text, Level& level) {
     return true;
 }
 
+const struct {
+    const char* name;
+    regen::Channel channel;
+} kChannelNames[] = {{"mix", regen::Channel::kMix},
+                     {"left", regen::Channel::kLeft},
+                     {"right", regen::Channel::kRight},
+                     {"diff", regen::Channel::kDiff}};
+
 bool ParseChannel(const char* text, regen::Channel& channel) {
-    const struct {
-        const char* name;
-        regen::Channel channel;
-    } names[] = {{"mix", regen::Channel::kMix},
-                 {"left", regen::Channel::kLeft},
-                 {"right", regen::Channel::kRight},
-                 {"diff", regen::Channel::kDiff}};
-    for (const auto& n : names) {
+    for (const auto& n : kChannelNames) {
         if (std::strcmp(text, n.name) == 0) {
             channel = n.channel;
             return true;
@@ -95,6 +98,13 @@ Options Refuse(Options o, const std::string& what) {
 
 } // namespace
 
+const char* ChannelName(regen::Channel channel) {
+    for (const auto& n : kChannelNames)
+        if (n.channel == channel)
+            return n.name;
+    return "mix";
+}
+
 int Level::Resolve(int peak) const {
     if (!percent)
         return value;
@@ -121,6 +131,8 @@ Options Parse(int argc, char* argv[]) {
                                          {"keep-rate", no_argument, nullptr, 'k'},
                                          {"quiet", no_argument, nullptr, 'q'},
                                          {"any-wav", no_argument, nullptr, 'w'},
+                                         {"auto", no_argument, nullptr, 'u'},
+                                         {"baseline", required_argument, nullptr, 'b'},
                                          {"help", no_argument, nullptr, 'h'},
                                          {"version", no_argument, nullptr, 'V'},
                                          {nullptr, 0, nullptr, 0}};
@@ -130,15 +142,17 @@ Options Parse(int argc, char* argv[]) {
     int c;
     while ((c = getopt_long(argc, argv, kShortOptions, longOptions, nullptr)) != -1) {
         const std::string value = optarg ? optarg : "";
-        uint64_t amplitude = 0;
+        uint64_t amplitude = 0, window = 0;
         switch (c) {
         case 'a':
             if (!ParseLevel(optarg, o.active))
                 return Refuse(o, "invalid active level '" + value + "'");
+            o.activeGiven = true;
             break;
         case 's':
             if (!ParseLevel(optarg, o.switchAt))
                 return Refuse(o, "invalid switch level '" + value + "'");
+            o.switchGiven = true;
             break;
         case 'A':
             if (!ParseCount(optarg, kMaxSample, amplitude) || amplitude == 0)
@@ -148,6 +162,7 @@ Options Parse(int argc, char* argv[]) {
         case 'c':
             if (!ParseChannel(optarg, o.settings.channel))
                 return Refuse(o, "invalid channel '" + value + "' (mix, left, right or diff)");
+            o.channelGiven = true;
             break;
         case 'n':
             o.settings.invert = false;
@@ -160,6 +175,17 @@ Options Parse(int argc, char* argv[]) {
             break;
         case 'w':
             o.anyWav = true;
+            break;
+        case 'u':
+            o.automatic = true;
+            o.keepRate = true;
+            break;
+        case 'b':
+            // A window of one frame is its own mean: nothing would be left.
+            if (!ParseCount(optarg, regen::kMaxWindow, window) || window == 1)
+                return Refuse(o, "invalid baseline window '" + value + "' (0, or 2 to " +
+                                     std::to_string(regen::kMaxWindow) + " frames)");
+            o.baseline = int(window);
             break;
         case 'h':
             o.action = Action::kHelp;
@@ -202,6 +228,10 @@ void PrintHelp(const char* program) {
           "  -q, --quiet            print no length and no block verdicts\n"
           "  -w, --any-wav          read any WAV file that players read: 8 to 32-bit and\n"
           "                         float samples, WAVE_FORMAT_EXTENSIBLE, RF64, any chunks\n"
+          "  -u, --auto             choose channel, levels and baseline from the recording,\n"
+          "                         keep its rate, and say what was chosen on stderr\n"
+          "  -b, --baseline=N       take out the mean over N frames (0: none) before the\n"
+          "                         switch compares\n"
           "  -h, --help             print this help and exit\n"
           "  -V, --version          print the version and exit\n"
           "\n"

@@ -34,6 +34,12 @@ struct Options {
     bool keepRate = false;
     bool quiet = false;
     bool anyWav = false; // read any WAV that players read, not only 16-bit PCM
+    // --auto chooses what no option names; these record what was named.
+    bool automatic = false;
+    bool activeGiven = false;
+    bool switchGiven = false;
+    bool channelGiven = false;
+    int baseline = -1; // the baseline window in frames, 0 for none; -1 unless given
 };
 
 // Parses argv; never prints.
@@ -41,6 +47,9 @@ Options Parse(int argc, char* argv[]);
 // Parses LEVEL: an integer from 0 to 32767, or P% with 0 < P <= 100 and at
 // most nine decimals. False when malformed or out of range.
 bool ParseLevel(const char* text, Level& level);
+
+// The --channel value that names `channel`.
+const char* ChannelName(regen::Channel channel);
 
 void PrintUsage(const char* program);
 void PrintHelp(const char* program);

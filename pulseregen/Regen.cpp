@@ -44,7 +44,8 @@ Span FindSpan(const std::vector<unsigned char>& active) {
     return span;
 }
 
-short Regenerate(short* block, int frames, short level, const Settings& settings) {
+short Regenerate(short* block, int frames, short level, const Settings& settings,
+                 Crossings* crossings) {
     // A level of 32,768 (100% of a -32,768 peak) lies beyond every sample, as
     // 32,767 does: nothing starts the wave, so nothing can flip it either.
     const int limit = std::min(settings.switchAbove, 32767);
@@ -55,8 +56,11 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
     if (level == 0) {
         for (; i < frames && block[i] <= above; ++i)
             block[i] = 0;
-        if (i == frames)
+        if (i == frames) {
+            if (crossings)
+                *crossings = Crossings{};
             return 0;
+        }
     }
     // From here on the level never returns to 0: a sample above the upper
     // threshold makes it positive, one below the lower threshold negative
@@ -74,20 +78,28 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
     int out = sign * level; // as written to the block
     constexpr int kRun = 256;
     short keep[kRun], set[kRun];
+    Crossings count;
     for (; i < frames; i += kRun) {
         const int n = std::min(kRun, frames - i);
+        short runAbove = 0, runBelow = 0; // minus the counts: the masks are -1
         for (int k = 0; k < n; ++k) {
             const short s = block[i + k];
             const short isUp = short(-short(s > above));
             const short isDown = short(-short(s < below));
             keep[k] = short(~(isUp | isDown));
             set[k] = short((up & isUp) | (down & isDown));
+            runAbove = short(runAbove + isUp);
+            runBelow = short(runBelow + isDown);
         }
+        count.above -= runAbove;
+        count.below -= runBelow;
         for (int k = 0; k < n; ++k) {
             out = (out & keep[k]) | set[k];
             block[i + k] = short(out);
         }
     }
+    if (crossings)
+        *crossings = count;
     return short(sign * out);
 }
 
@@ -145,7 +157,7 @@ std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks, Channel ch
 }
 
 std::optional<short> RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span,
-                                    const Settings& settings) {
+                                    const Settings& settings, std::vector<Crossings>* crossings) {
     short level = 0;
     if (span.first < 0 || span.first >= blocks)
         return level;
@@ -159,7 +171,10 @@ std::optional<short> RegenerateSpan(CWave& in, CWave& out, short* block, int blo
     in.SkipFrames(int(span.first) * kBlockFrames);
     for (int64_t b = span.first; b <= span.last && b < blocks; ++b) {
         LoadBlock(in, block, settings.channel, scratch);
-        level = Regenerate(block, kBlockFrames, level, settings);
+        Crossings count;
+        level = Regenerate(block, kBlockFrames, level, settings, &count);
+        if (crossings)
+            crossings->push_back(count);
         out.OutputWaveFrameByMono(block, kBlockFrames);
     }
     return level;

@@ -45,6 +45,13 @@ struct Span {
     int64_t last = -1;
 };
 
+// How many samples of a block lay beyond the upper and below the lower
+// threshold once the wave had started.
+struct Crossings {
+    int above = 0;
+    int below = 0;
+};
+
 // Every magnitude is at most 32,768: a bound that asks for exact peaks.
 constexpr int kExactPeaks = 32768;
 
@@ -57,8 +64,9 @@ std::vector<unsigned char> Judge(const std::vector<int>& peaks, int activeAbove)
 Span FindSpan(const std::vector<unsigned char>& active);
 // Replaces each sample by the level of the two-threshold switch (negated
 // unless `settings.invert` is false) and returns the level it leaves, to
-// carry into the next block.
-short Regenerate(short* block, int frames, short level, const Settings& settings = Settings{});
+// carry into the next block. `crossings`, when given, receives the counts.
+short Regenerate(short* block, int frames, short level, const Settings& settings = Settings{},
+                 Crossings* crossings = nullptr);
 // One block falling linearly from the level toward 0.
 void MakeFade(short* block, short level);
 
@@ -75,8 +83,10 @@ std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks,
 // The regeneration pass: reads the span's blocks alone (skipping the ones
 // before it), appends them regenerated to `out`, returns the level it ends
 // on. Empty when the input cannot be positioned at its first sample.
+// `crossings`, when given, receives one record per block of the span.
 std::optional<short> RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span,
-                                    const Settings& settings = Settings{});
+                                    const Settings& settings = Settings{},
+                                    std::vector<Crossings>* crossings = nullptr);
 void AppendFade(CWave& out, short* block, short level);
 
 } // namespace regen

@@ -2,6 +2,7 @@
 // WAV recording (any WAV with --any-wav) and writes it, regenerated as a
 // clean square wave and followed by a fade-out block, to a 16-bit mono WAV
 // file (44.1 kHz unless asked to keep the input's rate).
+#include "Auto.h"
 #include "Diagnostics.h"
 #include "Input.h"
 #include "Options.h"
@@ -41,8 +42,8 @@ void PrintVerdict(size_t block, bool valid) {
     printf("%zu: %s\n", block, valid ? "Valid" : "Invalid");
 }
 
-void PrintVerdicts(const std::vector<unsigned char>& active) {
-    for (size_t b = 1; b < active.size(); ++b)
+void PrintVerdicts(const std::vector<unsigned char>& active, size_t from = 1) {
+    for (size_t b = from; b < active.size(); ++b)
         PrintVerdict(b, active[b]);
 }
 
@@ -168,6 +169,100 @@ std::optional<regen::Scan> JudgeBlocks(CWave& in, short* block, int blocks, opti
     return scan;
 }
 
+// What the activity pass decided: the span to regenerate, and the baseline
+// window to take out of it first (0 for none).
+struct Plan {
+    std::vector<unsigned char> active;
+    regen::Span span;
+    int window = regen::kNoWindow;
+};
+
+std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, options::Options& opt) {
+    const std::optional<regen::Scan> scan = JudgeBlocks(in, block, blocks, opt);
+    if (!scan)
+        return std::nullopt;
+    Plan plan;
+    plan.active = regen::Judge(scan->peaks, opt.settings.activeAbove);
+    if (!opt.quiet && opt.active.percent)
+        PrintVerdicts(plan.active);
+    plan.span = regen::FindSpan(plan.active);
+    if (plan.span.first < 0 && blocks > 1)
+        diag::Say(diag::NoActiveBlock(opt.input, scan->peak, opt.settings.activeAbove));
+    plan.window = opt.baseline > 0 ? opt.baseline : regen::kNoWindow;
+    return plan;
+}
+
+// --auto: every block is judged, block 0 and the trailing part block too, by
+// its swings; what no option named is chosen from the recording, said in
+// one line, and the span widened by a block at each end.
+std::optional<Plan> PlanBySwings(CWave& in, short* block, options::Options& opt) {
+    const std::optional<regen::Channel> named =
+        opt.channelGiven ? std::optional<regen::Channel>(opt.settings.channel) : std::nullopt;
+    const std::optional<regen::SwingScan> scan = regen::ScanSwings(in, block, named);
+    if (!scan)
+        return std::nullopt;
+    if (!named && scan->channels == 2)
+        opt.settings.channel = regen::ChooseChannel(scan->blocks);
+    const regen::Channel channel = opt.settings.channel;
+    const int swing = regen::LoudSwing(scan->blocks, channel);
+    const int largest = regen::LargestSwing(scan->blocks, channel);
+    opt.settings.activeAbove =
+        opt.activeGiven ? opt.active.Resolve(largest) : regen::ActiveLevelFor(swing);
+    opt.settings.switchAbove =
+        opt.switchGiven ? opt.switchAt.Resolve(largest) : regen::SwitchLevelFor(swing);
+    if (scan->ended)
+        diag::Say(diag::ShortData(opt.input, uint64_t(in.GetSampleLength()), scan->framesRead));
+    Plan plan;
+    plan.active = regen::JudgeSwings(scan->blocks, channel, opt.settings.activeAbove);
+    if (!opt.quiet)
+        PrintVerdicts(plan.active, 0);
+    plan.span = regen::Widen(regen::FindSpan(plan.active), int64_t(plan.active.size()));
+    std::optional<int> window = opt.baseline;
+    if (opt.baseline < 0)
+        window = regen::ProbeWindow(in, plan.active, channel, opt.settings.switchAbove);
+    if (!window)
+        return std::nullopt;
+    plan.window = *window;
+    diag::Say(diag::AutoChoice(opt.input, in.GetFormatChunk().sampleRate,
+                               options::ChannelName(channel), opt.settings.activeAbove,
+                               opt.settings.switchAbove, plan.window));
+    return plan;
+}
+
+// A block swings past the switch when this many of its samples lie beyond
+// each threshold: a pulse train puts thousands there, stray noise peaks few.
+constexpr int kSwungPast = regen::kBlockFrames / 64;
+
+// Ends a run without --auto that shows the signs that the fixed choices do
+// not fit the recording with one line suggesting it.
+void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
+                 const std::vector<regen::Crossings>& crossings) {
+    std::vector<std::string> signs;
+    if (plan.span.first < 0)
+        signs.push_back("no block is active");
+    int active = 0, short_ = 0;
+    for (size_t i = 0; i < crossings.size(); ++i) {
+        if (!plan.active[size_t(plan.span.first) + i])
+            continue;
+        ++active;
+        short_ += crossings[i].above < kSwungPast || crossings[i].below < kSwungPast;
+    }
+    if (2 * short_ > active)
+        signs.push_back("most active blocks do not swing past the switch level +-" +
+                        std::to_string(opt.settings.switchAbove));
+    const uint32_t rate = in.GetFormatChunk().sampleRate;
+    if (!opt.keepRate && rate != uint32_t(regen::kOutputFormat.samplingRate))
+        signs.push_back("sampled at " + std::to_string(rate) + " Hz");
+    if (!opt.channelGiven) {
+        const std::optional<regen::Channel> widest = regen::SampleWidest(in);
+        if (widest && *widest != regen::Channel::kMix)
+            signs.push_back(std::string("the mix is much weaker than the ") +
+                            options::ChannelName(*widest) + " signal");
+    }
+    if (!signs.empty())
+        diag::Say(diag::AutoHint(opt.input, signs));
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -214,18 +309,17 @@ int main(int argc, char* argv[]) {
     if (!opt.quiet)
         printf("Input Length = %d samples\n", in.GetSampleLength());
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
-    const std::optional<regen::Scan> scan = JudgeBlocks(in, block.data(), blocks, opt);
-    if (!scan)
+    const std::optional<Plan> plan = opt.automatic ? PlanBySwings(in, block.data(), opt)
+                                                   : PlanByPeaks(in, block.data(), blocks, opt);
+    if (!plan)
         return CloseStdout(Explain(opt.input, errno));
-    const std::vector<unsigned char> active = regen::Judge(scan->peaks, opt.settings.activeAbove);
-    if (!opt.quiet && opt.active.percent)
-        PrintVerdicts(active);
 
-    const regen::Span span = regen::FindSpan(active);
-    if (span.first < 0 && blocks > 1)
-        diag::Say(diag::NoActiveBlock(opt.input, scan->peak, opt.settings.activeAbove));
+    std::vector<regen::Crossings> crossings;
     const std::optional<short> level =
-        regen::RegenerateSpan(in, out, block.data(), blocks, span, opt.settings);
+        opt.automatic || plan->window > 0
+            ? regen::RegenerateTracked(in, out, plan->span, plan->window, opt.settings)
+            : regen::RegenerateSpan(in, out, block.data(), blocks, plan->span, opt.settings,
+                                    &crossings);
     if (!level)
         return CloseStdout(Explain(opt.input, errno));
     regen::AppendFade(out, block.data(), *level);
@@ -233,5 +327,7 @@ int main(int argc, char* argv[]) {
         puts("Error: Output file can't write");
         return CloseStdout(Explain(output.Culprit(), error));
     }
+    if (!opt.automatic)
+        SuggestAuto(in, opt, *plan, crossings);
     return CloseStdout(kOk);
 }

@@ -69,7 +69,10 @@ struct CliCase {
     int status;
     std::optional<Bytes> wav; // out.wav's bytes; absent when it must not exist
     std::string err = "";     // a reason the one line on standard error must give; "" for none
+    std::string hint = "";    // a sign the last line, suggesting --auto, must give; "" for none
 };
+
+const std::string kTryAuto = "; try --auto, which chooses";
 
 void RunCases(const std::vector<CliCase>& cases) {
     for (const CliCase& c : cases) {
@@ -77,9 +80,17 @@ void RunCases(const std::vector<CliCase>& cases) {
         TempDir dir;
         if (c.input)
             dir.Write("in.wav", *c.input);
-        const Result r = RunTool(dir.path(), c.args);
+        Result r = RunTool(dir.path(), c.args);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.status, c.status);
+        const size_t last = r.err.rfind('\n', r.err.size() < 2 ? 0 : r.err.size() - 2);
+        const std::string lastLine = r.err.substr(last == std::string::npos ? 0 : last + 1);
+        if (c.hint.empty()) {
+            EXPECT_EQ(r.err.find(kTryAuto), std::string::npos) << r.err;
+        } else {
+            EXPECT_NE(lastLine.find(c.hint + kTryAuto), std::string::npos) << r.err;
+            r.err.resize(r.err.size() - lastLine.size());
+        }
         if (c.err.empty()) {
             EXPECT_EQ(r.err, "");
         } else {
@@ -248,14 +259,16 @@ TEST(Cli, RegeneratedOutput) {
     const Expected modelStereo = Model(stereo, 2);
     const std::vector<CliCase> cases = {
         {"10,239 frames", kInOut, Wav16(std::vector<int>(kBlock - 1, 30000)),
-         "Input Length = 10239 samples\n", 0, silentBlock()},
+         "Input Length = 10239 samples\n", 0, silentBlock(), "", "no block is active"},
         {"loud only in block 0", kInOut, Wav16(loudFirst),
          "Input Length = 30820 samples\n1: Invalid\n2: Invalid\n", 0, silentBlock(),
-         "loudest magnitude is 9000"},
+         "loudest magnitude is 9000", "no block is active"},
         {"active blocks 2 and 5", kInOut, Wav16(span), modelSpan.out, 0, modelSpan.wav},
         {"verdict boundaries", kInOut, Wav16(bounds), modelBounds.out, 0, modelBounds.wav},
         {"stereo 48 kHz", kInOut, Wav16(stereo, 2, 48000), modelStereo.out, 0, modelStereo.wav,
-         "plays 8.8% slower"},
+         "plays 8.8% slower",
+         "most active blocks do not swing past the switch level +-8000, sampled at 48000 Hz, the "
+         "mix is much weaker than the left signal"},
     };
     // The expectations' shape, stated independently of the model.
     EXPECT_EQ(modelSpan.wav.size(), 44u + 5 * 2 * kBlock);
@@ -427,22 +440,25 @@ TEST(Cli, Options) {
     f24.bits = 24;
     const Bytes levels24Wav = Riff(Cat({FmtChunk(f24), Chunk("data", levels24)}));
     const auto run = [](std::vector<std::string> args, const Bytes& in, const Expected& e,
-                        const char* err = "") {
+                        const char* err = "", const char* hint = "") {
         args.insert(args.end(), kInOut.begin(), kInOut.end());
-        return CliCase{"", args, in, e.out, 0, e.wav, err};
+        return CliCase{"", args, in, e.out, 0, e.wav, err, hint};
     };
+    const char* noneActive = "no block is active";
     std::vector<CliCase> cases = {
         run({"--active=6000", "-s", "6000"}, levelsWav, Model(levels, 1, at6000)),
         run({"--active=30.004%", "--switch=30%"}, levelsWav, Model(levels, 1, at6000)),
         run({"-a", "30.005%", "-s", "6000"}, levelsWav, Model(levels, 1, at6001)),
         run({"-a", "32767", "-s", "100%", "-A", "32767"}, levelsWav, Model(levels, 1, {32767}),
-            "loudest magnitude is 20000"),
-        run({"-s", "100%"}, Wav16(fullScale), Model(fullScale, 1, {10000, 32768})),
-        run({"-s", "70%"}, Wav16(fullScale), Model(fullScale, 1, {10000, 22937})),
+            "loudest magnitude is 20000", noneActive),
+        run({"-s", "100%"}, Wav16(fullScale), Model(fullScale, 1, {10000, 32768}), "",
+            "most active blocks do not swing past the switch level +-32768"),
+        run({"-s", "70%"}, Wav16(fullScale), Model(fullScale, 1, {10000, 22937}), "",
+            "most active blocks do not swing past the switch level +-22937"),
         run({"-A", "1000", "--no-invert"}, levelsWav, Model(levels, 1, soft)),
         run({"-c", "right"}, levelsWav, Model(levels, 1)),
         run({"--channel=diff"}, levelsWav, Model(levels, 1, {10000, 8000, 30000, 3}),
-            "loudest magnitude is 0"),
+            "loudest magnitude is 0", noneActive),
         run({"--keep-rate"}, stereoWav, Model(stereo, 2, kept)),
         run({"--any-wav"}, levels24Wav, Model(levels, 1)),
         run({"-w"}, levelsWav, Model(levels, 1)),
@@ -453,14 +469,22 @@ TEST(Cli, Options) {
          2,
          std::nullopt,
          "got 3"},
-        {"quiet", {"in.wav", "-q", "out.wav", "-a0"}, levelsWav, "", 0, Model(levels, 1, {0}).wav},
+        {"quiet",
+         {"in.wav", "-q", "out.wav", "-a0"},
+         levelsWav,
+         "",
+         0,
+         Model(levels, 1, {0}).wav,
+         "",
+         "most active blocks do not swing past the switch level +-8000"},
     };
     for (int channel = 1; channel <= 3; ++channel) {
         Opts o = kept;
         o.channel = channel;
         const char* names[] = {"mix", "left", "right", "diff"};
         cases.push_back(run({"-k", std::string("--channel=") + names[channel]}, stereoWav,
-                            Model(stereo, 2, o), channel == 2 ? "loudest magnitude is 9000" : ""));
+                            Model(stereo, 2, o), channel == 2 ? "loudest magnitude is 9000" : "",
+                            channel == 2 ? noneActive : ""));
     }
     for (CliCase& c : cases)
         if (!*c.name)
@@ -524,4 +548,91 @@ TEST(Cli, HelpAndVersionTouchNothing) {
                 EXPECT_NE(r.out.find(option), std::string::npos) << option;
         }
     }
+}
+
+// --auto on recordings whose pulses the fixed levels miss: the line that
+// says what was chosen, the verdicts of every block (block 0 and the
+// trailing part block too), and an output that flips at the pulses' edges.
+TEST(Cli, AutoChoosesFromTheRecording) {
+    constexpr int kHalf = 20; // half-period of the recorded square waves
+    struct Pulses {
+        int from, to, amplitude;
+        int At(int f) const {
+            return f < from || f >= to ? 0 : ((f - from) / kHalf) % 2 ? -amplitude : amplitude;
+        }
+    };
+    // Frames `start` to `end` regenerated: silence before the first pulse,
+    // then the pulses inverted, held after the last, then the fade.
+    const auto regenerated = [](int start, int end, Pulses p, uint32_t rate) {
+        std::vector<short> v;
+        int level = 0;
+        for (int f = start; f < end; ++f) {
+            if (const int now = p.At(f))
+                level = now > 0 ? 30000 : -30000;
+            v.push_back(short(-level));
+        }
+        for (int i = 0; i < kBlock; ++i)
+            v.push_back(short(int(level * ((kBlock - i) / double(kBlock)))));
+        const uint32_t bytes = uint32_t(v.size() * 2);
+        Bytes wav = Header44(1, rate, rate * 2, 2, 16, bytes + 36, bytes);
+        for (short s : v)
+            Put16(wav, uint16_t(s));
+        return wav;
+    };
+    // 48 kHz; pulses of 6,000 in the left channel from block 1 to the end of
+    // the trailing part block, on an offset that drifts from 9,000 to 23,000;
+    // the right channel holds the offset alone.
+    const int longFrames = 4 * kBlock + 3000;
+    const Pulses onOffset{kBlock, longFrames, 6000};
+    std::vector<int> offset;
+    for (int f = 0; f < longFrames; ++f) {
+        const int drift = 9000 + int(14000LL * f / longFrames);
+        offset.push_back(drift + onOffset.At(f)), offset.push_back(drift);
+    }
+    const Bytes offsetWav = Wav16(offset, 2, 48000);
+    const std::string offsetOut =
+        "Input Length = 43960 samples\n0: Invalid\n1: Valid\n2: Valid\n3: Valid\n4: Valid\n";
+    // Out-of-phase channels, pulses of 900 in blocks 2 and 3 of six.
+    const Pulses quiet{2 * kBlock, 4 * kBlock, 900};
+    std::vector<int> antiphase;
+    for (int f = 0; f < 6 * kBlock; ++f)
+        antiphase.push_back(quiet.At(f)), antiphase.push_back(-quiet.At(f));
+    // Without a baseline the offset mix never falls below -1,000: one level
+    // from the first sample on.
+    const Pulses constant{0, 1, 1};
+    const std::vector<CliCase> cases = {
+        {"DC offset, one silent channel, 48 kHz, part block",
+         {"--auto", "in.wav", "out.wav"},
+         offsetWav,
+         offsetOut,
+         0,
+         regenerated(0, longFrames, onOffset, 48000),
+         // half the drift's rise over a 256-frame run adds 40 to the swing
+         "--auto chose --keep-rate (48000 Hz) --channel=left --active=3019 --switch=2415 "
+         "--baseline=160"},
+        {"named options override the choices",
+         {"--auto", "in.wav", "out.wav", "--channel=mix", "--active=100", "--switch=1000",
+          "--baseline=0"},
+         offsetWav,
+         offsetOut,
+         0,
+         regenerated(0, longFrames, constant, 48000),
+         "--auto chose --keep-rate (48000 Hz) --channel=mix --active=100 --switch=1000 "
+         "--baseline=0"},
+        {"a baseline without --auto",
+         {"-k", "-q", "-c", "left", "-a", "13000", "-s", "4000", "-b", "160", "in.wav", "out.wav"},
+         offsetWav,
+         "",
+         0,
+         regenerated(kBlock, 4 * kBlock, onOffset, 48000)},
+        {"quiet, out of phase",
+         {"--auto", "in.wav", "out.wav", "-q"},
+         Wav16(antiphase, 2),
+         "",
+         0,
+         regenerated(kBlock, 5 * kBlock, quiet, 44100),
+         "--auto chose --keep-rate (44100 Hz) --channel=diff --active=450 --switch=360 "
+         "--baseline=160"},
+    };
+    RunCases(cases);
 }
