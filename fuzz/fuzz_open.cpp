@@ -1,5 +1,6 @@
-// Fuzzes the reader: the input's front is the WAV file, its tail a script of
-// position operations and loads (sizes, modes and layouts). Every result
+// Fuzzes the reader: the input's front is the WAV file, its tail the open
+// mode and a script of position operations and loads (sizes, modes and
+// layouts). Every result
 // and every loaded buffer is compared with the reader model in testing/WaveModel.h;
 // buffers are sized exactly to the request, so AddressSanitizer sees any
 // write past it.
@@ -38,7 +39,9 @@ template <class T> void ExpectLoaded(const std::vector<T>& got, const std::vecto
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static MemFile file("fuzz-open");
     FuzzedDataProvider fdp(data, size);
-    // Operations come off the input's end, the file is what is left in front.
+    // The mode and the operations come off the input's end, the file is what
+    // is left in front.
+    const bool anyWav = fdp.ConsumeBool();
     struct Op {
         uint8_t kind;
         int value;
@@ -58,13 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::vector<uint8_t> bytes = fdp.ConsumeRemainingBytes<uint8_t>();
 
-    const model::Open open = model::WalkHeader(bytes.data(), bytes.size());
+    const model::Open open = anyWav ? model::WalkAnyHeader(bytes.data(), bytes.size())
+                                    : model::WalkHeader(bytes.data(), bytes.size());
     if (open.exits)
         return -1; // get_ulong would end the process, as it must; keep it out of the corpus
     file.Set(bytes.data(), bytes.size());
 
     CWave w;
-    if (w.OpenWave(file.Path()) != open.result)
+    if (w.OpenWave(file.Path(), anyWav ? CWave::kOpenAnyWav : CWave::kOpenPcm16) != open.result)
         Mismatch("OpenWave");
     model::Reader m(bytes.data(), bytes.size(), open);
 

@@ -1,7 +1,8 @@
 // Writes the fuzzers' seed corpus into the directory given: small WAV files
 // of every layout the reader meets (canonical, stereo, a format chunk of 18
 // bytes, list chunks, a chunk after the data, other formats and chunks, cut
-// files), some long enough to hold loud blocks for the whole-run fuzzer.
+// files, the layouts only --any-wav reads, streamed headers), some long
+// enough to hold loud blocks for the whole-run fuzzer.
 // The same files come out on every run.
 #include <cmath>
 #include <cstdint>
@@ -88,6 +89,54 @@ int main(int argc, char* argv[]) {
     add("not_pcm.wav", Wav::Head(1, 16, 16, 3).Id("data").U32(4).U32(0));
     add("fact.wav", Wav::Head(1).Id("fact").U32(4).U32(0).Id("data").U32(4).U32(0));
     add("empty_data.wav", Wav::Head(1).Id("data").U32(0));
+    // What only the any-WAV mode reads.
+    const auto extensible = [](uint16_t channels, uint16_t container, uint16_t valid,
+                               uint16_t subformat) {
+        Wav w;
+        w.Id("RIFF").U32(0).Id("WAVE").Id("fmt ").U32(40).U16(0xFFFE).U16(channels).U32(48000);
+        w.U32(48000u * channels * container / 8).U16(channels * container / 8).U16(container);
+        w.U16(22).U16(valid).U32(3).U16(subformat).U16(0).U32(0x00100000).U32(0xAA000080);
+        return w.U32(0x719B3800);
+    };
+    add("extensible_24_in_32.wav", extensible(2, 32, 24, 1)
+                                       .Id("data")
+                                       .U32(32)
+                                       .U32(0x7FFFFF00)
+                                       .U32(0x80000100)
+                                       .U32(0x12345600));
+    add("extensible_float.wav", extensible(1, 32, 32, 3)
+                                    .Id("data")
+                                    .U32(12)
+                                    .U32(0x3F000000)
+                                    .U32(0xBF800000)
+                                    .U32(0x7FC00000));
+    add("float64.wav",
+        Wav::Head(1, 16, 64, 3).Id("data").U32(16).U32(0).U32(0x3FE00000).U32(0).U32(0xC0000000));
+    add("pcm24_stereo.wav",
+        Wav::Head(2, 16, 24).Id("data").U32(12).U32(0x7FFFFF).U32(0x800000).U32(0x123456));
+    // 24-bit samples in the low bytes of 4-byte containers, as ALSA's S24_LE.
+    Wav s24 = Wav::Head(1, 16, 24);
+    s24.b[32] = 4;
+    add("s24_le.wav", s24.Id("data").U32(12).U32(0x7FFFFF).U32(0x800000).U32(0x123456));
+    Wav junk;
+    junk.Id("RIFF").U32(0).Id("WAVE").Id("JUNK").U32(3).U32(0);
+    junk.b += Wav::Head(1).b.substr(12);
+    add("junk_first.wav", junk.Id("bext").U32(2).U16(0).Id("data").U32(8).Samples(1, 4, 0, 2));
+    Wav rf64;
+    rf64.Id("RF64").U32(0xFFFFFFFF).Id("WAVE").Id("ds64").U32(28).U32(0).U32(0).U32(8).U32(0);
+    rf64.U32(4).U32(0).U32(0);
+    rf64.b += Wav::Head(1).b.substr(12);
+    add("rf64.wav", rf64.Id("data").U32(0xFFFFFFFF).Samples(1, 4, 0, 2));
+    // Headers written to a pipe: a size that claims more than the file holds,
+    // a list chunk closing the file; and a size of 0.
+    add("streamed.wav", Wav::Head(2)
+                            .Id("data")
+                            .U32(0x7FFFF000)
+                            .Samples(2, kBlock + 40, kBlock, kBlock + 40)
+                            .Id("LIST")
+                            .U32(4)
+                            .Id("INFO"));
+    add("streamed_zero.wav", Wav::Head(1).Id("data").U32(0).Samples(1, 8, 0, 4));
     Wav cut = mono;
     cut.b.resize(44 + 2 * (kBlock + 2500));
     add("cut_in_data.wav", cut);

@@ -10,9 +10,9 @@ namespace diag {
 
 namespace {
 
-constexpr int16_t kFormatPcm = 1;
-constexpr int16_t kFormatFloat = 3;
-constexpr int16_t kFormatExtensible = int16_t(0xFFFE);
+constexpr const char* kNotWave = "not a RIFF/WAVE file";
+constexpr int16_t kEncodingPcm = 1;
+constexpr int16_t kEncodingFloat = 3;
 
 std::string Prefix(const char* path) {
     return std::string("pulseregen: ") + path + ": ";
@@ -34,29 +34,94 @@ std::string Quoted(const char id[4]) {
     return s + "'";
 }
 
-std::string FormatName(int16_t tag) {
-    switch (tag) {
-    case kFormatPcm:
+std::string EncodingName(int16_t encoding) {
+    switch (encoding) {
+    case kEncodingPcm:
         return "PCM";
-    case kFormatFloat:
+    case kEncodingFloat:
         return "IEEE float";
-    case kFormatExtensible:
-        return "WAVE_FORMAT_EXTENSIBLE";
+    case 0:
+        return "of an unknown subformat";
     default:
-        return "format tag " + std::to_string(tag);
+        return "format tag " + std::to_string(encoding);
     }
 }
 
-std::string Convert(const char* path, bool mixDown) {
-    return std::string("convert it with: sox ") + path + " -b 16 -e signed-integer " +
-           (mixDown ? "-c 1 " : "") + "OUT.wav";
+// Samples that fill only part of their containers, which sox misreads or
+// refuses: no conversion by it is offered.
+bool Padded(const CWave::tSampleFormat& f) {
+    return f.containerBits > (f.bits + 7) / 8 * 8 || (f.extensible && f.bits < f.containerBits);
 }
 
-std::string Unsupported(const char* path, const CWave::tWaveFmtChunk& fmt) {
-    const bool mixDown = fmt.formatTag == kFormatExtensible || fmt.channels > 2;
-    return Prefix(path) + "unsupported format: " + std::to_string(fmt.bitsPerSample) + "-bit " +
-           FormatName(fmt.formatTag) + ", " + std::to_string(fmt.channels) +
-           " channel(s); 16-bit PCM is needed; " + Convert(path, mixDown);
+std::string Describe(const CWave::tSampleFormat& f) {
+    std::string s = std::to_string(f.bits) + "-bit " +
+                    (f.extensible ? "WAVE_FORMAT_EXTENSIBLE " : "") + EncodingName(f.encoding);
+    if (Padded(f))
+        s += " in " + std::to_string(f.containerBits) + "-bit containers";
+    return s + ", " + std::to_string(f.channels) + " channel(s)";
+}
+
+// `path` as one shell word, quoted only where it needs to be.
+std::string ShellWord(const std::string& path) {
+    constexpr const char* kPlain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                   "0123456789_@%+=:,./-";
+    // A leading '-' would read as an option.
+    const std::string word = !path.empty() && path[0] == '-' ? "./" + path : path;
+    if (!word.empty() && word.find_first_not_of(kPlain) == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The sox command that writes the file as 16-bit PCM, keeping its channels:
+// sox writes more than two as WAVE_FORMAT_EXTENSIBLE unless told wavpcm.
+// `ignoreLength` reads the samples to the end of a file whose header gives
+// no length.
+std::string SoxCommand(const char* path, const CWave::tSampleFormat& f, bool ignoreLength) {
+    const std::string in = std::string(path) == "-" ? "-t wav -" : ShellWord(path);
+    return std::string("sox ") + (ignoreLength ? "--ignore-length " : "") + in +
+           (f.channels > 2 ? " -t wavpcm" : "") + " -b 16 -e signed-integer OUT.wav";
+}
+
+// The format as far as it is known: in full from the any-WAV reading, once
+// that reached a format chunk.
+const CWave::tSampleFormat& FormatOf(const CWave& in, const CWave& full) {
+    return std::memcmp(full.GetFormatChunk().chunkId, "fmt ", 4) == 0 ? full.GetSampleFormat()
+                                                                      : in.GetSampleFormat();
+}
+
+// What the reader found wrong; empty for the reasons that need no more
+// than the advice.
+std::string Reason(const CWave& in, const CWave::tSampleFormat& f, bool anyWavMode) {
+    char id[4] = {};
+    in.GetStopChunkId(id);
+    switch (in.GetOpenStatus()) {
+    case CWave::kCannotOpen:
+        return std::strerror(in.GetOpenErrno() ? in.GetOpenErrno() : EIO);
+    case CWave::kNotWave:
+        return kNotWave;
+    case CWave::kRf64:
+        return "an RF64 file";
+    case CWave::kFirstChunkNotFmt:
+        return "the first chunk is " + Quoted(id) + ", not 'fmt '";
+    case CWave::kUnsupportedFormat:
+        return "unsupported format: " + Describe(f) + "; " +
+               (anyWavMode ? "integer PCM of up to 32 bits or float of 32 or 64 bits"
+                           : "16-bit PCM") +
+               " is needed";
+    case CWave::kChunkBeforeData:
+        return "chunk " + Quoted(id) + " stands between the format and the data chunk";
+    case CWave::kNoFormatChunk:
+        return "no format chunk before the data chunk";
+    case CWave::kNoDataChunk:
+        return "no data chunk";
+    case CWave::kUnknownLength:
+        return "";
+    default:
+        return "the data chunk holds no sample frames";
+    }
 }
 
 std::string Percent(double value) {
@@ -67,30 +132,38 @@ std::string Percent(double value) {
 
 } // namespace
 
-std::string InputRefusal(const char* path, const CWave& in, int result, int openErrno) {
-    char id[4];
-    const bool reachedChunk = in.GetStopChunkId(id);
-    if (result == -1)
-        return Unsupported(path, in.GetFormatChunk());
-    if (result < 0)
-        return Prefix(path) + "chunk " + Quoted(id) +
-               " stands between the format and the data chunk; " + Convert(path, false);
-    if (!reachedChunk) {
-        if (openErrno != 0)
-            return Prefix(path) + std::strerror(openErrno);
-        return NotWave(path);
-    }
-    const CWave::tWaveFmtChunk& fmt = in.GetFormatChunk();
-    if (std::memcmp(fmt.chunkId, "fmt ", 4) != 0)
-        return Prefix(path) + "the first chunk is " + Quoted(fmt.chunkId) + ", not 'fmt '; " +
-               Convert(path, false);
-    if (std::memcmp(id, "data", 4) == 0)
-        return Prefix(path) + "the data chunk holds no sample frames";
-    return Prefix(path) + "no data chunk";
+std::string InputRefusal(const char* path, const CWave& in, const CWave* anyWav) {
+    const CWave& full = anyWav ? *anyWav : in;
+    const CWave::tSampleFormat& f = FormatOf(in, full);
+    // A header that gives no length stops --any-wav too; sox reads such a
+    // file to its end when told to.
+    if (in.GetOpenStatus() == CWave::kUnknownLength ||
+        full.GetOpenStatus() == CWave::kUnknownLength)
+        return Prefix(path) +
+               "the data chunk declares 0 bytes, as a header written to a pipe does, so it does "
+               "not tell the length; write the recording to a file instead of a pipe" +
+               (Padded(f) ? "" : ", or convert it with: " + SoxCommand(path, f, true));
+    std::string line = Prefix(path) + Reason(in, f, anyWav == nullptr);
+    const CWave::tOpenStatus why = in.GetOpenStatus();
+    const bool soxReads = why == CWave::kRf64 || why == CWave::kFirstChunkNotFmt ||
+                          why == CWave::kUnsupportedFormat || why == CWave::kChunkBeforeData;
+    const bool offerAnyWav = anyWav && anyWav->GetOpenStatus() == CWave::kOpened;
+    if (offerAnyWav)
+        line += "; run with --any-wav to read it";
+    if (soxReads && !Padded(f))
+        line += std::string(offerAnyWav ? ", or" : ";") +
+                " convert it with: " + SoxCommand(path, f, false);
+    return line;
+}
+
+std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held) {
+    return Prefix(path) + "the data chunk declares " + std::to_string(declared) +
+           " frames but the file ends after " + std::to_string(held) +
+           " (a header written before the length was known, as to a pipe); reading those";
 }
 
 std::string NotWave(const char* path) {
-    return Prefix(path) + "not a RIFF/WAVE file";
+    return Prefix(path) + kNotWave;
 }
 
 std::string CutShort(const char* path, uint64_t bytes) {

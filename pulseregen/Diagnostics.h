@@ -11,9 +11,13 @@
 
 namespace diag {
 
-// Why OpenWave refused `path` with `result` (0 or negative); `openErrno` is
-// errno as OpenWave left it, after being cleared before the call.
-std::string InputRefusal(const char* path, const CWave& in, int result, int openErrno);
+// Why `in` refused `path`, and what would read it. Unless the run was
+// already --any-wav, `anyWav` is the same file opened with it: whether that
+// reads it, and the format in full.
+std::string InputRefusal(const char* path, const CWave& in, const CWave* anyWav);
+// The data chunk declares more frames than the file holds: the length is
+// the `held` ones.
+std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held);
 std::string NotWave(const char* path);
 // A stream copied only up to `bytes`, the most a RIFF file can hold.
 std::string CutShort(const char* path, uint64_t bytes);
@@ -28,6 +32,7 @@ std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int
 std::string AutoHint(const char* path, const std::vector<std::string>& signs);
 // A failure of `path` with the system's reason for `error` (EIO for 0).
 std::string Failure(const char* path, int error);
+// The file ended during the run, after `held` of its `declared` frames.
 std::string ShortData(const char* path, uint64_t declared, uint64_t held);
 
 // Writes one line to standard error.

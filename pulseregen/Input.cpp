@@ -68,8 +68,10 @@ int Input::Prepare(const char* arg) {
     if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || S_ISDIR(st.st_mode)) {
         // The descriptor the shell opened: no second permission check, and
         // its offset is where the WAV file starts.
-        if (standard)
+        if (standard) {
             m_fd = STDIN_FILENO;
+            m_start = lseek(m_fd, 0, SEEK_CUR);
+        }
         return 0;
     }
     const int from = standard ? STDIN_FILENO : open(arg, O_RDONLY | O_CLOEXEC);
@@ -90,7 +92,8 @@ int Input::Spool(int from) {
     if (got < 0)
         return errno;
     const bool whole = got == ssize_t(kHeadBytes);
-    const bool rf64 = whole && std::memcmp(buffer, "RF64", 4) == 0;
+    const bool rf64 =
+        whole && (std::memcmp(buffer, "RF64", 4) == 0 || std::memcmp(buffer, "BW64", 4) == 0);
     if (whole &&
         ((std::memcmp(buffer, "RIFF", 4) != 0 && !rf64) || std::memcmp(buffer + 8, "WAVE", 4) != 0))
         return kNotWave;
@@ -119,8 +122,12 @@ int Input::Spool(int from) {
     return lseek(m_fd, 0, SEEK_SET) == 0 ? 0 : errno;
 }
 
-int Input::Open(CWave& in) const {
-    return m_fd >= 0 ? in.OpenWaveFd(m_fd) : in.OpenWave(m_path.c_str());
+int Input::Open(CWave& in, CWave::tOpenMode mode) const {
+    if (m_fd < 0)
+        return in.OpenWave(m_path.c_str(), mode);
+    if (m_start >= 0)
+        lseek(m_fd, m_start, SEEK_SET);
+    return in.OpenWaveFd(m_fd, mode);
 }
 
 bool SameFile(const char* input, const char* output) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 namespace regen {
 
@@ -34,8 +35,10 @@ class Input {
     // kNotWave, or the errno of a failure, about the file Culprit() names:
     // the input, or the temporary directory when the copy cannot be made.
     int Prepare(const char* arg);
-    // OpenWave on what Prepare made readable; its results.
-    int Open(CWave& in) const;
+    // OpenWave on what Prepare made readable, in `mode`; its results. Each
+    // call reads the header from where it starts, so a second reader (to
+    // explain a refusal) sees the same file as the first.
+    int Open(CWave& in, CWave::tOpenMode mode = CWave::kOpenPcm16) const;
     const std::string& Culprit() const { return m_culprit; }
     // The copy stopped at kRiffMaxBytes with more of the stream to come.
     bool Cut() const { return m_cut; }
@@ -46,6 +49,7 @@ class Input {
     std::string m_path;
     std::string m_culprit;
     int m_fd = -1;        // read through this descriptor rather than by path
+    off_t m_start = 0;    // where the WAV file starts in m_fd
     bool m_owned = false; // m_fd is the copy, closed with this object
     bool m_cut = false;
 };

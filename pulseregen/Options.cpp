@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kMaxSample = 32767;
 constexpr int kMaxDecimals = 9;
-constexpr char kShortOptions[] = ":a:s:A:c:nkqub:hV";
+constexpr char kShortOptions[] = ":a:s:A:c:nkqwub:hV";
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -130,6 +130,7 @@ Options Parse(int argc, char* argv[]) {
                                          {"no-invert", no_argument, nullptr, 'n'},
                                          {"keep-rate", no_argument, nullptr, 'k'},
                                          {"quiet", no_argument, nullptr, 'q'},
+                                         {"any-wav", no_argument, nullptr, 'w'},
                                          {"auto", no_argument, nullptr, 'u'},
                                          {"baseline", required_argument, nullptr, 'b'},
                                          {"help", no_argument, nullptr, 'h'},
@@ -171,6 +172,9 @@ Options Parse(int argc, char* argv[]) {
             break;
         case 'q':
             o.quiet = true;
+            break;
+        case 'w':
+            o.anyWav = true;
             break;
         case 'u':
             o.automatic = true;
@@ -222,6 +226,8 @@ void PrintHelp(const char* program) {
           "  -n, --no-invert        follow the input's swings instead of inverting them\n"
           "  -k, --keep-rate        declare the input's sample rate instead of 44100 Hz\n"
           "  -q, --quiet            print no length and no block verdicts\n"
+          "  -w, --any-wav          read any WAV file that players read: 8 to 32-bit and\n"
+          "                         float samples, WAVE_FORMAT_EXTENSIBLE, RF64, any chunks\n"
           "  -u, --auto             choose channel, levels and baseline from the recording,\n"
           "                         keep its rate, and say what was chosen on stderr\n"
           "  -b, --baseline=N       take out the mean over N frames (0: none) before the\n"

@@ -33,6 +33,7 @@ struct Options {
     regen::Settings settings; // levels resolved once the peak is known
     bool keepRate = false;
     bool quiet = false;
+    bool anyWav = false; // read any WAV that players read, not only 16-bit PCM
     // --auto chooses what no option names; these record what was named.
     bool automatic = false;
     bool activeGiven = false;

@@ -1,7 +1,7 @@
 // pulseregen [OPTION]... INPUT OUTPUT: finds the loud span of a 16-bit PCM
-// WAV recording and writes it, regenerated as a clean square wave and
-// followed by a fade-out block, to a 16-bit mono WAV file (44.1 kHz unless
-// asked to keep the input's rate).
+// WAV recording (any WAV with --any-wav) and writes it, regenerated as a
+// clean square wave and followed by a fade-out block, to a 16-bit mono WAV
+// file (44.1 kHz unless asked to keep the input's rate).
 #include "Auto.h"
 #include "Diagnostics.h"
 #include "Input.h"
@@ -103,6 +103,29 @@ int CloseStdout(int status) {
         return kFailed;
     }
     return status;
+}
+
+CWave::tOpenMode ReadMode(const options::Options& opt) {
+    return opt.anyWav ? CWave::kOpenAnyWav : CWave::kOpenPcm16;
+}
+
+// Why the input was refused, and what reads it: without --any-wav, the file
+// is opened again with it to see whether it would.
+std::string ExplainRefusal(const options::Options& opt, const regen::Input& input,
+                           const CWave& in) {
+    if (opt.anyWav)
+        return diag::InputRefusal(opt.input, in, nullptr);
+    CWave anyWav;
+    input.Open(anyWav, CWave::kOpenAnyWav);
+    return diag::InputRefusal(opt.input, in, &anyWav);
+}
+
+// A header written before the length was known claims more than the file
+// holds; the length read is what it holds.
+void WarnAboutLength(const options::Options& opt, CWave& in) {
+    if (in.GetDeclaredLength() > uint64_t(in.GetSampleLength()))
+        diag::Say(diag::LengthFromFile(opt.input, in.GetDeclaredLength(),
+                                       uint64_t(in.GetSampleLength())));
 }
 
 // 16-bit mono at 44,100 Hz, or at the input's rate when it is to be kept.
@@ -269,12 +292,10 @@ int main(int argc, char* argv[]) {
 
     if (OpenInput(input, opt.input) != 0)
         return CloseStdout(kFailed);
-    errno = 0;
-    const int length = input.Open(in);
+    const int length = input.Open(in, ReadMode(opt));
     if (length <= 0) {
-        const int openErrno = errno;
         printf("Error: Input file can't open [%d]\n", length);
-        diag::Say(diag::InputRefusal(opt.input, in, length, openErrno));
+        diag::Say(ExplainRefusal(opt, input, in));
         return CloseStdout(kFailed);
     }
     const CWave::tOutputWaveFormat format = OutputFormat(opt, in);
@@ -283,6 +304,7 @@ int main(int argc, char* argv[]) {
         return CloseStdout(Explain(output.Culprit(), error));
     }
     WarnAboutRate(opt, in, format);
+    WarnAboutLength(opt, in);
 
     if (!opt.quiet)
         printf("Input Length = %d samples\n", in.GetSampleLength());

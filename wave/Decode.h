@@ -4,6 +4,7 @@
 // its one user, the tests reach it only through CWave.
 #pragma once
 
+#include "WavFormat.h"
 #include "Wave.h"
 
 #include <algorithm>
@@ -40,35 +41,112 @@ template <int SampleBytes> int DecodeSample(const unsigned char* p) {
     }
 }
 
+// A float sample as a 16-bit value: x 32768, rounded toward zero, held
+// within the 16-bit range; NaN gives 0.
+inline int16_t FloatTo16(double v) {
+    const double x = v * 32768.0;
+    if (!(x == x))
+        return 0;
+    if (x >= 32767.0)
+        return 32767;
+    if (x <= -32768.0)
+        return -32768;
+    return int16_t(x);
+}
+
+// Rewrites `count` samples of `stride` bytes at `io` as 16-bit values at its
+// front, in place: each is read before its bytes can be overwritten, since
+// every stride is at least 2. Returns the bytes of 16-bit samples.
+template <class Decode>
+size_t Rewrite(unsigned char* io, size_t count, size_t stride, Decode decode) {
+    for (size_t k = 0; k < count; ++k) {
+        const int16_t v = decode(io + k * stride);
+        std::memcpy(io + 2 * k, &v, sizeof v);
+    }
+    return 2 * count;
+}
+
+// Converts the whole samples among `got` bytes of a layout that the loops
+// do not decode themselves into 16-bit ones; returns their bytes. Integers
+// keep their top 16 bits (8-bit ones are unsigned).
+inline size_t ToShorts(const Layout& l, unsigned char* io, size_t got) {
+    const size_t count = got / l.containerBytes, stride = l.containerBytes;
+    if (l.isFloat && stride == 4)
+        return Rewrite(io, count, stride, [](const unsigned char* p) {
+            float v;
+            std::memcpy(&v, p, sizeof v);
+            return FloatTo16(v);
+        });
+    if (l.isFloat)
+        return Rewrite(io, count, stride, [](const unsigned char* p) {
+            double v;
+            std::memcpy(&v, p, sizeof v);
+            return FloatTo16(v);
+        });
+    switch (l.valueBytes) {
+    case 1:
+        return Rewrite(io, count, stride,
+                       [](const unsigned char* p) { return int16_t((int(p[0]) - 128) * 256); });
+    case 2:
+        return Rewrite(io, count, stride, [](const unsigned char* p) { return int16_t(Le16(p)); });
+    case 3:
+        return Rewrite(io, count, stride, [](const unsigned char* p) {
+            return int16_t(
+                int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 16);
+        });
+    default:
+        return Rewrite(io, count, stride,
+                       [](const unsigned char* p) { return int16_t(int32_t(Le32(p)) >> 16); });
+    }
+}
+
+// Bytes of file read per stdio call: kIoBytes, or for converted samples the
+// most whole frames (whole samples, for frames wider than that) it holds,
+// so that no run ends inside a sample and the fixed loops see whole frames.
+inline size_t RunBytes(const Layout& l) {
+    if (!l.Converted())
+        return kIoBytes;
+    const uint64_t unit = l.FrameBytes() <= kIoBytes ? l.FrameBytes() : l.containerBytes;
+    return size_t(kIoBytes / unit * unit);
+}
+
 // The one reading path of every loader. Reads the bytes of `frames` frames
 // in runs of at most kIoBytes and hands each frame to the sink as its first
 // channel value, its second (the first again for a one-channel file), and the
 // sum of all its channels. Channels is the file's channel count when it is 1
 // or 2, which lets the compiler specialise the loop, and 0 for any other
-// count, given at run time. Returns the frames read whole: where that is
-// fewer than `frames`, the file ended or a read failed inside the next one.
+// count, given at run time. Samples the loops do not decode are converted to
+// 16 bits run by run first. Returns the frames read whole, and adds the bytes
+// read to `consumed`: where fewer than `frames` came, the file ended or a read
+// failed inside the next one.
 template <int SampleBytes, int Channels, class Sink>
-int ReadFrames(FILE* fp, unsigned char* io, unsigned channels, int frames, Sink& sink) {
+int ReadFrames(FILE* fp, unsigned char* io, const Layout& layout, int frames, Sink& sink,
+               uint64_t& consumed) {
     static_assert(kIoBytes % 4 == 0, "a full run must hold whole 1- and 2-channel frames");
+    const unsigned channels = layout.channels;
     if (channels == 0) {
         for (int i = 0; i < frames; ++i)
             sink.Frame(i, 0, 0, 0);
         return frames;
     }
-    uint64_t left = uint64_t(frames) * channels * SampleBytes;
+    const bool converted = layout.Converted();
+    const size_t run = RunBytes(layout);
+    uint64_t left = uint64_t(frames) * layout.FrameBytes();
     int frame = 0;
     // A frame of many channels may straddle two runs; these carry it over.
     unsigned ch = 0;
     int first = 0, second = 0;
     int64_t sum = 0;
     while (left > 0) {
-        const size_t ask = size_t(std::min<uint64_t>(left, kIoBytes));
+        const size_t ask = size_t(std::min<uint64_t>(left, run));
         const size_t got = fread(io, 1, ask, fp);
+        consumed += got;
+        const size_t usable = converted ? ToShorts(layout, io, got) : got;
         const unsigned char* p = io;
         if constexpr (Channels > 0) {
             // A counted loop over whole frames, which the compiler vectorises.
             constexpr size_t kFrameBytes = size_t(Channels) * SampleBytes;
-            const ptrdiff_t whole = ptrdiff_t(got / kFrameBytes);
+            const ptrdiff_t whole = ptrdiff_t(usable / kFrameBytes);
             for (ptrdiff_t k = 0; k < whole; ++k) {
                 const unsigned char* f = p + k * ptrdiff_t(kFrameBytes);
                 const int a = DecodeSample<SampleBytes>(f);
@@ -86,7 +164,7 @@ int ReadFrames(FILE* fp, unsigned char* io, unsigned channels, int frames, Sink&
             }
             frame += int(whole);
         } else {
-            for (const unsigned char* end = io + got / SampleBytes * SampleBytes; p < end;
+            for (const unsigned char* end = io + usable / SampleBytes * SampleBytes; p < end;
                  p += SampleBytes) {
                 const int v = DecodeSample<SampleBytes>(p);
                 if (ch == 0)
@@ -108,27 +186,27 @@ int ReadFrames(FILE* fp, unsigned char* io, unsigned channels, int frames, Sink&
     return frame;
 }
 
-// Picks the ReadFrames specialisation for the file's sample width and channel
-// count, and the matching sink.
+// Picks the ReadFrames specialisation for the layout's sample width and
+// channel count, and the matching sink.
 template <template <int> class Sink, class... Args>
-int Dispatch(FILE* fp, unsigned char* io, const CWave::tWaveFmtChunk& fmt, int frames,
+int Dispatch(FILE* fp, unsigned char* io, const Layout& layout, int frames, uint64_t& consumed,
              Args... args) {
-    const bool narrow = fmt.bitsPerSample <= 8;
-    switch (fmt.channels) {
+    const bool narrow = layout.SampleBytes() == 1;
+    switch (layout.channels) {
     case 1: {
         Sink<1> sink{args..., 1u};
-        return narrow ? ReadFrames<1, 1>(fp, io, 1, frames, sink)
-                      : ReadFrames<2, 1>(fp, io, 1, frames, sink);
+        return narrow ? ReadFrames<1, 1>(fp, io, layout, frames, sink, consumed)
+                      : ReadFrames<2, 1>(fp, io, layout, frames, sink, consumed);
     }
     case 2: {
         Sink<2> sink{args..., 2u};
-        return narrow ? ReadFrames<1, 2>(fp, io, 2, frames, sink)
-                      : ReadFrames<2, 2>(fp, io, 2, frames, sink);
+        return narrow ? ReadFrames<1, 2>(fp, io, layout, frames, sink, consumed)
+                      : ReadFrames<2, 2>(fp, io, layout, frames, sink, consumed);
     }
     default: {
-        Sink<0> sink{args..., fmt.channels};
-        return narrow ? ReadFrames<1, 0>(fp, io, fmt.channels, frames, sink)
-                      : ReadFrames<2, 0>(fp, io, fmt.channels, frames, sink);
+        Sink<0> sink{args..., layout.channels};
+        return narrow ? ReadFrames<1, 0>(fp, io, layout, frames, sink, consumed)
+                      : ReadFrames<2, 0>(fp, io, layout, frames, sink, consumed);
     }
     }
 }

@@ -2,6 +2,7 @@
 // the sample loops (Decode.h) rely on a little-endian one.
 #include "WavFormat.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace wav {
@@ -25,6 +26,97 @@ uint64_t FmtExtraBytes(int32_t chunkSize) {
     // read leaves nothing to skip.
     const int32_t end = int32_t(uint32_t(chunkSize) + 8u);
     return end > int32_t(kFmtBytes) ? uint64_t(end) - kFmtBytes : 0;
+}
+
+Layout Pcm16Layout(const CWave::tWaveFmtChunk& fmt) {
+    Layout l;
+    l.channels = fmt.channels;
+    l.containerBytes = l.valueBytes = fmt.bitsPerSample <= 8 ? 1 : 2;
+    return l;
+}
+
+Layout LayoutOf(const CWave::tSampleFormat& format) {
+    Layout l;
+    l.channels = format.channels;
+    l.containerBytes = format.containerBits / 8;
+    l.isFloat = format.encoding == kTagFloat;
+    // A wider container is read whole (its valid bits at the top) unless the
+    // sample stands in its low bytes.
+    l.valueBytes = format.lowBytes ? (format.bits + 7u) / 8u : l.containerBytes;
+    return l;
+}
+
+CWave::tSampleFormat DescribeFormat(const unsigned char* body, size_t size) {
+    CWave::tSampleFormat f{};
+    const uint16_t tag = Le16(body);
+    const uint16_t blockAlign = Le16(body + 12);
+    f.channels = Le16(body + 2);
+    f.bits = Le16(body + 14);
+    f.containerBits = f.bits;
+    f.encoding = int16_t(tag);
+    f.extensible = tag == kTagExtensible;
+    if (f.extensible) {
+        f.encoding = 0;
+        if (size < kExtensibleBytes)
+            return f;
+        const unsigned char* guid = body + kSubformatAt;
+        if (std::memcmp(guid + 2, kSubformatTail, sizeof kSubformatTail) == 0)
+            f.encoding = int16_t(Le16(guid));
+        // Some writers leave the valid bits 0: all of the container.
+        const uint16_t valid = Le16(body + kValidBitsAt);
+        if (valid != 0)
+            f.bits = valid;
+        return f;
+    }
+    // A plain header's samples fill whole bytes; a block align that gives each
+    // a wider container (24-bit samples in 4 bytes, as ALSA's S24_LE) puts
+    // them in its low bytes. 16-bit PCM is read as it always has been, by its
+    // bits alone.
+    const unsigned bytes = (f.bits + 7u) / 8u;
+    f.containerBits = uint16_t(bytes * 8);
+    const bool pcm16 = tag == kTagPcm && f.bits == 16;
+    if (f.channels > 0 && blockAlign % f.channels == 0 && !pcm16) {
+        const unsigned container = blockAlign / f.channels;
+        if (tag == kTagPcm && container > bytes && container <= 4) {
+            f.containerBits = uint16_t(container * 8);
+            f.lowBytes = true;
+        }
+    }
+    return f;
+}
+
+bool Readable(const CWave::tSampleFormat& f) {
+    if (f.containerBits % 8 != 0 || f.bits == 0 || f.bits > f.containerBits)
+        return false;
+    if (f.encoding == kTagPcm)
+        return f.containerBits <= 32;
+    if (f.encoding == kTagFloat)
+        return f.bits == f.containerBits && (f.bits == 32 || f.bits == 64);
+    return false;
+}
+
+uint64_t TrailingChunksStart(const unsigned char* tail, size_t size, uint64_t fileEnd,
+                             uint64_t dataTop) {
+    const uint64_t tailAt = fileEnd - size;
+    const uint64_t from = std::max(tailAt, dataTop);
+    uint64_t end = fileEnd;
+    // Each round looks for the earliest chunk that ends where the last one
+    // found begins: the largest, so that a list's last subchunk is not taken
+    // for the list.
+    for (bool found = true; found;) {
+        found = false;
+        for (uint64_t at = from; at + kChunkHeaderBytes <= end; ++at) {
+            const unsigned char* p = tail + (at - tailAt);
+            const uint64_t room = end - at - kChunkHeaderBytes;
+            const uint64_t chunk = Le32(p + 4);
+            if (IsPrintableId(p) && (chunk == room || (chunk % 2 == 1 && chunk + 1 == room))) {
+                end = at;
+                found = true;
+                break;
+            }
+        }
+    }
+    return end;
 }
 
 uint32_t FrameCount(uint64_t dataSize, unsigned channels, unsigned bitsPerSample) {

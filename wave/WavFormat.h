@@ -14,6 +14,39 @@ namespace wav {
 constexpr size_t kHeaderBytes = 44;
 constexpr size_t kFmtBytes = 24;
 constexpr uint32_t kMaxRiffSize = 0xFFFFFFFFu;
+constexpr size_t kChunkHeaderBytes = 8; // id and 32-bit size
+
+// Format tags.
+constexpr uint16_t kTagPcm = 1;
+constexpr uint16_t kTagFloat = 3;
+constexpr uint16_t kTagExtensible = 0xFFFE;
+
+// The format chunk's body: the 16 bytes every format has, and the 40 of
+// WAVE_FORMAT_EXTENSIBLE, which adds its size, the valid bits, the channel
+// mask and the subformat GUID.
+constexpr size_t kFmtFieldBytes = 16;
+constexpr size_t kExtensibleBytes = 40;
+constexpr size_t kValidBitsAt = 18;
+constexpr size_t kSubformatAt = 24;
+// A subformat GUID is a format tag in its first two bytes followed by these
+// fourteen (KSDATAFORMAT_SUBTYPE_PCM and _IEEE_FLOAT among them).
+constexpr unsigned char kSubformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                              0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// RF64 (and BW64, its broadcast twin) keeps the sizes that outgrow 32 bits
+// in a "ds64" chunk: 64-bit RIFF size, data size and sample count, then a
+// table this reader does not need. A 32-bit size of 0xFFFFFFFF says "see ds64".
+constexpr size_t kDs64Bytes = 24;
+constexpr size_t kDs64DataSizeAt = 8;
+constexpr uint32_t kSizeInDs64 = 0xFFFFFFFFu;
+
+// The widest sample container read: a 64-bit float.
+constexpr unsigned kMaxContainerBytes = 8;
+// Lengths are ints in the interface.
+constexpr uint64_t kMaxLength = 0x7FFFFFFF;
+// Chunks that close a file after streamed samples are looked for in this
+// many bytes at its end (tags and lists are far smaller).
+constexpr size_t kTrailerWindow = 64 * 1024;
 
 inline uint16_t Le16(const unsigned char* p) {
     return uint16_t(p[0] | p[1] << 8);
@@ -29,10 +62,56 @@ inline void PutLe32(unsigned char* p, uint32_t v) {
     PutLe16(p, uint16_t(v));
     PutLe16(p + 2, uint16_t(v >> 16));
 }
+inline uint64_t Le64(const unsigned char* p) {
+    return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) << 32;
+}
 inline bool IsId(const unsigned char* p, const char* id) {
     return p[0] == uint8_t(id[0]) && p[1] == uint8_t(id[1]) && p[2] == uint8_t(id[2]) &&
            p[3] == uint8_t(id[3]);
 }
+// Four printable ASCII characters, as every chunk id is.
+inline bool IsPrintableId(const unsigned char* p) {
+    for (int i = 0; i < 4; ++i)
+        if (p[i] < 0x20 || p[i] > 0x7E)
+            return false;
+    return true;
+}
+inline bool IsRf64(const unsigned char* p) {
+    return IsId(p, "RF64") || IsId(p, "BW64");
+}
+
+// How the loaders turn one frame of the file into 16-bit values. Samples of
+// one or two bytes are decoded by the loaders' own loops; any other is first
+// converted to 16 bits, run by run.
+struct Layout {
+    unsigned channels = 0;
+    unsigned containerBytes = 2; // bytes each sample takes in the file
+    unsigned valueBytes = 2;     // integer bytes read from the container's start
+    bool isFloat = false;
+
+    bool Converted() const { return isFloat || valueBytes != containerBytes || valueBytes > 2; }
+    // Bytes of one sample as the loaders' loops decode it.
+    unsigned SampleBytes() const { return Converted() ? 2 : containerBytes; }
+    uint64_t FrameBytes() const { return uint64_t(channels) * containerBytes; }
+};
+// The layout the 16-bit reader has always used: one byte per sample up to 8
+// bits, two otherwise.
+Layout Pcm16Layout(const CWave::tWaveFmtChunk& fmt);
+Layout LayoutOf(const CWave::tSampleFormat& format);
+
+// What the first `size` bytes (at least 16) of a format chunk's body say
+// about the samples.
+CWave::tSampleFormat DescribeFormat(const unsigned char* body, size_t size);
+// Whether the any-WAV reader decodes samples of this format.
+bool Readable(const CWave::tSampleFormat& format);
+
+// Where the data ends in a file whose data chunk claims more than the file
+// holds: before any chunks that close the file, found in `tail`, the last
+// `size` bytes of it (which end at `fileEnd`); the earliest start of a chain
+// of chunks (printable id, size reaching exactly the next one or the end)
+// counts, not before `dataTop`. `fileEnd` when there are none.
+uint64_t TrailingChunksStart(const unsigned char* tail, size_t size, uint64_t fileEnd,
+                             uint64_t dataTop);
 
 CWave::tWaveFmtChunk DecodeFmtChunk(const unsigned char* bytes);
 // Bytes of a format chunk beyond the 24 that are read; 0 for sizes of 16 or

@@ -21,11 +21,16 @@ printf 'RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x44\xac\0\0\x01
   >"$dir/eight-bit.wav"
 printf 'not a wave file at all' >"$dir/text.wav"
 head >"$dir/empty-data.wav"; printf 'data\0\0\0\0' >>"$dir/empty-data.wav"
+# A header written to a pipe (its size a placeholder), a list chunk closing it.
+head >"$dir/streamed.wav"; printf 'data\0\xf0\xff\x7f\1\0\2\0LIST\4\0\0\0INFO' >>"$dir/streamed.wav"
+printf 'RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x88\x58\x01\0\x03\0\x18\0data\x06\0\0\0\0\0\x80\xff\xff\x7f' \
+  >"$dir/24-bit.wav"
 
 failed=0
-# check NAME EXPECTED-STATUS INPUT OUTPUT
+# check NAME EXPECTED-STATUS INPUT OUTPUT [OPTION...]
 check() {
   local name=$1 expect=$2 in=$3 out=$4 log="$dir/valgrind-$1.log" status=0
+  shift 4
   (
     # Descriptors this shell inherited would be reported as open at exit.
     for fd in $(ls /proc/$BASHPID/fd); do
@@ -34,7 +39,7 @@ check() {
     # The report goes to standard error: a --log-file would itself show
     # up as an open descriptor of the program.
     exec valgrind --leak-check=full --errors-for-leak-kinds=all --error-exitcode=99 \
-      --track-fds=yes "$tool" "$in" "$out" >/dev/null
+      --track-fds=yes "$tool" "$@" "$in" "$out" >/dev/null
   ) 2>"$log" || status=$?
   local open
   open=$(grep -Eo 'Open (file descriptor|AF_[A-Z0-9]+ socket) [0-9]+' "$log" |
@@ -61,6 +66,9 @@ check fact-chunk 1 "$dir/fact.wav" "$dir/out-fact.wav"
 check eight-bit 1 "$dir/eight-bit.wav" "$dir/out-8.wav"
 check not-wave 1 "$dir/text.wav" "$dir/out-text.wav"
 check empty-data 1 "$dir/empty-data.wav" "$dir/out-empty.wav"
+check streamed 0 "$dir/streamed.wav" "$dir/out-streamed.wav"
+check any-wav-24-bit 0 "$dir/24-bit.wav" "$dir/out-24.wav" --any-wav
+check any-wav-refused 1 "$dir/text.wav" "$dir/out-text.wav" --any-wav
 check output-refused 1 examples/bursts.wav "$dir/no/such/dir/out.wav"
 check output-full 1 examples/bursts.wav /dev/full
 [ "$failed" -eq 0 ]

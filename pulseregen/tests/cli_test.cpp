@@ -135,8 +135,6 @@ TEST(Cli, RefusalsAndErrors) {
     wide4.channels = 4;
     std::vector<int> held(2 * kBlock + kBlock / 2, 500);
     Swing(held, 1, 12000, 64);
-    std::vector<int> longer = held;
-    longer.resize(4 * kBlock, 0); // the declared frames the file does not hold read as silence
     const std::vector<CliCase> cases = {
         {"no arguments", {}, std::nullopt, Usage(), 2, std::nullopt, "got 0"},
         {"one argument", {"in.wav"}, quiet, Usage(), 2, std::nullopt, "got 1"},
@@ -157,12 +155,14 @@ TEST(Cli, RefusalsAndErrors) {
          inputError + "0]\n", 1, std::nullopt, "first chunk is 'JUNK'"},
         {"24-bit, 4 channels", kInOut, Riff(Cat({FmtChunk(wide4), Chunk("data", Bytes(64, 0))})),
          inputError + "-1]\n", 1, std::nullopt,
-         "24-bit PCM, 4 channel(s); 16-bit PCM is needed; convert it with: sox in.wav -b 16 -e "
-         "signed-integer -c 1 OUT.wav"},
+         "24-bit PCM, 4 channel(s); 16-bit PCM is needed; run with --any-wav to read it, or "
+         "convert it with: sox in.wav -t wavpcm -b 16 -e signed-integer OUT.wav"},
         {"extensible", kInOut, Riff(Cat({FmtChunk(extensible), Chunk("data", Bytes(64, 0))})),
-         inputError + "-1]\n", 1, std::nullopt, "-b 16 -e signed-integer -c 1 OUT.wav"},
+         inputError + "-1]\n", 1, std::nullopt,
+         "16-bit WAVE_FORMAT_EXTENSIBLE of an unknown subformat, 2 channel(s); 16-bit PCM is "
+         "needed; convert it with: sox in.wav -b 16 -e signed-integer OUT.wav"},
         {"data longer than the file", kInOut, WavDeclaring(1, 16, 4 * kBlock * 2, Samples16(held)),
-         Model(longer, 1).out, 0, Model(longer, 1).wav,
+         Model(held, 1).out, 0, Model(held, 1).wav,
          "declares 40960 frames but the file ends after 25600"},
         {"header cut in RIFF size", kInOut, Bytes{'R', 'I', 'F', 'F', 0x10, 0x00}, "", 1,
          std::nullopt},
@@ -374,10 +374,11 @@ TEST(Cli, OutputReplacedOnlyWhole) {
     EXPECT_TRUE(ReadFile(dir.Path("out.wav")) == model.wav);
 
     // Interrupted while the output is being written: the report waits on a
-    // pipe nobody reads, a verdict line for each of the 209,715 blocks a
-    // tiny file declares.
+    // pipe nobody reads, a verdict line for each of the 209,715 blocks of a
+    // sparse file of silence.
     const Bytes huge = WavDeclaring(1, 16, 0xFFFFFFF0u, Bytes(64, 0));
     dir.Write("huge.wav", huge);
+    ASSERT_EQ(truncate(dir.Path("huge.wav").c_str(), off_t(44) + off_t(0xFFFFFFF0u)), 0);
     dir.Write("out.wav", old);
     ASSERT_EQ(pipe(pipeEnds), 0);
     const Started s =
@@ -431,6 +432,13 @@ TEST(Cli, Options) {
     Swing(fullScale, 1, 20000, 30);
     fullScale[kBlock + 5000] = -32768;
     const Bytes levelsWav = Wav16(levels), stereoWav = Wav16(stereo, 2, 48000);
+    // The same samples as 24-bit PCM, each 16-bit value in its top two bytes.
+    Bytes levels24;
+    for (int v : levels)
+        levels24.insert(levels24.end(), {0x5A, uint8_t(v), uint8_t(v >> 8)});
+    Fmt f24;
+    f24.bits = 24;
+    const Bytes levels24Wav = Riff(Cat({FmtChunk(f24), Chunk("data", levels24)}));
     const auto run = [](std::vector<std::string> args, const Bytes& in, const Expected& e,
                         const char* err = "", const char* hint = "") {
         args.insert(args.end(), kInOut.begin(), kInOut.end());
@@ -452,6 +460,8 @@ TEST(Cli, Options) {
         run({"--channel=diff"}, levelsWav, Model(levels, 1, {10000, 8000, 30000, 3}),
             "loudest magnitude is 0", noneActive),
         run({"--keep-rate"}, stereoWav, Model(stereo, 2, kept)),
+        run({"--any-wav"}, levels24Wav, Model(levels, 1)),
+        run({"-w"}, levelsWav, Model(levels, 1)),
         {"options after the operands",
          {"in.wav", "out.wav", "-q", "--", "-x"},
          levelsWav,
@@ -534,7 +544,7 @@ TEST(Cli, HelpAndVersionTouchNothing) {
         } else {
             for (const char* option :
                  {"--active=LEVEL", "--switch=LEVEL", "--amplitude=N", "--channel=WHICH",
-                  "--no-invert", "--keep-rate", "--quiet", "--help", "--version"})
+                  "--no-invert", "--keep-rate", "--quiet", "--any-wav", "--help", "--version"})
                 EXPECT_NE(r.out.find(option), std::string::npos) << option;
         }
     }

@@ -56,8 +56,10 @@ def cases():
                                  fmt_extra=b"\0\0",
                                  before_data=b"LIST" + struct.pack("<I", 4) + b"INFO"), 2 * BLOCK
     yield "one_frame_short_of_a_block", riff(1, 44100, samples(BLOCK - 1, 1, [(0, BLOCK)])), BLOCK
+    # The length is what the file holds: two whole blocks, the part block unread.
     yield "declares_more_than_it_holds", riff(1, 44100, samples(2 * BLOCK + 3000, 1,
-                                                                [(2 * BLOCK + 100, 2 * BLOCK + 900)]),
+                                                                [(BLOCK + 100, BLOCK + 900),
+                                                                 (2 * BLOCK + 100, 2 * BLOCK + 900)]),
                                               declared=5 * BLOCK * 2), 2 * BLOCK
 
 

@@ -31,9 +31,10 @@ leftover() { ls -A "$1" | grep '^\.'; }
 # interrupt SIGNAL COMMAND...: runs COMMAND with its report going to a FIFO
 # nobody reads, and sends SIGNAL once the first line shows the output open
 # (after running $during, if set).
-# huge.wav declares 209,715 blocks in 64 bytes: the run waits long on them.
+# huge.wav holds 209,715 blocks of silence, as a sparse file: the run waits
+# long on their verdicts.
 printf 'RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x10\0data\xf0\xff\xff\xff' >huge.wav
-head -c 64 /dev/zero >>huge.wav
+truncate -s $((44 + 0xFFFFFFF0)) huge.wav
 interrupt() {
   local sig=$1 pid drain= line
   shift
