@@ -49,7 +49,7 @@ class Hostile : public ::testing::Test {
 
     // Runs the real program on `input`, writing `output`.
     Result Tool(const std::string& input, const std::string& output) {
-        return RunTool(dir_.path(), {input, output});
+        return RunTool(dir_.Dir(), {input, output});
     }
 
     TempDir dir_;

@@ -125,7 +125,7 @@ void Check(const TempDir& dir, const Writer& w, const Result& source, int source
     const std::string file = dir.Path(kName);
     const std::string truth = w.truthInSource ? "src.wav" : kQuoted;
     const int frames =
-        w.truthInSource ? sourceFrames : std::atoi(Shell(dir.path(), "soxi -s " + truth).c_str());
+        w.truthInSource ? sourceFrames : std::atoi(Shell(dir.Dir(), "soxi -s " + truth).c_str());
 
     // The library: the length, and the first samples of the first two
     // channels within 1 of sox's.
@@ -136,7 +136,7 @@ void Check(const TempDir& dir, const Writer& w, const Result& source, int source
     } else {
         EXPECT_EQ(length, frames);
         const int channels = in.GetSampleFormat().channels;
-        const std::vector<int> want = SoxSamples(dir.path(), truth);
+        const std::vector<int> want = SoxSamples(dir.Dir(), truth);
         ASSERT_EQ(want.size(), size_t(kCompared * channels));
         for (int side = 0; side < std::min(channels, 2); ++side) {
             std::vector<float> got(kCompared);
@@ -151,8 +151,7 @@ void Check(const TempDir& dir, const Writer& w, const Result& source, int source
     // The program: the true length, a verdict for each whole block after
     // the first and no more; where every sample is the source's, the
     // source's very report and output.
-    const Result run =
-        RunTool(dir.path(), {w.read == kAnyWav ? "--any-wav" : "--", kName, "o.wav"});
+    const Result run = RunTool(dir.Dir(), {w.read == kAnyWav ? "--any-wav" : "--", kName, "o.wav"});
     if (w.read != kNeither) {
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(InputLength(run.out), frames);
@@ -169,7 +168,7 @@ void Check(const TempDir& dir, const Writer& w, const Result& source, int source
 
     // Refused without --any-wav (or by both): the advice, and the sox
     // command it prints must give a file that pulseregen reads whole.
-    const Result refused = RunTool(dir.path(), {kName, "o.wav"});
+    const Result refused = RunTool(dir.Dir(), {kName, "o.wav"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find(w.read == kAnyWav ? "--any-wav" : "does not tell the length"),
               std::string::npos)
@@ -182,8 +181,8 @@ void Check(const TempDir& dir, const Writer& w, const Result& source, int source
         return;
     const std::string command = refused.err.substr(at + lead.size());
     EXPECT_EQ(command.find(" -c "), std::string::npos) << command;
-    Shell(dir.path(), "rm -f OUT.wav; " + command.substr(0, command.size() - 1) + " 2>/dev/null");
-    EXPECT_EQ(InputLength(RunTool(dir.path(), {"OUT.wav", "o.wav"}).out), frames) << command;
+    Shell(dir.Dir(), "rm -f OUT.wav; " + command.substr(0, command.size() - 1) + " 2>/dev/null");
+    EXPECT_EQ(InputLength(RunTool(dir.Dir(), {"OUT.wav", "o.wav"}).out), frames) << command;
 }
 
 TEST(RealWriters, EachIsReadWhole) {
@@ -191,10 +190,10 @@ TEST(RealWriters, EachIsReadWhole) {
         GTEST_SKIP() << "sox is not installed (apt-get install sox): no writer to test with";
     TempDir dir;
     // 3 s of two tones, loud enough for every block to be active.
-    Shell(dir.path(), "sox -n -r 44100 -c 2 -b 16 src.wav synth 3 sine 440 sine 660 vol 0.6");
-    const int sourceFrames = std::atoi(Shell(dir.path(), "soxi -s src.wav").c_str());
+    Shell(dir.Dir(), "sox -n -r 44100 -c 2 -b 16 src.wav synth 3 sine 440 sine 660 vol 0.6");
+    const int sourceFrames = std::atoi(Shell(dir.Dir(), "soxi -s src.wav").c_str());
     ASSERT_EQ(sourceFrames, 132300);
-    const Result source = RunTool(dir.path(), {"src.wav", "src-out.wav"});
+    const Result source = RunTool(dir.Dir(), {"src.wav", "src-out.wav"});
     ASSERT_EQ(source.status, 0);
     std::string skipped;
     for (const Writer& w : Writers()) {
@@ -203,7 +202,7 @@ TEST(RealWriters, EachIsReadWhole) {
             skipped += std::string(" ") + w.name + ";";
             continue;
         }
-        Shell(dir.path(), "rm -f \"" + std::string(kName) + "\"; " + w.command);
+        Shell(dir.Dir(), "rm -f \"" + std::string(kName) + "\"; " + w.command);
         Check(dir, w, source, sourceFrames);
     }
     if (!skipped.empty())

@@ -231,7 +231,7 @@ TEST(OpenWave, ReportsWhatTheLastOpenRead) {
 
 TEST(OpenWave, PathLongerThanNameCopyStillOpens) {
     TempDir dir;
-    std::string path = dir.path();
+    std::string path = dir.Dir();
     while (path.size() < 3000) {
         path += "/" + std::string(200, 'd');
         std::filesystem::create_directory(path);
