@@ -28,14 +28,14 @@ namespace {
 
 const char* const kName = "take 1; it's.wav";
 const char* const kQuoted = "'take 1; it'\\''s.wav'"; // kName as a shell word
-constexpr int kCompared = 3000;                       // frames of samples compared
+constexpr int kCompared = 20000; // frames compared: one load of more than 64 KiB
 
 bool Have(const std::string& program) {
     return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// Runs `command` with sh in `dir`; what it prints, and whether it succeeded.
-std::string Shell(const std::string& dir, const std::string& command, bool* ok = nullptr) {
+// Runs `command` with sh in `dir`; what it prints. A failure fails the test.
+std::string Shell(const std::string& dir, const std::string& command) {
     std::string out;
     FILE* p = popen(("cd '" + dir + "' && { " + command + "; }").c_str(), "r");
     if (!p) {
@@ -45,10 +45,7 @@ std::string Shell(const std::string& dir, const std::string& command, bool* ok =
     char buf[4096];
     for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
         out.append(buf, n);
-    const int status = pclose(p);
-    if (ok)
-        *ok = status == 0;
-    else if (status != 0)
+    if (pclose(p) != 0)
         ADD_FAILURE() << "failed: " << command;
     return out;
 }
@@ -100,14 +97,10 @@ std::vector<Writer> Writers() {
         {"ffmpeg RF64", "ffmpeg", ff + "-rf64 always" + out, kAnyWav, false, true},
         {"sox 8-bit", "sox", "sox src.wav -b 8" + out, kAnyWav, false, false},
         {"sox 24-bit", "sox", "sox src.wav -b 24" + out, kAnyWav, false, true},
-        {"sox 32-bit", "sox", "sox src.wav -b 32" + out, kAnyWav, false, true},
         {"sox float 32", "sox", "sox src.wav -e floating-point -b 32" + out, kAnyWav, false, true},
         {"ffmpeg float 64", "ffmpeg", ff + "-c:a pcm_f64le" + out, kAnyWav, false, true},
-        {"ffmpeg 24-bit", "ffmpeg", ff + "-c:a pcm_s24le" + out, kAnyWav, false, true},
-        {"ffmpeg unsigned 8-bit", "ffmpeg", ff + "-c:a pcm_u8" + out, kAnyWav, false, false},
         {"Python wave 24-bit", "python3", script + " pcm24 src.wav" + out, kAnyWav, false, true},
         {"Python wave 32-bit", "python3", script + " pcm32 src.wav" + out, kAnyWav, false, true},
-        {"Python wave 8-bit", "python3", script + " pcm8 src.wav" + out, kAnyWav, false, false},
         {"S24_LE in 4-byte containers", "python3", script + " s24le src.wav" + out, kAnyWav, true,
          true},
         {"EXTENSIBLE, 24 bits in 32", "python3", script + " ext24in32 src.wav" + out, kAnyWav, true,
@@ -180,7 +173,6 @@ void Check(const TempDir& dir, const Writer& w, const Result& source, int source
     if (at == std::string::npos)
         return;
     const std::string command = refused.err.substr(at + lead.size());
-    EXPECT_EQ(command.find(" -c "), std::string::npos) << command;
     Shell(dir.Dir(), "rm -f OUT.wav; " + command.substr(0, command.size() - 1) + " 2>/dev/null");
     EXPECT_EQ(InputLength(RunTool(dir.Dir(), {"OUT.wav", "o.wav"}).out), frames) << command;
 }
