@@ -29,9 +29,17 @@ namespace {
 // call, a multiple of every frame size the fixed loops handle (2 and 4).
 constexpr size_t kIoBytes = 64 * 1024;
 
+// 16-bit values are floats times this: -32768 is -1.0.
+constexpr double kFullScale = 32768.0;
+
+// 8-bit samples are unsigned, 128 the silence.
+inline int Widen8(unsigned char byte) {
+    return (int(byte) - 128) * 256;
+}
+
 template <int SampleBytes> int DecodeSample(const unsigned char* p) {
     if constexpr (SampleBytes == 1) {
-        return (int(p[0]) - 128) * 256;
+        return Widen8(p[0]);
     } else {
         // A plain 16-bit load on the little-endian host, which the compiler
         // can widen many samples at a time.
@@ -44,13 +52,13 @@ template <int SampleBytes> int DecodeSample(const unsigned char* p) {
 // A float sample as a 16-bit value: x 32768, rounded toward zero, held
 // within the 16-bit range; NaN gives 0.
 inline int16_t FloatTo16(double v) {
-    const double x = v * 32768.0;
+    const double x = v * kFullScale;
     if (!(x == x))
         return 0;
-    if (x >= 32767.0)
-        return 32767;
-    if (x <= -32768.0)
-        return -32768;
+    if (x >= INT16_MAX)
+        return INT16_MAX;
+    if (x <= INT16_MIN)
+        return INT16_MIN;
     return int16_t(x);
 }
 
@@ -86,7 +94,7 @@ inline size_t ToShorts(const Layout& l, unsigned char* io, size_t got) {
     switch (l.valueBytes) {
     case 1:
         return Rewrite(io, count, stride,
-                       [](const unsigned char* p) { return int16_t((int(p[0]) - 128) * 256); });
+                       [](const unsigned char* p) { return int16_t(Widen8(p[0])); });
     case 2:
         return Rewrite(io, count, stride, [](const unsigned char* p) { return int16_t(Le16(p)); });
     case 3:
@@ -277,24 +285,34 @@ template <int Channels> struct MonoShortSink {
     }
 };
 
-// Folds the first two channel values of a frame into one, by mix mode. The
-// divisions truncate toward zero.
-inline int64_t Mix(int mode, int64_t left, int64_t right) {
+// The mix modes (CWave::tMixMode) as weights of the first two channels L
+// and R and a halving shift: the mixed value is (left x L + right x R) / 2^shift,
+// truncated toward zero. Fixed for a whole load, so that the mono loop
+// carries no branch per frame.
+struct MixWeights {
+    int32_t left, right;
+    int shift;
+};
+inline MixWeights WeightsOf(int mode) {
     switch (mode) {
-    case 1:
-        return left;
-    case 2:
-        return right;
-    case 3:
-    case 16:
-        return (left - right) / 2;
+    case CWave::kMixLeft:
+        return {1, 0, 0};
+    case CWave::kMixRight:
+        return {0, 1, 0};
+    case CWave::kMixDifference:
+    case CWave::kMixDifferenceToo:
+        return {1, -1, 1};
     default:
-        return (left + right) / 2;
+        return {1, 1, 1};
     }
 }
 
+inline int64_t Mix(const MixWeights& mix, int64_t left, int64_t right) {
+    return (mix.left * left + mix.right * right) / (int64_t(1) << mix.shift);
+}
+
 inline float ToFloat(int64_t v) {
-    return float(double(v) / 32768.0);
+    return float(double(v) / kFullScale);
 }
 
 // Folds a frame into two-channel float output: the two channels as they are
@@ -304,7 +322,7 @@ template <int Channels> struct FloatSink {
     float* out;
     ptrdiff_t frames;
     bool interleaved;
-    int mode;
+    MixWeights mix;
     unsigned channels;
 
     void Frame(ptrdiff_t i, int first, int second, int64_t /*sum*/) {
@@ -312,25 +330,23 @@ template <int Channels> struct FloatSink {
             PutPair(out, frames, interleaved, i, ToFloat(first), ToFloat(second));
             return;
         }
-        const float mixed = ToFloat(Mix(mode, first, second));
+        const float mixed = ToFloat(Mix(mix, first, second));
         PutPair(out, frames, interleaved, i, mixed, mixed);
     }
 };
 
-// Folds a frame into one float by mix mode, as Mix does. The mode becomes two
-// channel weights and a halving shift, fixed for the whole load, so that the
-// loop carries no branch per frame and the compiler vectorises it.
+// Folds a frame into one float by mix mode, as Mix does, in 32 bits (a
+// weighted sum of two 16-bit values fits), which the compiler vectorises.
 template <int Channels> struct MonoFloatSink {
     float* out;
-    int32_t left, right; // weights of the first two channels
-    int shift;           // 1 where the mix halves the weighted sum, else 0
+    MixWeights mix;
     unsigned channels;
 
     void Frame(ptrdiff_t i, int first, int second, int64_t /*sum*/) {
-        const int32_t sum = left * first + right * second;
+        const int32_t sum = mix.left * first + mix.right * second;
         // sum / 2^shift, truncating toward zero as an integer division does.
-        const int32_t mixed = (sum + ((sum >> 31) & ((1 << shift) - 1))) >> shift;
-        out[i] = float(mixed) * (1.0f / 32768.0f); // exact: a power of two
+        const int32_t mixed = (sum + ((sum >> 31) & ((1 << mix.shift) - 1))) >> mix.shift;
+        out[i] = float(mixed) * float(1 / kFullScale); // exact: a power of two
     }
 };
 

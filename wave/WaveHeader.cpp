@@ -126,7 +126,7 @@ int CWave::ReadPcm16Header() {
     m_stopIdRead = true;
     if (!wav::IsId(fmt, "fmt "))
         return Refuse(kFirstChunkNotFmt);
-    if (m_fmt.bitsPerSample != 16 || m_fmt.formatTag != wav::kTagPcm) {
+    if (m_fmt.bitsPerSample != wav::kPcm16Bits || m_fmt.formatTag != wav::kTagPcm) {
         m_status = kUnsupportedFormat;
         return -1;
     }
