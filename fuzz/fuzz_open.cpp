@@ -114,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (op.stereo && mode == 0 && (op.kind & 0x40))
                 w.LoadWaveFloatStereo(buf.data(), frames, op.interleaved);
             else
-                w.LoadWaveFloat(buf.data(), frames, int(op.stereo) | mode << 8, op.interleaved);
+                w.LoadWaveFloat(buf.data(), frames, int(op.stereo) | mode << CWave::kMixShift,
+                                op.interleaved);
             const std::vector<int> want = m.Load(frames, op.stereo, op.interleaved);
             const bool comparable = !m.attached || m.channels == 0 ||
                                     (m.channels == 2 && (op.stereo || mode == 0)) ||

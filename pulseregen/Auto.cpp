@@ -243,14 +243,7 @@ int WindowFor(std::vector<int> intervals) {
 void LoadJudged(CWave& in, short* block, int frames, Channel channel, std::vector<short>& stereo,
                 std::vector<float>& scratch) {
     if (in.GetFormatChunk().channels != 2) {
-        if (channel == Channel::kMix) {
-            in.LoadWaveShort(block, frames, 0, 0);
-            return;
-        }
-        scratch.resize(size_t(frames));
-        in.LoadWaveFloat(scratch.data(), frames, int(channel) << 8, 0);
-        for (int i = 0; i < frames; ++i)
-            block[i] = short(scratch[size_t(i)] * 32768.0f);
+        LoadSignal(in, block, frames, channel, scratch);
         return;
     }
     // Folded as the loaders fold: sums and differences halved, truncated.

@@ -113,16 +113,16 @@ void MakeFade(short* block, short level) {
     }
 }
 
-void LoadBlock(CWave& in, short* block, Channel channel, std::vector<float>& scratch) {
+void LoadSignal(CWave& in, short* block, int frames, Channel channel, std::vector<float>& scratch) {
     if (channel == Channel::kMix) {
-        in.LoadWaveShort(block, kBlockFrames, 0, 0);
+        in.LoadWaveShort(block, frames, 0, 0);
         return;
     }
     // The float loader picks one channel or their difference; v / 32768 is
     // exact in a float, so scaling back gives the 16-bit value itself.
-    scratch.resize(kBlockFrames);
-    in.LoadWaveFloat(scratch.data(), kBlockFrames, int(channel) << 8, 0);
-    for (int i = 0; i < kBlockFrames; ++i)
+    scratch.resize(size_t(frames));
+    in.LoadWaveFloat(scratch.data(), frames, int(channel) << CWave::kMixShift, 0);
+    for (int i = 0; i < frames; ++i)
         block[i] = short(scratch[size_t(i)] * 32768.0f);
 }
 
@@ -143,7 +143,7 @@ std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks, Channel ch
     for (int b = 0; b < blocks; ++b) {
         if (!scan.ended) {
             const uint64_t before = in.GetLoadedFrames();
-            LoadBlock(in, block, channel, scratch);
+            LoadSignal(in, block, kBlockFrames, channel, scratch);
             if (b > 0)
                 scan.peaks[size_t(b)] = Peak(block, kBlockFrames, enough);
             scan.ended = in.GetLoadedFrames() - before < uint64_t(kBlockFrames);
@@ -170,7 +170,7 @@ std::optional<short> RegenerateSpan(CWave& in, CWave& out, short* block, int blo
         return std::nullopt;
     in.SkipFrames(int(span.first) * kBlockFrames);
     for (int64_t b = span.first; b <= span.last && b < blocks; ++b) {
-        LoadBlock(in, block, settings.channel, scratch);
+        LoadSignal(in, block, kBlockFrames, settings.channel, scratch);
         Crossings count;
         level = Regenerate(block, kBlockFrames, level, settings, &count);
         if (crossings)
