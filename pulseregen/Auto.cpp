@@ -40,6 +40,9 @@ constexpr int kLongPercentile = 90; // the "longest common" half-period
 // many blocks spread over a file to tell whether its mix is the weak signal.
 constexpr int kProbeBlocks = 8;
 constexpr int kSampledBlocks = 16;
+// A block swings past the switch when this many of its samples lie beyond
+// each threshold: a pulse train puts thousands there, stray noise peaks few.
+constexpr int kSwungPast = kBlockFrames / 64;
 
 // The median and the largest of `count` swings (the values are reordered).
 void Summarise(uint16_t* swings, int count, uint16_t& typical, uint16_t& peak) {
@@ -171,6 +174,18 @@ int ActiveLevelFor(int loudSwing) {
 
 int SwitchLevelFor(int loudSwing) {
     return std::max(kMinSwitch, loudSwing * kSwitchPercent / 100);
+}
+
+bool MostlyShortOfSwitch(const std::vector<unsigned char>& active, Span span,
+                         const std::vector<Crossings>& crossings) {
+    int judged = 0, short_ = 0;
+    for (size_t i = 0; i < crossings.size(); ++i) {
+        if (!active[size_t(span.first) + i])
+            continue;
+        ++judged;
+        short_ += crossings[i].above < kSwungPast || crossings[i].below < kSwungPast;
+    }
+    return 2 * short_ > judged;
 }
 
 std::vector<unsigned char> JudgeSwings(const std::vector<BlockSwings>& blocks, Channel channel,

@@ -48,6 +48,12 @@ Channel ChooseChannel(const std::vector<BlockSwings>& blocks);
 int ActiveLevelFor(int loudSwing);
 int SwitchLevelFor(int loudSwing);
 
+// Whether most active blocks of `span` never swung past the switch level
+// both ways, a sign that the levels do not fit the recording. `crossings`
+// holds one record per block of the span.
+bool MostlyShortOfSwitch(const std::vector<unsigned char>& active, Span span,
+                         const std::vector<Crossings>& crossings);
+
 // Each block's flag: its largest swing exceeds `activeAbove`.
 std::vector<unsigned char> JudgeSwings(const std::vector<BlockSwings>& blocks, Channel channel,
                                        int activeAbove);

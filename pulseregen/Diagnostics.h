@@ -37,5 +37,7 @@ std::string ShortData(const char* path, uint64_t declared, uint64_t held);
 
 // Writes one line to standard error.
 void Say(const std::string& line);
+// Says "pulseregen: WHAT", for what concerns no file.
+void Complain(const std::string& what);
 
 } // namespace diag

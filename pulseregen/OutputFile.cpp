@@ -19,7 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace regen {
+namespace files {
 
 namespace {
 
@@ -435,4 +435,4 @@ void OutputFile::RemovePrivate() {
     m_private = g_private = g_parent = -1;
 }
 
-} // namespace regen
+} // namespace files

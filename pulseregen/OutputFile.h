@@ -9,7 +9,7 @@
 #include <string>
 #include <sys/stat.h>
 
-namespace regen {
+namespace files {
 
 class OutputFile {
   public:
@@ -64,4 +64,4 @@ class OutputFile {
     bool m_done = false;
 };
 
-} // namespace regen
+} // namespace files
