@@ -168,14 +168,15 @@ void CWave::LoadWaveFloat(float* buffer, int frames, int flags, int interleaved)
         const wav::Layout layout = ReadLayout(m_mode, m_format, m_fmt);
         const int count = FramesLeft(frames);
         uint64_t consumed = 0;
-        if (stereo) {
+        const int32_t left = wav::LeftWeight(mode), right = wav::RightWeight(mode);
+        const int shift = wav::HalvingShift(mode);
+        if (stereo)
             done = wav::Dispatch<wav::FloatSink>(m_fp, m_io, layout, count, consumed, buffer,
-                                                 ptrdiff_t(frames), interleaved != 0,
-                                                 wav::WeightsOf(mode));
-        } else {
+                                                 ptrdiff_t(frames), interleaved != 0, left, right,
+                                                 shift);
+        else
             done = wav::Dispatch<wav::MonoFloatSink>(m_fp, m_io, layout, count, consumed, buffer,
-                                                     wav::WeightsOf(mode));
-        }
+                                                     left, right, shift);
         m_pos += int64_t(consumed);
         m_loadedFrames += uint64_t(done);
     }
