@@ -44,6 +44,9 @@ class OutputFile {
   private:
     enum class Way { kDirect, kRename, kCopy };
 
+    int OpenOld();
+    int OpenParent(const std::string& directory);
+    int MakeOutput(bool exists);
     bool MustCopy() const;
     int MakePrivate();
     int MakeAnonymous();
