@@ -205,6 +205,12 @@ Span Widen(Span span, int64_t blocks) {
 }
 
 void RemoveBaseline(const short* x, int frames, int window, short* out) {
+    std::vector<int32_t> sums;
+    RemoveBaseline(x, frames, window, out, sums);
+}
+
+void RemoveBaseline(const short* x, int frames, int window, short* out,
+                    std::vector<int32_t>& sums) {
     if (window <= 0) {
         std::memcpy(out, x, size_t(frames) * sizeof(short));
         return;
@@ -215,7 +221,7 @@ void RemoveBaseline(const short* x, int frames, int window, short* out) {
     // 2^28, so a float holds it to within a part in 2^24.
     const short* from = x - window / 2;
     const int count = frames + window - 1; // the last window ends there
-    std::vector<int32_t> sums(size_t(count) + 1);
+    sums.resize(size_t(count) + 1);
     PrefixSums(from, count, sums.data());
     const float scale = 1.0f / float(window);
     const int32_t* s = sums.data();
@@ -384,6 +390,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
     std::vector<short> context(size_t(before + kBlockFrames + after));
     std::vector<short> next(kBlockFrames), regenerated(kBlockFrames), stereo;
     std::vector<float> scratch;
+    std::vector<int32_t> sums(size_t(kBlockFrames + window));
     short* const current = context.data() + before;
     const int64_t first = span.first * kBlockFrames;
     if (in.SetPos(int(std::max<int64_t>(0, first - before))) != 0)
@@ -404,7 +411,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
         std::copy(next.data(), next.data() + head, current + frames);
         const short hold = head > 0 ? next[size_t(head - 1)] : current[frames - 1];
         std::fill(current + frames + head, current + frames + after, hold);
-        RemoveBaseline(current, frames, window, regenerated.data());
+        RemoveBaseline(current, frames, window, regenerated.data(), sums);
         level = Regenerate(regenerated.data(), frames, level, settings);
         out.OutputWaveFrameByMono(regenerated.data(), frames);
         // The block's tail becomes the next one's leading context.

@@ -62,15 +62,10 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
             return 0;
         }
     }
-    // From here on the level never returns to 0: a sample above the upper
-    // threshold makes it positive, one below the lower threshold negative
-    // (flipping the sign of the level it had), any other keeps it. On noise
-    // the thresholds are crossed at random and a branch on them would
-    // mispredict half the time, so the work is split in two loops without
-    // branches: the first finds, for a run of samples, the value each one
-    // sets (as a mask that keeps the running value, and the value to merge
-    // in), many samples per instruction; the second carries the running
-    // value through the run with one and and one or per sample.
+    // From here on a sample beyond a threshold sets the level's sign and any
+    // other keeps it. Noise crosses the thresholds at random, where a branch
+    // would mispredict half the time, so one loop turns a run of samples into
+    // masks, many per instruction, and a second carries the level through.
     const int sign = settings.invert ? -1 : 1; // written = sign x level
     const int magnitude = level == 0 ? settings.amplitude : std::abs(int(level));
     const short up = short(sign * magnitude);
