@@ -52,7 +52,8 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
     const short above = short(limit), below = short(-limit);
     int i = 0;
     // While the level is 0 a negative swing starts nothing; the first sample
-    // above the upper threshold starts the wave.
+    // above the upper threshold starts the wave. Imposed, as is the fade
+    // below: those who compare outputs with earlier runs rely on the bytes.
     if (level == 0) {
         for (; i < frames && block[i] <= above; ++i)
             block[i] = 0;
@@ -99,9 +100,11 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
 }
 
 void MakeFade(short* block, short level) {
-    // The ratio is formed first, in double precision, and the product
-    // truncated: scaling by (kBlockFrames - i) before dividing rounds some
-    // samples differently (sample 4,992 of a 30,000 fade would be 15,375).
+    // From the level itself, not the negation written before it (imposed,
+    // see Regenerate). The ratio is formed first, in double precision, and
+    // the product truncated: scaling by (kBlockFrames - i) before dividing
+    // rounds some samples differently (sample 4,992 of a 30,000 fade would
+    // be 15,375).
     for (int i = 0; i < kBlockFrames; ++i) {
         const double ratio = (kBlockFrames - i) / double(kBlockFrames);
         block[i] = short(level * ratio);
@@ -139,6 +142,8 @@ std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks, Channel ch
         if (!scan.ended) {
             const uint64_t before = in.GetLoadedFrames();
             LoadSignal(in, block, kBlockFrames, channel, scratch);
+            // Block 0 is never judged, an oddity the verdict lines' readers
+            // rely on (imposed).
             if (b > 0)
                 scan.peaks[size_t(b)] = Peak(block, kBlockFrames, enough);
             scan.ended = in.GetLoadedFrames() - before < uint64_t(kBlockFrames);

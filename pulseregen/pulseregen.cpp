@@ -202,6 +202,8 @@ int main(int argc, char* argv[]) {
 
     if (!opt.quiet)
         printf("Input Length = %d samples\n", in.GetSampleLength());
+    // A trailing part block is never read (imposed: the verdicts' readers and
+    // the outputs rely on it, as on block 0 going unjudged).
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
     const std::optional<plan::Plan> plan = opt.automatic
                                                ? plan::PlanBySwings(in, block.data(), opt)

@@ -24,8 +24,8 @@ CWave::tWaveFmtChunk DecodeFmtChunk(const unsigned char* b) {
 uint64_t FmtExtraBytes(int32_t chunkSize) {
     // The chunk ends chunkSize + 8 bytes after its start, a sum that wraps in
     // 32 bits; an end that wraps negative or lies within the 24 bytes already
-    // read leaves nothing to skip. Imposed: callers rely on that 32-bit
-    // signed reading of the size, odd as it is.
+    // read leaves nothing to skip. Imposed, odd as it is: the library's
+    // callers rely on which files the 16-bit reader accepts.
     const int32_t end = int32_t(uint32_t(chunkSize) + uint32_t(kChunkHeaderBytes));
     return end > int32_t(kFmtBytes) ? uint64_t(end) - kFmtBytes : 0;
 }

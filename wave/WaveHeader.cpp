@@ -145,6 +145,8 @@ int CWave::ReadPcm16Header() {
             m_status = kChunkBeforeData;
             return -2;
         }
+        // By its size alone, without the pad byte of an odd one: imposed, as
+        // the library's callers rely on which files this reader accepts.
         SkipBytes(size);
     }
 }

@@ -24,6 +24,8 @@ wav::Layout ReadLayout(CWave::tOpenMode mode, const CWave::tSampleFormat& format
 
 } // namespace
 
+// Imposed: a short read ends the process with status 1 (see Wave.h); callers
+// of the 16-bit reader rely on that status.
 unsigned CWave::get_ushort(FILE* fp) {
     unsigned char b[2];
     if (!fp || fread(b, 1, 2, fp) != 2)
