@@ -14,8 +14,6 @@ namespace {
 
 constexpr const char* kNotWave = "not a RIFF/WAVE file";
 
-constexpr char kProgram[] = "pulseregen";
-
 std::string Prefix(const char* path) {
     return std::string(kProgram) + ": " + path + ": ";
 }

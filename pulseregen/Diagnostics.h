@@ -11,6 +11,9 @@
 
 namespace diag {
 
+// The name every line starts with, and the version line.
+constexpr char kProgram[] = "pulseregen";
+
 // Why `in` refused `path`, and what would read it. Unless the run was
 // already --any-wav, `anyWav` is the same file opened with it: whether that
 // reads it, and the format in full.

@@ -3,6 +3,7 @@
 #include "Options.h"
 
 #include "Auto.h"
+#include "Diagnostics.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -305,7 +306,7 @@ void PrintHelp(const char* program) {
 }
 
 void PrintVersion() {
-    puts("pulseregen " PROJECT_VERSION_STRING);
+    printf("%s %s\n", diag::kProgram, PROJECT_VERSION_STRING);
 }
 
 } // namespace options

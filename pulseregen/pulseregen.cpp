@@ -171,7 +171,7 @@ std::optional<short> RegeneratePass(CWave& in, CWave& out, short* block, int blo
 // The messages on standard output are imposed: scripts that match them rely
 // on them, "[0]" for an input refused before it was read included.
 int main(int argc, char* argv[]) {
-    const char* program = argc > 0 ? argv[0] : "pulseregen";
+    const char* program = argc > 0 ? argv[0] : diag::kProgram;
     FillStandardDescriptors();
     IgnoreSignalsOfFailedWrites();
     const options::Options opt = RefuseSameFile(options::Parse(argc, argv));
