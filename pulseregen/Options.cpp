@@ -130,8 +130,7 @@ namespace {
 // that takes none); the reason it refuses the value, or empty.
 using Apply = std::string (*)(Options& o, const char* value);
 
-// One option: toybox and ninja style, declared once for getopt_long, the
-// parse and --help.
+// One option, declared once for getopt_long, the parse and --help.
 struct Spec {
     const char* name;
     char letter;

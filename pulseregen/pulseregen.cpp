@@ -168,7 +168,7 @@ std::optional<short> RegeneratePass(CWave& in, CWave& out, short* block, int blo
 
 } // namespace
 
-// The messages on standard output are imposed: scripts that match them rely
+// The messages on standard output are fixed: scripts that match them rely
 // on them, "[0]" for an input refused before it was read included.
 int main(int argc, char* argv[]) {
     const char* program = argc > 0 ? argv[0] : diag::kProgram;

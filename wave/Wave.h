@@ -171,11 +171,11 @@ class CWAVE_EXPORT CWave {
     int OpenWaveFd(int fd); // kOpenPcm16
     int OpenWaveFd(int fd, tOpenMode mode);
     // The length the last successful OpenWave returned (0 on a fresh
-    // object): the frames the data chunk declares, or, when the file ends before the
-    // data chunk does (a header written to a pipe, which could not go back to
-    // set the size), the whole frames the file holds of it, up to any chunks
-    // that close the file. The loaders stop at the end of that data: what
-    // follows it reads as silence.
+    // object): the frames the data chunk declares, or, when the file ends
+    // before the data chunk does (a header written to a pipe, which could not
+    // go back to set the size), the whole frames the file holds of it, up to
+    // any chunks that close the file. The loaders stop at the end of that
+    // data: what follows it reads as silence.
     int GetSampleLength();
     // The frames the data chunk's header declares; more than the length for
     // a file that ends early.
