@@ -1,9 +1,7 @@
 // Fuzzes the reader: the input's front is the WAV file, its tail the open
 // mode and a script of position operations and loads (sizes, modes and
-// layouts). Every result
-// and every loaded buffer is compared with the reader model in testing/WaveModel.h;
-// buffers are sized exactly to the request, so AddressSanitizer sees any
-// write past it.
+// layouts). Every result and every loaded buffer is compared with the
+// reader model in testing/WaveModel.h.
 #include "Wave.h"
 #include "WaveModel.h"
 #include "fuzz_memfile.h"
@@ -34,6 +32,110 @@ template <class T> void ExpectLoaded(const std::vector<T>& got, const std::vecto
             Mismatch("loaded value");
 }
 
+// One position operation or load of the script.
+struct Op {
+    uint8_t kind;
+    int value;
+    bool stereo, interleaved;
+};
+
+// The script comes off the input's end: mostly small loads, some long
+// enough to span several read runs; positions anywhere in the int range now
+// and then.
+std::vector<Op> ReadScript(FuzzedDataProvider& fdp) {
+    std::vector<Op> ops(fdp.ConsumeIntegralInRange<int>(0, kMaxOps));
+    for (Op& op : ops) {
+        op.kind = fdp.ConsumeIntegral<uint8_t>();
+        const bool anyInt = (op.kind % 8) == 3 && (op.kind & 0x80);
+        const int frameLimit = (op.kind & 0x60) == 0x60 ? kMaxFrames : 64;
+        op.value =
+            anyInt ? fdp.ConsumeIntegral<int>() : fdp.ConsumeIntegralInRange<int>(-4, frameLimit);
+        op.stereo = fdp.ConsumeBool();
+        op.interleaved = fdp.ConsumeBool();
+    }
+    return ops;
+}
+
+int Frames(const Op& op) {
+    return op.value > kMaxFrames ? kMaxFrames : op.value;
+}
+
+// Buffers sized exactly to the request, so that AddressSanitizer sees any
+// write past it.
+size_t BufferSize(int frames, bool stereo) {
+    return size_t(frames > 0 ? frames : 0) * (stereo ? 2 : 1);
+}
+
+void CheckShortLoad(const Op& op, CWave& w, model::Reader& m, bool stereoCall) {
+    const int frames = Frames(op);
+    const bool stereo = stereoCall || op.stereo;
+    std::vector<short> buf(BufferSize(frames, stereo));
+    if (stereoCall)
+        w.LoadWaveShortStereo(buf.data(), frames, op.interleaved);
+    else
+        w.LoadWaveShort(buf.data(), frames, op.stereo, op.interleaved);
+    ExpectLoaded(buf, m.Load(frames, stereo, op.interleaved));
+}
+
+// The float loaders read the same way; their mix by mode equals the model's
+// average of all channels for two channels in mode 0 (or two-channel output)
+// and for one channel in modes 0 to 2.
+void CheckFloatLoad(const Op& op, CWave& w, model::Reader& m) {
+    const int frames = Frames(op);
+    const int mode = (op.kind >> 3) & 3;
+    std::vector<float> buf(BufferSize(frames, op.stereo));
+    if (op.stereo && mode == 0 && (op.kind & 0x40))
+        w.LoadWaveFloatStereo(buf.data(), frames, op.interleaved);
+    else
+        w.LoadWaveFloat(buf.data(), frames, int(op.stereo) | mode << CWave::kMixShift,
+                        op.interleaved);
+    const std::vector<int> want = m.Load(frames, op.stereo, op.interleaved);
+    const bool comparable = !m.attached || m.channels == 0 ||
+                            (m.channels == 2 && (op.stereo || mode == 0)) ||
+                            (m.channels == 1 && mode <= 2);
+    for (size_t i = 0; i < buf.size(); ++i) {
+        if (!(buf[i] >= -1.0f && buf[i] < 1.0f))
+            Mismatch("float out of range");
+        if (comparable && buf[i] != float(want[i] / 32768.0))
+            Mismatch("float value");
+    }
+}
+
+// Runs one operation on the reader and the model, and compares them.
+void Apply(const Op& op, CWave& w, model::Reader& m) {
+    switch (op.kind % 8) {
+    case 0:
+        w.SetTopPage();
+        m.TopPage();
+        break;
+    case 1:
+        w.SetNextPage();
+        m.Page(+1);
+        break;
+    case 2:
+        w.SetPrevPage();
+        m.Page(-1);
+        break;
+    case 3:
+        if (w.SetPos(op.value) != m.SetPos(op.value))
+            Mismatch("SetPos");
+        break;
+    case 4:
+        CheckShortLoad(op, w, m, false);
+        break;
+    case 5:
+        CheckShortLoad(op, w, m, true);
+        break;
+    case 6:
+        CheckFloatLoad(op, w, m);
+        break;
+    case 7:
+        w.CloseWave();
+        m.attached = false;
+        break;
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -42,23 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The mode and the operations come off the input's end, the file is what
     // is left in front.
     const bool anyWav = fdp.ConsumeBool();
-    struct Op {
-        uint8_t kind;
-        int value;
-        bool stereo, interleaved;
-    };
-    std::vector<Op> ops(fdp.ConsumeIntegralInRange<int>(0, kMaxOps));
-    for (Op& op : ops) {
-        op.kind = fdp.ConsumeIntegral<uint8_t>();
-        // Mostly small loads, some long enough to span several read runs;
-        // positions anywhere in the int range now and then.
-        const bool anyInt = (op.kind % 8) == 3 && (op.kind & 0x80);
-        const int frameLimit = (op.kind & 0x60) == 0x60 ? kMaxFrames : 64;
-        op.value =
-            anyInt ? fdp.ConsumeIntegral<int>() : fdp.ConsumeIntegralInRange<int>(-4, frameLimit);
-        op.stereo = fdp.ConsumeBool();
-        op.interleaved = fdp.ConsumeBool();
-    }
+    const std::vector<Op> ops = ReadScript(fdp);
     const std::vector<uint8_t> bytes = fdp.ConsumeRemainingBytes<uint8_t>();
 
     const model::Open open = anyWav ? model::WalkAnyHeader(bytes.data(), bytes.size())
@@ -71,67 +157,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (w.OpenWave(file.Path(), anyWav ? CWave::kOpenAnyWav : CWave::kOpenPcm16) != open.result)
         Mismatch("OpenWave");
     model::Reader m(bytes.data(), bytes.size(), open);
-
     for (const Op& op : ops) {
-        switch (op.kind % 8) {
-        case 0:
-            w.SetTopPage();
-            m.TopPage();
-            break;
-        case 1:
-            w.SetNextPage();
-            m.Page(+1);
-            break;
-        case 2:
-            w.SetPrevPage();
-            m.Page(-1);
-            break;
-        case 3:
-            if (w.SetPos(op.value) != m.SetPos(op.value))
-                Mismatch("SetPos");
-            break;
-        case 4: {
-            const int frames = op.value > kMaxFrames ? kMaxFrames : op.value;
-            std::vector<short> buf(size_t(frames > 0 ? frames : 0) * (op.stereo ? 2 : 1));
-            w.LoadWaveShort(buf.data(), frames, op.stereo, op.interleaved);
-            ExpectLoaded(buf, m.Load(frames, op.stereo, op.interleaved));
-            break;
-        }
-        case 5: {
-            const int frames = op.value > kMaxFrames ? kMaxFrames : op.value;
-            std::vector<short> buf(size_t(frames > 0 ? frames : 0) * 2);
-            w.LoadWaveShortStereo(buf.data(), frames, op.interleaved);
-            ExpectLoaded(buf, m.Load(frames, true, op.interleaved));
-            break;
-        }
-        case 6: {
-            // The float loaders read the same way; their mix by mode equals
-            // the model's average of all channels for two channels in mode 0
-            // (or two-channel output) and for one channel in modes 0 to 2.
-            const int frames = op.value > kMaxFrames ? kMaxFrames : op.value;
-            const int mode = (op.kind >> 3) & 3;
-            std::vector<float> buf(size_t(frames > 0 ? frames : 0) * (op.stereo ? 2 : 1));
-            if (op.stereo && mode == 0 && (op.kind & 0x40))
-                w.LoadWaveFloatStereo(buf.data(), frames, op.interleaved);
-            else
-                w.LoadWaveFloat(buf.data(), frames, int(op.stereo) | mode << 8, op.interleaved);
-            const std::vector<int> want = m.Load(frames, op.stereo, op.interleaved);
-            const bool comparable = !m.attached || m.channels == 0 ||
-                                    (m.channels == 2 && (op.stereo || mode == 0)) ||
-                                    (m.channels == 1 && mode <= 2);
-            for (size_t i = 0; i < buf.size(); ++i) {
-                if (!(buf[i] >= -1.0f && buf[i] < 1.0f))
-                    Mismatch("float out of range");
-                if (comparable && buf[i] != float(want[i] / 32768.0))
-                    Mismatch("float value");
-            }
-            break;
-        }
-        case 7:
-            w.CloseWave();
-            m.attached = false;
-            break;
-        }
+        Apply(op, w, m);
         if (w.GetSampleLength() != (open.found ? open.result : 0))
             Mismatch("GetSampleLength");
         if (w.GetLoadedFrames() != m.loaded)
