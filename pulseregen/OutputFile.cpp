@@ -354,8 +354,12 @@ int OutputFile::MakePrivate() {
         g_private = m_private;
     }
     // Held until the process ends: how a later run tells that this one is
-    // still going. Without locks (some network file systems) it goes on.
-    flock(m_private, LOCK_EX | LOCK_NB);
+    // still going. Another run looking for leftovers may hold it for a moment
+    // (it finds no output here yet and lets go), so this waits rather than
+    // going on unlocked, where a third run could take the output away.
+    // Without locks (some network file systems) it goes on.
+    while (flock(m_private, LOCK_EX) != 0 && errno == EINTR) {
+    }
     m_fd = openat(m_private, kFileName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (m_fd < 0) {
         const int error = errno;
