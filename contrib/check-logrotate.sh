@@ -5,7 +5,7 @@
 # Usage: check-logrotate.sh FILE   Exit 77 (skipped) where logrotate is missing.
 set -u
 if ! command -v logrotate >/dev/null 2>&1; then
-    echo "SKIPPED: logrotate is not installed"
+    echo "SKIPPED: logrotate is not installed (apt-get install logrotate)"
     exit 77
 fi
 # logrotate reports a bad line but still exits 0, so its report is read.

@@ -8,7 +8,7 @@ set -u
 binary=$1
 shift
 if ! command -v systemd-analyze >/dev/null 2>&1; then
-    echo "SKIPPED: systemd-analyze is not installed"
+    echo "SKIPPED: systemd-analyze is not installed (apt-get install systemd)"
     exit 77
 fi
 units=

@@ -4,7 +4,7 @@
 # Usage: check-manpage.sh PAGE...   Exit 77 (skipped) when groff or man is missing.
 for tool in groff man; do
     if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed"
+        echo "SKIPPED: $tool is not installed (apt-get install man-db)"
         exit 77
     fi
 done

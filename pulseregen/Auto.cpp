@@ -40,6 +40,9 @@ constexpr int kLongPercentile = 90; // the "longest common" half-period
 // many blocks spread over a file to tell whether its mix is the weak signal.
 constexpr int kProbeBlocks = 8;
 constexpr int kSampledBlocks = 16;
+// A block swings past the switch when this many of its samples lie beyond
+// each threshold: a pulse train puts thousands there, stray noise peaks few.
+constexpr int kSwungPast = kBlockFrames / 64;
 
 // The median and the largest of `count` swings (the values are reordered).
 void Summarise(uint16_t* swings, int count, uint16_t& typical, uint16_t& peak) {
@@ -173,6 +176,18 @@ int SwitchLevelFor(int loudSwing) {
     return std::max(kMinSwitch, loudSwing * kSwitchPercent / 100);
 }
 
+bool MostlyShortOfSwitch(const std::vector<unsigned char>& active, Span span,
+                         const std::vector<Crossings>& crossings) {
+    int judged = 0, short_ = 0;
+    for (size_t i = 0; i < crossings.size(); ++i) {
+        if (!active[size_t(span.first) + i])
+            continue;
+        ++judged;
+        short_ += crossings[i].above < kSwungPast || crossings[i].below < kSwungPast;
+    }
+    return 2 * short_ > judged;
+}
+
 std::vector<unsigned char> JudgeSwings(const std::vector<BlockSwings>& blocks, Channel channel,
                                        int activeAbove) {
     std::vector<unsigned char> active(blocks.size());
@@ -190,6 +205,12 @@ Span Widen(Span span, int64_t blocks) {
 }
 
 void RemoveBaseline(const short* x, int frames, int window, short* out) {
+    std::vector<int32_t> sums;
+    RemoveBaseline(x, frames, window, out, sums);
+}
+
+void RemoveBaseline(const short* x, int frames, int window, short* out,
+                    std::vector<int32_t>& sums) {
     if (window <= 0) {
         std::memcpy(out, x, size_t(frames) * sizeof(short));
         return;
@@ -200,7 +221,7 @@ void RemoveBaseline(const short* x, int frames, int window, short* out) {
     // 2^28, so a float holds it to within a part in 2^24.
     const short* from = x - window / 2;
     const int count = frames + window - 1; // the last window ends there
-    std::vector<int32_t> sums(size_t(count) + 1);
+    sums.resize(size_t(count) + 1);
     PrefixSums(from, count, sums.data());
     const float scale = 1.0f / float(window);
     const int32_t* s = sums.data();
@@ -243,14 +264,7 @@ int WindowFor(std::vector<int> intervals) {
 void LoadJudged(CWave& in, short* block, int frames, Channel channel, std::vector<short>& stereo,
                 std::vector<float>& scratch) {
     if (in.GetFormatChunk().channels != 2) {
-        if (channel == Channel::kMix) {
-            in.LoadWaveShort(block, frames, 0, 0);
-            return;
-        }
-        scratch.resize(size_t(frames));
-        in.LoadWaveFloat(scratch.data(), frames, int(channel) << 8, 0);
-        for (int i = 0; i < frames; ++i)
-            block[i] = short(scratch[size_t(i)] * 32768.0f);
+        LoadSignal(in, block, frames, channel, scratch);
         return;
     }
     // Folded as the loaders fold: sums and differences halved, truncated.
@@ -376,6 +390,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
     std::vector<short> context(size_t(before + kBlockFrames + after));
     std::vector<short> next(kBlockFrames), regenerated(kBlockFrames), stereo;
     std::vector<float> scratch;
+    std::vector<int32_t> sums(size_t(kBlockFrames + window));
     short* const current = context.data() + before;
     const int64_t first = span.first * kBlockFrames;
     if (in.SetPos(int(std::max<int64_t>(0, first - before))) != 0)
@@ -396,7 +411,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
         std::copy(next.data(), next.data() + head, current + frames);
         const short hold = head > 0 ? next[size_t(head - 1)] : current[frames - 1];
         std::fill(current + frames + head, current + frames + after, hold);
-        RemoveBaseline(current, frames, window, regenerated.data());
+        RemoveBaseline(current, frames, window, regenerated.data(), sums);
         level = Regenerate(regenerated.data(), frames, level, settings);
         out.OutputWaveFrameByMono(regenerated.data(), frames);
         // The block's tail becomes the next one's leading context.

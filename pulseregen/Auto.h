@@ -48,6 +48,12 @@ Channel ChooseChannel(const std::vector<BlockSwings>& blocks);
 int ActiveLevelFor(int loudSwing);
 int SwitchLevelFor(int loudSwing);
 
+// Whether most active blocks of `span` never swung past the switch level
+// both ways, a sign that the levels do not fit the recording. `crossings`
+// holds one record per block of the span.
+bool MostlyShortOfSwitch(const std::vector<unsigned char>& active, Span span,
+                         const std::vector<Crossings>& crossings);
+
 // Each block's flag: its largest swing exceeds `activeAbove`.
 std::vector<unsigned char> JudgeSwings(const std::vector<BlockSwings>& blocks, Channel channel,
                                        int activeAbove);
@@ -60,6 +66,9 @@ Span Widen(Span span, int64_t blocks);
 // from 0 to frames - 1. `x` must be readable from -window / 2 to
 // frames + window - window / 2 - 2. A window of 0 copies.
 void RemoveBaseline(const short* x, int frames, int window, short* out);
+// The same with its working memory in `sums`, so that a pass over many
+// blocks allocates it once.
+void RemoveBaseline(const short* x, int frames, int window, short* out, std::vector<int32_t>& sums);
 
 // Appends the intervals between the flips of a two-threshold switch at
 // +-`above` over `frames` samples, once a provisional baseline is out; the

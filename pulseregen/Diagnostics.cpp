@@ -2,6 +2,8 @@
 // it without running the program; Say writes it as one line.
 #include "Diagnostics.h"
 
+#include "Regen.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,11 +13,9 @@ namespace diag {
 namespace {
 
 constexpr const char* kNotWave = "not a RIFF/WAVE file";
-constexpr int16_t kEncodingPcm = 1;
-constexpr int16_t kEncodingFloat = 3;
 
 std::string Prefix(const char* path) {
-    return std::string("pulseregen: ") + path + ": ";
+    return std::string(kProgram) + ": " + path + ": ";
 }
 
 // A chunk id as text, any byte outside printable ASCII as \xNN.
@@ -36,9 +36,9 @@ std::string Quoted(const char id[4]) {
 
 std::string EncodingName(int16_t encoding) {
     switch (encoding) {
-    case kEncodingPcm:
+    case CWave::kEncodingPcm:
         return "PCM";
-    case kEncodingFloat:
+    case CWave::kEncodingFloat:
         return "IEEE float";
     case 0:
         return "of an unknown subformat";
@@ -172,17 +172,19 @@ std::string CutShort(const char* path, uint64_t bytes) {
 }
 
 std::string RateWarning(const char* path, uint32_t rate) {
-    constexpr double kOutputRate = 44100;
-    if (rate == uint32_t(kOutputRate))
+    const int32_t labelled = regen::kOutputFormat.samplingRate;
+    const double outputRate = labelled;
+    if (rate == uint32_t(labelled))
         return "";
     const std::string keep = "; --keep-rate keeps the input's rate";
     if (rate == 0)
         return Prefix(path) + "the input declares a sample rate of 0 Hz" + keep;
     const std::string head = Prefix(path) + "sampled at " + std::to_string(rate) +
-                             " Hz, the output is labelled 44100 Hz and plays ";
-    if (rate > kOutputRate)
-        return head + Percent((rate / kOutputRate - 1) * 100) + "% slower" + keep;
-    const double faster = kOutputRate / rate;
+                             " Hz, the output is labelled " + std::to_string(labelled) +
+                             " Hz and plays ";
+    if (rate > outputRate)
+        return head + Percent((rate / outputRate - 1) * 100) + "% slower" + keep;
+    const double faster = outputRate / rate;
     if (faster >= 2)
         return head + Percent(faster) + " times too fast" + keep;
     return head + Percent((faster - 1) * 100) + "% faster" + keep;
@@ -221,6 +223,10 @@ std::string Failure(const char* path, int error) {
 
 void Say(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void Complain(const std::string& what) {
+    Say(std::string(kProgram) + ": " + what);
 }
 
 } // namespace diag

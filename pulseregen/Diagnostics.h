@@ -11,6 +11,9 @@
 
 namespace diag {
 
+// The name every line starts with, and the version line.
+constexpr char kProgram[] = "pulseregen";
+
 // Why `in` refused `path`, and what would read it. Unless the run was
 // already --any-wav, `anyWav` is the same file opened with it: whether that
 // reads it, and the format in full.
@@ -37,5 +40,7 @@ std::string ShortData(const char* path, uint64_t declared, uint64_t held);
 
 // Writes one line to standard error.
 void Say(const std::string& line);
+// Says "pulseregen: WHAT", for what concerns no file.
+void Complain(const std::string& what);
 
 } // namespace diag

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace regen {
+namespace files {
 
 namespace {
 
@@ -139,4 +139,4 @@ bool SameFile(const char* input, const char* output) {
            a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-} // namespace regen
+} // namespace files

@@ -8,7 +8,7 @@
 #include <string>
 #include <sys/types.h>
 
-namespace regen {
+namespace files {
 
 // A RIFF file cannot be longer than its 32-bit size field and the 8 bytes
 // before it can describe, so the reader never addresses a byte beyond this
@@ -60,4 +60,4 @@ class Input {
 // before it is read.
 bool SameFile(const char* input, const char* output);
 
-} // namespace regen
+} // namespace files

@@ -3,10 +3,13 @@
 #include "Options.h"
 
 #include "Auto.h"
+#include "Diagnostics.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <getopt.h>
+#include <vector>
 
 #ifndef PROJECT_VERSION_STRING
 #error "PROJECT_VERSION_STRING must give the program's version"
@@ -18,7 +21,6 @@ namespace {
 
 constexpr int kMaxSample = 32767;
 constexpr int kMaxDecimals = 9;
-constexpr char kShortOptions[] = ":a:s:A:c:nkqwub:hV";
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -92,7 +94,7 @@ std::string Unrecognized(const char* shortOptions, const std::string& word) {
 
 Options Refuse(Options o, const std::string& what) {
     o.action = Action::kUsage;
-    o.error = what;
+    o.usageError = what;
     return o;
 }
 
@@ -122,82 +124,150 @@ bool ParseLevel(const char* text, Level& level) {
     return true;
 }
 
+namespace {
+
+// What an option does to the record, given its value (null for an option
+// that takes none); the reason it refuses the value, or empty.
+using Apply = std::string (*)(Options& o, const char* value);
+
+// One option, declared once for getopt_long, the parse and --help.
+struct Spec {
+    const char* name;
+    char letter;
+    const char* value; // its name in the help; null for an option without one
+    std::string help;  // lines after the first are indented under it
+    Apply apply;
+};
+
+std::string Quoted(const char* value) {
+    return std::string("'") + value + "'";
+}
+
+// The options that only switch something on, and the ones that answer alone.
+template <bool Options::*kFlag> std::string Set(Options& o, const char*) {
+    o.*kFlag = true;
+    return "";
+}
+template <Action kAction> std::string Answer(Options& o, const char*) {
+    o.action = kAction;
+    return "";
+}
+
+const std::vector<Spec>& Table() {
+    static const std::string kSample = std::to_string(kMaxSample);
+    static const std::vector<Spec> table = {
+        {"active", 'a', "LEVEL",
+         "a block is active when the judged signal exceeds LEVEL\n"
+         "in magnitude (default " +
+             std::to_string(regen::kActiveAbove) + ")",
+         [](Options& o, const char* v) {
+             o.activeGiven = true;
+             return ParseLevel(v, o.active) ? "" : "invalid active level " + Quoted(v);
+         }},
+        {"switch", 's', "LEVEL",
+         "the wave starts and flips when the judged signal passes\n"
+         "+LEVEL or -LEVEL (default " +
+             std::to_string(regen::kSwitchAbove) + ")",
+         [](Options& o, const char* v) {
+             o.switchGiven = true;
+             return ParseLevel(v, o.switchAt) ? "" : "invalid switch level " + Quoted(v);
+         }},
+        {"amplitude", 'A', "N",
+         "level of the regenerated wave, 1 to " + kSample + " (default " +
+             std::to_string(regen::kPulseLevel) + ")",
+         [](Options& o, const char* v) {
+             uint64_t amplitude = 0;
+             if (!ParseCount(v, kMaxSample, amplitude) || amplitude == 0)
+                 return "invalid amplitude " + Quoted(v) + " (1 to " + kSample + ")";
+             o.settings.amplitude = short(amplitude);
+             return std::string();
+         }},
+        {"channel", 'c', "WHICH",
+         "judged signal: mix (average of all channels, default),\n"
+         "left, right, or diff ((left - right) / 2)",
+         [](Options& o, const char* v) {
+             o.channelGiven = true;
+             return ParseChannel(v, o.settings.channel)
+                        ? ""
+                        : "invalid channel " + Quoted(v) + " (mix, left, right or diff)";
+         }},
+        {"no-invert", 'n', nullptr, "follow the input's swings instead of inverting them",
+         [](Options& o, const char*) {
+             o.settings.invert = false;
+             return std::string();
+         }},
+        {"keep-rate", 'k', nullptr,
+         "declare the input's sample rate instead of " +
+             std::to_string(regen::kOutputFormat.samplingRate) + " Hz",
+         Set<&Options::keepRate>},
+        {"quiet", 'q', nullptr, "print no length and no block verdicts", Set<&Options::quiet>},
+        {"any-wav", 'w', nullptr,
+         "read any WAV file that players read: 8 to 32-bit and\n"
+         "float samples, WAVE_FORMAT_EXTENSIBLE, RF64, any chunks",
+         Set<&Options::anyWav>},
+        {"auto", 'u', nullptr,
+         "choose channel, levels and baseline from the recording,\n"
+         "keep its rate, and say what was chosen on stderr",
+         [](Options& o, const char*) {
+             o.automatic = true;
+             o.keepRate = true;
+             return std::string();
+         }},
+        {"baseline", 'b', "N",
+         "take out the mean over N frames (0: none) before the\n"
+         "switch compares",
+         [](Options& o, const char* v) {
+             // A window of one frame is its own mean: nothing would be left.
+             uint64_t window = 0;
+             if (!ParseCount(v, regen::kMaxWindow, window) || window == 1)
+                 return "invalid baseline window " + Quoted(v) + " (0, or 2 to " +
+                        std::to_string(regen::kMaxWindow) + " frames)";
+             o.baseline = int(window);
+             return std::string();
+         }},
+        {"help", 'h', nullptr, "print this help and exit", Answer<Action::kHelp>},
+        {"version", 'V', nullptr, "print the version and exit", Answer<Action::kVersion>},
+    };
+    return table;
+}
+
+// The help's option column: "  -a, --active=LEVEL" padded to this width.
+constexpr size_t kHelpColumn = 25;
+
+} // namespace
+
 Options Parse(int argc, char* argv[]) {
-    static const option longOptions[] = {{"active", required_argument, nullptr, 'a'},
-                                         {"switch", required_argument, nullptr, 's'},
-                                         {"amplitude", required_argument, nullptr, 'A'},
-                                         {"channel", required_argument, nullptr, 'c'},
-                                         {"no-invert", no_argument, nullptr, 'n'},
-                                         {"keep-rate", no_argument, nullptr, 'k'},
-                                         {"quiet", no_argument, nullptr, 'q'},
-                                         {"any-wav", no_argument, nullptr, 'w'},
-                                         {"auto", no_argument, nullptr, 'u'},
-                                         {"baseline", required_argument, nullptr, 'b'},
-                                         {"help", no_argument, nullptr, 'h'},
-                                         {"version", no_argument, nullptr, 'V'},
-                                         {nullptr, 0, nullptr, 0}};
+    // getopt_long's arrays, from the table. A leading ':' tells a missing
+    // value from an unknown option.
+    std::string letters = ":";
+    std::vector<option> longOptions;
+    for (const Spec& spec : Table()) {
+        letters += spec.letter;
+        if (spec.value)
+            letters += ':';
+        longOptions.push_back(
+            {spec.name, spec.value ? required_argument : no_argument, nullptr, spec.letter});
+    }
+    longOptions.push_back({nullptr, 0, nullptr, 0});
+
     Options o;
+    // getopt keeps its place in globals; 0 makes glibc start afresh.
+    optind = 0;
     opterr = 0; // the one-line reasons below replace getopt's own messages
-    optind = 1;
     int c;
-    while ((c = getopt_long(argc, argv, kShortOptions, longOptions, nullptr)) != -1) {
-        const std::string value = optarg ? optarg : "";
-        uint64_t amplitude = 0, window = 0;
-        switch (c) {
-        case 'a':
-            if (!ParseLevel(optarg, o.active))
-                return Refuse(o, "invalid active level '" + value + "'");
-            o.activeGiven = true;
-            break;
-        case 's':
-            if (!ParseLevel(optarg, o.switchAt))
-                return Refuse(o, "invalid switch level '" + value + "'");
-            o.switchGiven = true;
-            break;
-        case 'A':
-            if (!ParseCount(optarg, kMaxSample, amplitude) || amplitude == 0)
-                return Refuse(o, "invalid amplitude '" + value + "' (1 to 32767)");
-            o.settings.amplitude = short(amplitude);
-            break;
-        case 'c':
-            if (!ParseChannel(optarg, o.settings.channel))
-                return Refuse(o, "invalid channel '" + value + "' (mix, left, right or diff)");
-            o.channelGiven = true;
-            break;
-        case 'n':
-            o.settings.invert = false;
-            break;
-        case 'k':
-            o.keepRate = true;
-            break;
-        case 'q':
-            o.quiet = true;
-            break;
-        case 'w':
-            o.anyWav = true;
-            break;
-        case 'u':
-            o.automatic = true;
-            o.keepRate = true;
-            break;
-        case 'b':
-            // A window of one frame is its own mean: nothing would be left.
-            if (!ParseCount(optarg, regen::kMaxWindow, window) || window == 1)
-                return Refuse(o, "invalid baseline window '" + value + "' (0, or 2 to " +
-                                     std::to_string(regen::kMaxWindow) + " frames)");
-            o.baseline = int(window);
-            break;
-        case 'h':
-            o.action = Action::kHelp;
-            return o;
-        case 'V':
-            o.action = Action::kVersion;
-            return o;
-        case ':':
+    while ((c = getopt_long(argc, argv, letters.c_str(), longOptions.data(), nullptr)) != -1) {
+        if (c == ':')
             return Refuse(o, std::string("option '") + argv[optind - 1] + "' needs a value");
-        default:
-            return Refuse(o, Unrecognized(kShortOptions, argv[optind - 1]));
-        }
+        const auto spec = std::find_if(Table().begin(), Table().end(),
+                                       [c](const Spec& s) { return s.letter == c; });
+        if (spec == Table().end())
+            return Refuse(o, Unrecognized(letters.c_str(), argv[optind - 1]));
+        const std::string refusal = spec->apply(o, optarg);
+        if (!refusal.empty())
+            return Refuse(o, refusal);
+        // Help and version answer at once, whatever follows them.
+        if (o.action != Action::kRun)
+            return o;
     }
     if (argc - optind != 2)
         return Refuse(o, "expected two files, INPUT and OUTPUT, got " +
@@ -207,6 +277,7 @@ Options Parse(int argc, char* argv[]) {
     return o;
 }
 
+// Imposed text, on standard output: scripts that match the message rely on it.
 void PrintUsage(const char* program) {
     printf("usage: %s [input(.wav)] [output(.wav)]\n", program);
     puts("The same filename for input and output is not acceptable.");
@@ -214,36 +285,27 @@ void PrintUsage(const char* program) {
 
 void PrintHelp(const char* program) {
     printf("Usage: %s [OPTION]... INPUT OUTPUT\n", program);
-    fputs("Regenerate the loud span of a 16-bit PCM WAV recording as a clean square wave.\n"
-          "\n"
-          "  -a, --active=LEVEL     a block is active when the judged signal exceeds LEVEL\n"
-          "                         in magnitude (default 10000)\n"
-          "  -s, --switch=LEVEL     the wave starts and flips when the judged signal passes\n"
-          "                         +LEVEL or -LEVEL (default 8000)\n"
-          "  -A, --amplitude=N      level of the regenerated wave, 1 to 32767 (default 30000)\n"
-          "  -c, --channel=WHICH    judged signal: mix (average of all channels, default),\n"
-          "                         left, right, or diff ((left - right) / 2)\n"
-          "  -n, --no-invert        follow the input's swings instead of inverting them\n"
-          "  -k, --keep-rate        declare the input's sample rate instead of 44100 Hz\n"
-          "  -q, --quiet            print no length and no block verdicts\n"
-          "  -w, --any-wav          read any WAV file that players read: 8 to 32-bit and\n"
-          "                         float samples, WAVE_FORMAT_EXTENSIBLE, RF64, any chunks\n"
-          "  -u, --auto             choose channel, levels and baseline from the recording,\n"
-          "                         keep its rate, and say what was chosen on stderr\n"
-          "  -b, --baseline=N       take out the mean over N frames (0: none) before the\n"
-          "                         switch compares\n"
-          "  -h, --help             print this help and exit\n"
-          "  -V, --version          print the version and exit\n"
-          "\n"
-          "LEVEL is a sample value from 0 to 32767, or P% (0 < P <= 100): P percent of the\n"
-          "recording's peak, rounded down. INPUT and OUTPUT must be different files;\n"
-          "INPUT - is standard input. OUTPUT is replaced only when the run succeeds.\n"
-          "Exit status: 0 on success, 1 when a file cannot be read or written, 2 on bad usage.\n",
-          stdout);
+    puts("Regenerate the loud span of a 16-bit PCM WAV recording as a clean square wave.\n");
+    for (const Spec& spec : Table()) {
+        std::string line = std::string("  -") + spec.letter + ", --" + spec.name;
+        if (spec.value)
+            line += std::string("=") + spec.value;
+        line += std::string(line.size() < kHelpColumn ? kHelpColumn - line.size() : 2, ' ');
+        for (const char ch : spec.help)
+            line += ch == '\n' ? "\n" + std::string(kHelpColumn, ' ') : std::string(1, ch);
+        puts(line.c_str());
+    }
+    printf("\n"
+           "LEVEL is a sample value from 0 to %d, or P%% (0 < P <= 100): P percent of the\n"
+           "recording's peak, rounded down. INPUT and OUTPUT must be different files;\n"
+           "INPUT - is standard input. OUTPUT is replaced only when the run succeeds.\n"
+           "Exit status: %d on success, %d when a file cannot be read or written, %d on bad "
+           "usage.\n",
+           kMaxSample, kExitOk, kExitFailed, kExitUsage);
 }
 
 void PrintVersion() {
-    puts("pulseregen " PROJECT_VERSION_STRING);
+    printf("%s %s\n", diag::kProgram, PROJECT_VERSION_STRING);
 }
 
 } // namespace options

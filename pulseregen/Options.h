@@ -1,5 +1,6 @@
-// The command line of pulseregen: options in GNU form, parsed into one
-// record, and the usage, help and version texts.
+// The command line of pulseregen: options in GNU form, declared once in a
+// table that drives the parse and the help, parsed into one record; the
+// usage, help and version texts; and the exit statuses.
 #pragma once
 
 #include "Regen.h"
@@ -8,6 +9,12 @@
 #include <string>
 
 namespace options {
+
+enum ExitStatus {
+    kExitOk = 0,
+    kExitFailed = 1, // a file could not be read or written
+    kExitUsage = 2,
+};
 
 // A level given as a sample value or as a percentage of the recording's peak.
 struct Level {
@@ -23,14 +30,16 @@ struct Level {
 
 enum class Action { kRun, kHelp, kVersion, kUsage };
 
+// What the command line asked for. The levels stay as given: a run resolves
+// them once the recording's peak is known.
 struct Options {
     Action action = Action::kRun;
-    std::string error; // what was wrong, for kUsage
+    std::string usageError; // what was wrong, for kUsage
     const char* input = nullptr;
     const char* output = nullptr;
     Level active{regen::kActiveAbove};
     Level switchAt{regen::kSwitchAbove};
-    regen::Settings settings; // levels resolved once the peak is known
+    regen::Settings settings; // amplitude, channel and inversion as given
     bool keepRate = false;
     bool quiet = false;
     bool anyWav = false; // read any WAV that players read, not only 16-bit PCM

@@ -19,7 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace regen {
+namespace files {
 
 namespace {
 
@@ -278,25 +278,37 @@ int OutputFile::Prepare(const char* path) {
     // one and refuses the other.
     if (exists && !S_ISREG(st.st_mode))
         return 0;
-    if (exists) {
-        // Refused as the writer itself would refuse it; O_NONBLOCK in case a
-        // FIFO took its place meanwhile.
-        m_old = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (m_old < 0)
-            return errno;
-        if (fstat(m_old, &m_oldStat) != 0 || !S_ISREG(m_oldStat.st_mode))
-            return ESPIPE;
-    }
-    const std::string directory = DirectoryOf(target);
+    if (const int error = exists ? OpenOld() : 0)
+        return error;
+    if (const int error = OpenParent(DirectoryOf(target)))
+        return error;
+    return MakeOutput(exists);
+}
+
+// The file replaced, refused as the writer itself would refuse it;
+// O_NONBLOCK in case a FIFO took its place meanwhile.
+int OutputFile::OpenOld() {
+    m_old = open(m_path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (m_old < 0)
+        return errno;
+    if (fstat(m_old, &m_oldStat) != 0 || !S_ISREG(m_oldStat.st_mode))
+        return ESPIPE;
+    return 0;
+}
+
+int OutputFile::OpenParent(const std::string& directory) {
     m_parent = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_parent < 0 && errno == EACCES) // a directory we may write but not list
         m_parent = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (m_parent < 0)
-        return errno;
+    return m_parent < 0 ? errno : 0;
+}
+
+// The file the writer writes, beside the one it replaces. A new file that
+// cannot be made beside its directory's other files cannot be made there at
+// all; an old one is written over from a copy under $TMPDIR.
+int OutputFile::MakeOutput(bool exists) {
     m_way = exists && MustCopy() ? Way::kCopy : Way::kRename;
     const int error = MakePrivate();
-    // A new file that cannot be made beside its directory's other files
-    // cannot be made there at all; an old one is written over from a copy.
     if (error && !exists)
         return error;
     if (error) {
@@ -342,8 +354,12 @@ int OutputFile::MakePrivate() {
         g_private = m_private;
     }
     // Held until the process ends: how a later run tells that this one is
-    // still going. Without locks (some network file systems) it goes on.
-    flock(m_private, LOCK_EX | LOCK_NB);
+    // still going. Another run looking for leftovers may hold it for a moment
+    // (it finds no output here yet and lets go), so this waits rather than
+    // going on unlocked, where a third run could take the output away.
+    // Without locks (some network file systems) it goes on.
+    while (flock(m_private, LOCK_EX) != 0 && errno == EINTR) {
+    }
     m_fd = openat(m_private, kFileName, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (m_fd < 0) {
         const int error = errno;
@@ -435,4 +451,4 @@ void OutputFile::RemovePrivate() {
     m_private = g_private = g_parent = -1;
 }
 
-} // namespace regen
+} // namespace files

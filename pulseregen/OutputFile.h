@@ -9,7 +9,7 @@
 #include <string>
 #include <sys/stat.h>
 
-namespace regen {
+namespace files {
 
 class OutputFile {
   public:
@@ -44,6 +44,9 @@ class OutputFile {
   private:
     enum class Way { kDirect, kRename, kCopy };
 
+    int OpenOld();
+    int OpenParent(const std::string& directory);
+    int MakeOutput(bool exists);
     bool MustCopy() const;
     int MakePrivate();
     int MakeAnonymous();
@@ -64,4 +67,4 @@ class OutputFile {
     bool m_done = false;
 };
 
-} // namespace regen
+} // namespace files

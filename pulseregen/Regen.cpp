@@ -52,7 +52,8 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
     const short above = short(limit), below = short(-limit);
     int i = 0;
     // While the level is 0 a negative swing starts nothing; the first sample
-    // above the upper threshold starts the wave.
+    // above the upper threshold starts the wave. Imposed, as is the fade
+    // below: those who compare outputs with earlier runs rely on the bytes.
     if (level == 0) {
         for (; i < frames && block[i] <= above; ++i)
             block[i] = 0;
@@ -62,15 +63,10 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
             return 0;
         }
     }
-    // From here on the level never returns to 0: a sample above the upper
-    // threshold makes it positive, one below the lower threshold negative
-    // (flipping the sign of the level it had), any other keeps it. On noise
-    // the thresholds are crossed at random and a branch on them would
-    // mispredict half the time, so the work is split in two loops without
-    // branches: the first finds, for a run of samples, the value each one
-    // sets (as a mask that keeps the running value, and the value to merge
-    // in), many samples per instruction; the second carries the running
-    // value through the run with one and and one or per sample.
+    // From here on a sample beyond a threshold sets the level's sign and any
+    // other keeps it. Noise crosses the thresholds at random, where a branch
+    // would mispredict half the time, so one loop turns a run of samples into
+    // masks, many per instruction, and a second carries the level through.
     const int sign = settings.invert ? -1 : 1; // written = sign x level
     const int magnitude = level == 0 ? settings.amplitude : std::abs(int(level));
     const short up = short(sign * magnitude);
@@ -104,25 +100,27 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
 }
 
 void MakeFade(short* block, short level) {
-    // The ratio is formed first, in double precision, and the product
-    // truncated: scaling by (kBlockFrames - i) before dividing rounds some
-    // samples differently (sample 4,992 of a 30,000 fade would be 15,375).
+    // From the level itself, not the negation written before it (imposed,
+    // see Regenerate). The ratio is formed first, in double precision, and
+    // the product truncated: scaling by (kBlockFrames - i) before dividing
+    // rounds some samples differently (sample 4,992 of a 30,000 fade would
+    // be 15,375).
     for (int i = 0; i < kBlockFrames; ++i) {
         const double ratio = (kBlockFrames - i) / double(kBlockFrames);
         block[i] = short(level * ratio);
     }
 }
 
-void LoadBlock(CWave& in, short* block, Channel channel, std::vector<float>& scratch) {
+void LoadSignal(CWave& in, short* block, int frames, Channel channel, std::vector<float>& scratch) {
     if (channel == Channel::kMix) {
-        in.LoadWaveShort(block, kBlockFrames, 0, 0);
+        in.LoadWaveShort(block, frames, 0, 0);
         return;
     }
     // The float loader picks one channel or their difference; v / 32768 is
     // exact in a float, so scaling back gives the 16-bit value itself.
-    scratch.resize(kBlockFrames);
-    in.LoadWaveFloat(scratch.data(), kBlockFrames, int(channel) << 8, 0);
-    for (int i = 0; i < kBlockFrames; ++i)
+    scratch.resize(size_t(frames));
+    in.LoadWaveFloat(scratch.data(), frames, int(channel) << CWave::kMixShift, 0);
+    for (int i = 0; i < frames; ++i)
         block[i] = short(scratch[size_t(i)] * 32768.0f);
 }
 
@@ -143,7 +141,9 @@ std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks, Channel ch
     for (int b = 0; b < blocks; ++b) {
         if (!scan.ended) {
             const uint64_t before = in.GetLoadedFrames();
-            LoadBlock(in, block, channel, scratch);
+            LoadSignal(in, block, kBlockFrames, channel, scratch);
+            // Block 0 is never judged, an oddity the verdict lines' readers
+            // rely on (imposed).
             if (b > 0)
                 scan.peaks[size_t(b)] = Peak(block, kBlockFrames, enough);
             scan.ended = in.GetLoadedFrames() - before < uint64_t(kBlockFrames);
@@ -170,7 +170,7 @@ std::optional<short> RegenerateSpan(CWave& in, CWave& out, short* block, int blo
         return std::nullopt;
     in.SkipFrames(int(span.first) * kBlockFrames);
     for (int64_t b = span.first; b <= span.last && b < blocks; ++b) {
-        LoadBlock(in, block, settings.channel, scratch);
+        LoadSignal(in, block, kBlockFrames, settings.channel, scratch);
         Crossings count;
         level = Regenerate(block, kBlockFrames, level, settings, &count);
         if (crossings)

@@ -18,9 +18,14 @@ constexpr int kSwitchAbove = 8000;  // the square wave flips beyond +-8,000
 constexpr short kPulseLevel = 30000;
 constexpr CWave::tOutputWaveFormat kOutputFormat{44100, 2, 1};
 
-// The judged signal of a stereo file. The values are LoadWaveFloat's mix
-// modes; kMix is the average of all channels that LoadWaveShort gives.
-enum class Channel { kMix = 0, kLeft = 1, kRight = 2, kDiff = 3 };
+// The judged signal of a stereo file, as LoadWaveFloat's mix modes; kMix is
+// the average of all channels that LoadWaveShort gives.
+enum class Channel {
+    kMix = CWave::kMixAverage,
+    kLeft = CWave::kMixLeft,
+    kRight = CWave::kMixRight,
+    kDiff = CWave::kMixDifference,
+};
 
 // How a run judges and regenerates; the defaults are the tool's own.
 struct Settings {
@@ -70,8 +75,9 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
 // One block falling linearly from the level toward 0.
 void MakeFade(short* block, short level);
 
-// Loads one block of the judged signal into `block`.
-void LoadBlock(CWave& in, short* block, Channel channel, std::vector<float>& scratch);
+// Loads `frames` frames of the judged signal into `block`, as the loaders
+// give it (a file of any channel count).
+void LoadSignal(CWave& in, short* block, int frames, Channel channel, std::vector<float>& scratch);
 
 // The activity pass: one peak per whole block (as Peak with `enough`);
 // block 0 is read but never judged. `judged`, when set, hears each block

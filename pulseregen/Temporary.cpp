@@ -6,7 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-namespace regen {
+namespace files {
 
 const char* TemporaryDirectory() {
     const char* dir = std::getenv("TMPDIR");
@@ -25,4 +25,4 @@ int AnonymousFile(const char* dir) {
     return named;
 }
 
-} // namespace regen
+} // namespace files

@@ -3,7 +3,7 @@
 // copied over the file it replaces.
 #pragma once
 
-namespace regen {
+namespace files {
 
 // $TMPDIR, or /tmp when it is unset or empty.
 const char* TemporaryDirectory();
@@ -12,4 +12,4 @@ const char* TemporaryDirectory();
 // with its last descriptor whatever ends the run; -1 with errno set.
 int AnonymousFile(const char* dir);
 
-} // namespace regen
+} // namespace files

@@ -6,6 +6,7 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -41,12 +42,18 @@ template <class... Args> std::string Formatted(const char* format, Args... args)
     return text;
 }
 
+// Degrees with one decimal, in every line thermlog writes: the log format's
+// readers rely on it.
+std::string Celsius(double celsius) {
+    return Formatted("%.1f", celsius);
+}
+
 } // namespace
 
 std::string FormatLogLine(const std::tm& localTime, double celsius) {
-    return Formatted("%02d/%02d/%02d %02d:%02d:%02d %.1f\n", (localTime.tm_year + 1900) % 100,
+    return Formatted("%02d/%02d/%02d %02d:%02d:%02d %s\n", (localTime.tm_year + 1900) % 100,
                      localTime.tm_mon + 1, localTime.tm_mday, localTime.tm_hour, localTime.tm_min,
-                     localTime.tm_sec, celsius);
+                     localTime.tm_sec, Celsius(celsius).c_str());
 }
 
 std::string FormatIsoLogLine(const std::tm& localTime, double celsius) {
@@ -54,9 +61,10 @@ std::string FormatIsoLogLine(const std::tm& localTime, double celsius) {
     // old local mean time are dropped, as the format has no room for them.
     const long offset = localTime.tm_gmtoff;
     const long minutes = (offset < 0 ? -offset : offset) / 60;
-    return Formatted("%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld %.1f\n", localTime.tm_year + 1900,
+    return Formatted("%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld %s\n", localTime.tm_year + 1900,
                      localTime.tm_mon + 1, localTime.tm_mday, localTime.tm_hour, localTime.tm_min,
-                     localTime.tm_sec, offset < 0 ? '-' : '+', minutes / 60, minutes % 60, celsius);
+                     localTime.tm_sec, offset < 0 ? '-' : '+', minutes / 60, minutes % 60,
+                     Celsius(celsius).c_str());
 }
 
 namespace {
@@ -96,7 +104,60 @@ std::optional<ZoneChoice> ParseZone(std::string_view text) {
 
 namespace {
 
-constexpr char kShortOptions[] = ":z:lihV";
+// The command line as the options build it; which action it asks for is
+// settled once every option is read.
+struct Words {
+    CommandLine command;
+    bool list = false, help = false, version = false;
+};
+
+// What an option does, given its value (null for one that takes none); the
+// reason it refuses the value, or empty.
+using Apply = std::string (*)(Words& words, const char* value);
+
+// One option: declared once for getopt_long, the parse and --help.
+struct Spec {
+    const char* name;
+    char letter;
+    const char* value; // its name in the help; null for an option without one
+    const char* help;  // lines after the first are indented under it
+    Apply apply;
+};
+
+template <bool Words::*kFlag> std::string Set(Words& words, const char*) {
+    words.*kFlag = true;
+    return "";
+}
+
+const Spec kOptions[] = {
+    {"zone", 'z', "ZONE",
+     "read thermal zone ZONE, a number or a type such as\nx86_pkg_temp (default: zone 0)",
+     [](Words& words, const char* value) {
+         const std::optional<ZoneChoice> zone = ParseZone(value);
+         if (!zone)
+             return std::string("malformed zone '") + value + "'";
+         words.command.zone = *zone;
+         return std::string();
+     }},
+    {"list", 'l', nullptr, "list the thermal zones (number, type, temperature)", Set<&Words::list>},
+    {"iso", 'i', nullptr, "write the time as 2026-12-07T14:31:28+01:00",
+     [](Words& words, const char*) {
+         words.command.iso = true;
+         return std::string();
+     }},
+    {"help", 'h', nullptr, "show this help and exit", Set<&Words::help>},
+    {"version", 'V', nullptr, "show the version and exit", Set<&Words::version>},
+};
+
+// The help's option column: "  -z, --zone=ZONE" padded to this width.
+constexpr std::size_t kHelpColumn = 19;
+
+const Spec* Find(int letter) {
+    for (const Spec& spec : kOptions)
+        if (spec.letter == letter)
+            return &spec;
+    return nullptr;
+}
 
 // getopt_long's '?' stands for an unknown short option, which optopt holds;
 // an unknown long one, optopt 0, which only the word names; or a long option
@@ -104,65 +165,30 @@ constexpr char kShortOptions[] = ":z:lihV";
 std::string UnknownOption(const std::string& word) {
     if (optopt == 0)
         return "unknown option '" + word + "'";
-    if (optopt != ':' && std::strchr(kShortOptions, optopt))
+    if (optopt != ':' && Find(optopt))
         return "option '" + word.substr(0, word.find('=')) + "' takes no value";
     return std::string("unknown option '-") + char(optopt) + "'";
 }
 
-} // namespace
+// "needs a zone": the value's name, in lower case.
+std::string MissingValue(const std::string& word) {
+    const Spec* spec = Find(optopt);
+    std::string value = spec && spec->value ? spec->value : "VALUE";
+    for (char& c : value)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return "option '" + word + "' needs a " + value;
+}
 
-CommandLine ParseCommandLine(int argc, char* argv[]) {
-    static const option kLongOptions[] = {
-        {"zone", required_argument, nullptr, 'z'}, {"list", no_argument, nullptr, 'l'},
-        {"iso", no_argument, nullptr, 'i'},        {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0}};
-    CommandLine command;
-    bool list = false, help = false, version = false;
-    // getopt keeps its place in globals; 0 makes glibc start afresh, so that
-    // the command line can be parsed more than once in a process (the tests).
-    optind = 0;
-    // The caller prints one line of its own instead of getopt's messages.
-    opterr = 0;
-    int option;
-    while ((option = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
-        switch (option) {
-        case 'z': {
-            const std::optional<ZoneChoice> zone = ParseZone(optarg);
-            if (!zone) {
-                command.usageError = std::string("malformed zone '") + optarg + "'";
-                return command;
-            }
-            command.zone = *zone;
-            break;
-        }
-        case 'l':
-            list = true;
-            break;
-        case 'i':
-            command.iso = true;
-            break;
-        case 'h':
-            help = true;
-            break;
-        case 'V':
-            version = true;
-            break;
-        case ':':
-            command.usageError = std::string("option '") + argv[optind - 1] + "' needs a zone";
-            return command;
-        default:
-            command.usageError = UnknownOption(argv[optind - 1]);
-            return command;
-        }
-    }
-    const int operands = argc - optind;
-    if (help)
+// The action the options and operands ask for, or why they are refused.
+void Settle(Words& words, int operands, char* first) {
+    CommandLine& command = words.command;
+    if (words.help)
         command.action = Action::kHelp;
-    else if (version)
+    else if (words.version)
         command.action = Action::kVersion;
-    else if (list && operands == 0)
+    else if (words.list && operands == 0)
         command.action = Action::kList;
-    else if (list)
+    else if (words.list)
         command.usageError = "--list takes no LOGFILE";
     else if (operands == 0)
         command.usageError = "no LOGFILE";
@@ -170,9 +196,62 @@ CommandLine ParseCommandLine(int argc, char* argv[]) {
         command.usageError = "more than one LOGFILE";
     else {
         command.action = Action::kLog;
-        command.logPath = argv[optind];
+        command.logPath = first;
     }
-    return command;
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(int argc, char* argv[]) {
+    // getopt_long's arrays, from the table. A leading ':' tells a missing
+    // value from an unknown option.
+    std::string letters = ":";
+    std::vector<option> longOptions;
+    for (const Spec& spec : kOptions) {
+        letters += spec.letter;
+        if (spec.value)
+            letters += ':';
+        longOptions.push_back(
+            {spec.name, spec.value ? required_argument : no_argument, nullptr, spec.letter});
+    }
+    longOptions.push_back({nullptr, 0, nullptr, 0});
+
+    Words words;
+    // getopt keeps its place in globals; 0 makes glibc start afresh, so that
+    // the command line can be parsed more than once in a process (the tests).
+    optind = 0;
+    opterr = 0; // the caller prints one line of its own instead of getopt's
+    int c;
+    while ((c = getopt_long(argc, argv, letters.c_str(), longOptions.data(), nullptr)) != -1) {
+        if (c == ':') {
+            words.command.usageError = MissingValue(argv[optind - 1]);
+            return words.command;
+        }
+        const Spec* spec = Find(c);
+        const std::string refusal =
+            spec ? spec->apply(words, optarg) : UnknownOption(argv[optind - 1]);
+        if (!refusal.empty()) {
+            words.command.usageError = refusal;
+            return words.command;
+        }
+    }
+    Settle(words, argc - optind, argv[optind]);
+    return words.command;
+}
+
+std::string HelpText() {
+    std::string text = std::string(kUsage) +
+                       "\nAppend the local time and the processor temperature to LOGFILE.\n\n";
+    for (const Spec& spec : kOptions) {
+        std::string line = std::string("  -") + spec.letter + ", --" + spec.name;
+        if (spec.value)
+            line += std::string("=") + spec.value;
+        line += std::string(line.size() < kHelpColumn ? kHelpColumn - line.size() : 2, ' ');
+        for (const char* p = spec.help; *p; ++p)
+            line += *p == '\n' ? "\n" + std::string(kHelpColumn, ' ') : std::string(1, *p);
+        text += line + "\n";
+    }
+    return text;
 }
 
 std::string ZoneTempPath(const std::string& thermalDir, int number) {
@@ -222,9 +301,7 @@ std::optional<int> FindZoneByType(const std::vector<Zone>& zones, std::string_vi
 }
 
 std::string FormatZoneLine(const Zone& zone, double celsius) {
-    char temperature[64];
-    std::snprintf(temperature, sizeof temperature, "%.1f", celsius);
-    return std::to_string(zone.number) + " " + zone.type + " " + temperature + "\n";
+    return std::to_string(zone.number) + " " + zone.type + " " + Celsius(celsius) + "\n";
 }
 
 } // namespace thermlog

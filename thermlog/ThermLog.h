@@ -12,6 +12,19 @@
 
 namespace thermlog {
 
+enum ExitStatus {
+    kExitOk = 0,
+    kExitFailed = 1,
+    // Imposed: scripts that check the status of a bad command line rely on it.
+    kExitUsage = 255,
+};
+
+constexpr char kUsage[] = "Usage: thermlog [OPTION]... LOGFILE";
+
+// The temperature logged when the zone cannot be read: every run still adds
+// its line, which the log's readers rely on.
+constexpr double kUnreadCelsius = 0.0;
+
 // Only this many bytes of the thermal file are read; anything after them is
 // not part of the reading.
 constexpr std::size_t kThermalReadMax = 64;
@@ -56,6 +69,8 @@ struct CommandLine {
 
 // Reads the options with getopt_long, which may reorder `argv`.
 CommandLine ParseCommandLine(int argc, char* argv[]);
+// The --help text, from the same option table as the parse.
+std::string HelpText();
 
 // The files of zone `number` below the thermal class directory.
 std::string ZoneTempPath(const std::string& thermalDir, int number);

@@ -23,21 +23,45 @@
 namespace {
 
 constexpr char kThermalDir[] = "/sys/class/thermal";
-constexpr char kUsage[] = "Usage: thermlog [OPTION]... LOGFILE";
 
-enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 255 };
+// Says "thermlog: WHAT" on standard error.
+void Complain(const std::string& what) {
+    std::fprintf(stderr, "thermlog: %s\n", what.c_str());
+}
 
-void PrintHelp() {
-    std::printf("%s\n"
-                "Append the local time and the processor temperature to LOGFILE.\n"
-                "\n"
-                "  -z, --zone=ZONE  read thermal zone ZONE, a number or a type such as\n"
-                "                   x86_pkg_temp (default: zone 0)\n"
-                "  -l, --list       list the thermal zones (number, type, temperature)\n"
-                "  -i, --iso        write the time as 2026-12-07T14:31:28+01:00\n"
-                "  -h, --help       show this help and exit\n"
-                "  -V, --version    show the version and exit\n",
-                kUsage);
+// Help, version and bad usage: answered without touching the log.
+int AnswerHelpVersionOrUsage(const thermlog::CommandLine& command) {
+    switch (command.action) {
+    case thermlog::Action::kHelp:
+        std::fputs(thermlog::HelpText().c_str(), stdout);
+        return thermlog::kExitOk;
+    case thermlog::Action::kVersion:
+        std::printf("thermlog %s\n", PROJECT_VERSION_STRING);
+        return thermlog::kExitOk;
+    default:
+        Complain(command.usageError + "; " + thermlog::kUsage + " (thermlog --help for more)");
+        return thermlog::kExitUsage;
+    }
+}
+
+// Descriptors 0, 1 and 2 left closed by the caller are filled with
+// /dev/null, so that no file this run opens takes their place. It is opened
+// the other way round, so that reading or writing one still fails as it
+// would have.
+void FillStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0)
+            open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+}
+
+// What the program prints is part of its result: a standard output that did
+// not take it fails the run.
+int CloseStdout(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        Complain("cannot write to standard output");
+        return thermlog::kExitFailed;
+    }
+    return status;
 }
 
 std::tm LocalTimeNow() {
@@ -55,8 +79,8 @@ std::FILE* OpenLog(const char* path) {
     struct stat info {};
     const bool known = fd >= 0 ? fstat(fd, &info) == 0 : stat(path, &info) == 0;
     if (known && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) {
-        std::fprintf(stderr, "thermlog: %s: is a %s, not a file\n", path,
-                     S_ISFIFO(info.st_mode) ? "FIFO" : "socket");
+        Complain(std::string(path) + ": is a " + (S_ISFIFO(info.st_mode) ? "FIFO" : "socket") +
+                 ", not a file");
         if (fd >= 0)
             close(fd);
         return nullptr;
@@ -101,12 +125,14 @@ int ListThermalZones() {
         const std::string path = thermlog::ZoneTempPath(kThermalDir, zone.number);
         const std::optional<double> celsius = GetCPUTemp(path);
         if (!celsius)
-            std::fprintf(stderr, "thermlog: %s: cannot be read\n", path.c_str());
-        std::fputs(thermlog::FormatZoneLine(zone, celsius.value_or(0.0)).c_str(), stdout);
+            Complain(path + ": cannot be read");
+        std::fputs(
+            thermlog::FormatZoneLine(zone, celsius.value_or(thermlog::kUnreadCelsius)).c_str(),
+            stdout);
     }
     if (zones.empty())
-        std::fprintf(stderr, "thermlog: %s: no thermal zone\n", kThermalDir);
-    return zones.empty() ? kExitFailed : kExitOk;
+        Complain(std::string(kThermalDir) + ": no thermal zone");
+    return zones.empty() ? thermlog::kExitFailed : thermlog::kExitOk;
 }
 
 // The temp file of the chosen zone; empty when no zone has the given type.
@@ -123,8 +149,9 @@ int LogOnce(const thermlog::CommandLine& command) {
     const char* logPath = command.logPath.c_str();
     std::FILE* log = OpenLog(logPath);
     if (log == nullptr) {
+        // "Erorr" as misspelt: scripts that match the message rely on it.
         std::printf("Erorr: File can't open [%s]\n", logPath);
-        return kExitFailed;
+        return thermlog::kExitFailed;
     }
     // The time is taken first so that the stamp marks when the run started.
     const std::tm now = LocalTimeNow();
@@ -133,7 +160,7 @@ int LogOnce(const thermlog::CommandLine& command) {
         thermalPath ? GetCPUTemp(*thermalPath) : std::optional<double>();
 
     // A dead sensor still gets its line, so the log keeps one line per run.
-    const double value = celsius.value_or(0.0);
+    const double value = celsius.value_or(thermlog::kUnreadCelsius);
     const bool written = WriteAndClose(log, command.iso ? thermlog::FormatIsoLogLine(now, value)
                                                         : thermlog::FormatLogLine(now, value));
     if (!written)
@@ -142,52 +169,16 @@ int LogOnce(const thermlog::CommandLine& command) {
         std::printf("Error: Thermal zone not found [%s]\n", command.zone.type.c_str());
     else if (!celsius)
         std::printf("Error: Thermal file can't open [%s]\n", thermalPath->c_str());
-    return written && celsius ? kExitOk : kExitFailed;
-}
-
-// Descriptors 0, 1 and 2 left closed by the caller are filled with
-// /dev/null, so that the log never takes one of their places. It is opened
-// the other way round, so that reading or writing one still fails as it
-// would have.
-void FillStandardDescriptors() {
-    for (int fd = 0; fd <= 2; ++fd)
-        if (fcntl(fd, F_GETFD) < 0)
-            open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
-}
-
-// What thermlog prints (the help, the zones, a message) is part of its
-// answer: a standard output that did not take it fails the run.
-int CloseStdout(int status) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "thermlog: cannot write to standard output\n");
-        return kExitFailed;
-    }
-    return status;
-}
-
-int Run(const thermlog::CommandLine& command) {
-    switch (command.action) {
-    case thermlog::Action::kHelp:
-        PrintHelp();
-        return kExitOk;
-    case thermlog::Action::kVersion:
-        std::printf("thermlog %s\n", PROJECT_VERSION_STRING);
-        return kExitOk;
-    case thermlog::Action::kList:
-        return ListThermalZones();
-    case thermlog::Action::kLog:
-        return LogOnce(command);
-    case thermlog::Action::kUsage:
-        break;
-    }
-    std::fprintf(stderr, "thermlog: %s; %s (thermlog --help for more)\n",
-                 command.usageError.c_str(), kUsage);
-    return kExitUsage;
+    return written && celsius ? thermlog::kExitOk : thermlog::kExitFailed;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
     FillStandardDescriptors();
-    return CloseStdout(Run(thermlog::ParseCommandLine(argc, argv)));
+    const thermlog::CommandLine command = thermlog::ParseCommandLine(argc, argv);
+    if (command.action != thermlog::Action::kLog && command.action != thermlog::Action::kList)
+        return CloseStdout(AnswerHelpVersionOrUsage(command));
+    return CloseStdout(command.action == thermlog::Action::kList ? ListThermalZones()
+                                                                 : LogOnce(command));
 }

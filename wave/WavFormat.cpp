@@ -11,20 +11,22 @@ CWave::tWaveFmtChunk DecodeFmtChunk(const unsigned char* b) {
     CWave::tWaveFmtChunk f{};
     std::memcpy(f.chunkId, b, 4);
     f.chunkSize = int32_t(Le32(b + 4));
-    f.formatTag = int16_t(Le16(b + 8));
-    f.channels = Le16(b + 10);
-    f.sampleRate = Le32(b + 12);
-    f.byteRate = Le32(b + 16);
-    f.blockAlign = Le16(b + 20);
-    f.bitsPerSample = Le16(b + 22);
+    const unsigned char* body = b + kChunkHeaderBytes;
+    f.formatTag = int16_t(Le16(body + kTagAt));
+    f.channels = Le16(body + kChannelsAt);
+    f.sampleRate = Le32(body + kSampleRateAt);
+    f.byteRate = Le32(body + kByteRateAt);
+    f.blockAlign = Le16(body + kBlockAlignAt);
+    f.bitsPerSample = Le16(body + kBitsAt);
     return f;
 }
 
 uint64_t FmtExtraBytes(int32_t chunkSize) {
     // The chunk ends chunkSize + 8 bytes after its start, a sum that wraps in
     // 32 bits; an end that wraps negative or lies within the 24 bytes already
-    // read leaves nothing to skip.
-    const int32_t end = int32_t(uint32_t(chunkSize) + 8u);
+    // read leaves nothing to skip. Imposed, odd as it is: the library's
+    // callers rely on which files the 16-bit reader accepts.
+    const int32_t end = int32_t(uint32_t(chunkSize) + uint32_t(kChunkHeaderBytes));
     return end > int32_t(kFmtBytes) ? uint64_t(end) - kFmtBytes : 0;
 }
 
@@ -48,10 +50,10 @@ Layout LayoutOf(const CWave::tSampleFormat& format) {
 
 CWave::tSampleFormat DescribeFormat(const unsigned char* body, size_t size) {
     CWave::tSampleFormat f{};
-    const uint16_t tag = Le16(body);
-    const uint16_t blockAlign = Le16(body + 12);
-    f.channels = Le16(body + 2);
-    f.bits = Le16(body + 14);
+    const uint16_t tag = Le16(body + kTagAt);
+    const uint16_t blockAlign = Le16(body + kBlockAlignAt);
+    f.channels = Le16(body + kChannelsAt);
+    f.bits = Le16(body + kBitsAt);
     f.containerBits = f.bits;
     f.encoding = int16_t(tag);
     f.extensible = tag == kTagExtensible;
@@ -74,7 +76,7 @@ CWave::tSampleFormat DescribeFormat(const unsigned char* body, size_t size) {
     // bits alone.
     const unsigned bytes = (f.bits + 7u) / 8u;
     f.containerBits = uint16_t(bytes * 8);
-    const bool pcm16 = tag == kTagPcm && f.bits == 16;
+    const bool pcm16 = tag == kTagPcm && f.bits == kPcm16Bits;
     if (f.channels > 0 && blockAlign % f.channels == 0 && !pcm16) {
         const unsigned container = blockAlign / f.channels;
         if (tag == kTagPcm && container > bytes && container <= 4) {
@@ -129,8 +131,8 @@ uint32_t FrameCount(uint64_t dataSize, unsigned channels, unsigned bitsPerSample
 CWave::tWaveFmtChunk MakeFmtChunk(const CWave::tOutputWaveFormat& format) {
     CWave::tWaveFmtChunk f{};
     std::memcpy(f.chunkId, "fmt ", 4);
-    f.chunkSize = 16;
-    f.formatTag = 1;
+    f.chunkSize = kFmtFieldBytes;
+    f.formatTag = kTagPcm;
     f.channels = uint16_t(format.channels);
     f.sampleRate = uint32_t(format.samplingRate);
     f.bitsPerSample = uint16_t(uint32_t(format.bytesPerSample) * 8u);
@@ -142,7 +144,7 @@ CWave::tWaveFmtChunk MakeFmtChunk(const CWave::tOutputWaveFormat& format) {
 uint32_t DeclaredDataBytes(uint64_t frames, int32_t bytesPerSample, int32_t channels) {
     // The largest even size leaves room for the RIFF size and a pad byte; the
     // clamp then drops to a whole number of frames.
-    constexpr uint64_t kMaxData = (kMaxRiffSize - 36) & ~uint64_t(1);
+    constexpr uint64_t kMaxData = (kMaxRiffSize - kRiffSizeBeforeData) & ~uint64_t(1);
     if (bytesPerSample <= 0 || channels <= 0)
         return 0;
     const uint64_t frameBytes = uint64_t(bytesPerSample) * uint64_t(channels);
@@ -152,24 +154,29 @@ uint32_t DeclaredDataBytes(uint64_t frames, int32_t bytesPerSample, int32_t chan
 }
 
 uint32_t RiffSize(uint32_t dataSize) {
-    return dataSize + 36 + (dataSize & 1);
+    return dataSize + kRiffSizeBeforeData + (dataSize & 1);
+}
+
+void EncodeFmtChunk(unsigned char* b, const CWave::tWaveFmtChunk& fmt) {
+    std::memcpy(b, fmt.chunkId, 4);
+    PutLe32(b + 4, uint32_t(fmt.chunkSize));
+    unsigned char* body = b + kChunkHeaderBytes;
+    PutLe16(body + kTagAt, uint16_t(fmt.formatTag));
+    PutLe16(body + kChannelsAt, fmt.channels);
+    PutLe32(body + kSampleRateAt, fmt.sampleRate);
+    PutLe32(body + kByteRateAt, fmt.byteRate);
+    PutLe16(body + kBlockAlignAt, fmt.blockAlign);
+    PutLe16(body + kBitsAt, fmt.bitsPerSample);
 }
 
 void EncodeHeader(unsigned char* out, const CWave::tWaveFmtChunk& fmt, uint32_t riffSize,
                   uint32_t dataSize) {
     std::memcpy(out, "RIFF", 4);
-    PutLe32(out + 4, riffSize);
-    std::memcpy(out + 8, "WAVE", 4);
-    std::memcpy(out + 12, fmt.chunkId, 4);
-    PutLe32(out + 16, uint32_t(fmt.chunkSize));
-    PutLe16(out + 20, uint16_t(fmt.formatTag));
-    PutLe16(out + 22, fmt.channels);
-    PutLe32(out + 24, fmt.sampleRate);
-    PutLe32(out + 28, fmt.byteRate);
-    PutLe16(out + 32, fmt.blockAlign);
-    PutLe16(out + 34, fmt.bitsPerSample);
-    std::memcpy(out + 36, "data", 4);
-    PutLe32(out + 40, dataSize);
+    PutLe32(out + kRiffSizeAt, riffSize);
+    std::memcpy(out + kRiffSizeAt + 4, "WAVE", 4);
+    EncodeFmtChunk(out + kFmtChunkAt, fmt);
+    std::memcpy(out + kDataChunkAt, "data", 4);
+    PutLe32(out + kDataSizeAt, dataSize);
 }
 
 } // namespace wav

@@ -11,20 +11,38 @@
 
 namespace wav {
 
-constexpr size_t kHeaderBytes = 44;
-constexpr size_t kFmtBytes = 24;
-constexpr uint32_t kMaxRiffSize = 0xFFFFFFFFu;
+// The 44-byte header the writer emits: "RIFF", its size and "WAVE", the
+// 24-byte format chunk (id, size, 16 bytes of fields), "data" and its size.
 constexpr size_t kChunkHeaderBytes = 8; // id and 32-bit size
+constexpr size_t kFmtFieldBytes = 16;   // the fields every format chunk has
+constexpr size_t kFmtBytes = kChunkHeaderBytes + kFmtFieldBytes;
+constexpr size_t kRiffSizeAt = 4;
+constexpr size_t kFmtChunkAt = 12;
+constexpr size_t kDataChunkAt = kFmtChunkAt + kFmtBytes;
+constexpr size_t kDataSizeAt = kDataChunkAt + 4;
+constexpr size_t kHeaderBytes = kDataChunkAt + kChunkHeaderBytes;
+static_assert(kHeaderBytes == 44, "the canonical header");
+// The RIFF size counts every byte after its own field: the rest of the
+// header (36 bytes), then the data.
+constexpr uint32_t kRiffSizeBeforeData = kHeaderBytes - kChunkHeaderBytes;
+constexpr uint32_t kMaxRiffSize = 0xFFFFFFFFu;
 
-// Format tags.
-constexpr uint16_t kTagPcm = 1;
-constexpr uint16_t kTagFloat = 3;
+// Format tags, the values of tSampleFormat::encoding.
+constexpr uint16_t kTagPcm = CWave::kEncodingPcm;
+constexpr uint16_t kTagFloat = CWave::kEncodingFloat;
 constexpr uint16_t kTagExtensible = 0xFFFE;
+// The one format the 16-bit reader takes: PCM of this many bits.
+constexpr uint16_t kPcm16Bits = 16;
 
-// The format chunk's body: the 16 bytes every format has, and the 40 of
-// WAVE_FORMAT_EXTENSIBLE, which adds its size, the valid bits, the channel
-// mask and the subformat GUID.
-constexpr size_t kFmtFieldBytes = 16;
+// The format chunk's body: the fields every format has, at these offsets,
+// and the 40 bytes of WAVE_FORMAT_EXTENSIBLE, which adds its size, the valid
+// bits, the channel mask and the subformat GUID.
+constexpr size_t kTagAt = 0;
+constexpr size_t kChannelsAt = 2;
+constexpr size_t kSampleRateAt = 4;
+constexpr size_t kByteRateAt = 8;
+constexpr size_t kBlockAlignAt = 12;
+constexpr size_t kBitsAt = 14;
 constexpr size_t kExtensibleBytes = 40;
 constexpr size_t kValidBitsAt = 18;
 constexpr size_t kSubformatAt = 24;
@@ -113,7 +131,9 @@ bool Readable(const CWave::tSampleFormat& format);
 uint64_t TrailingChunksStart(const unsigned char* tail, size_t size, uint64_t fileEnd,
                              uint64_t dataTop);
 
+// The format chunk's first 24 bytes, header included, and back.
 CWave::tWaveFmtChunk DecodeFmtChunk(const unsigned char* bytes);
+void EncodeFmtChunk(unsigned char* bytes, const CWave::tWaveFmtChunk& fmt);
 // Bytes of a format chunk beyond the 24 that are read; 0 for sizes of 16 or
 // less and for sizes whose end does not fit a signed 32-bit count.
 uint64_t FmtExtraBytes(int32_t chunkSize);
@@ -124,8 +144,8 @@ CWave::tWaveFmtChunk MakeFmtChunk(const CWave::tOutputWaveFormat& format);
 // The data size to declare for `frames` appended frames: a whole number of
 // frames, kept small enough that the RIFF size fits in 32 bits.
 uint32_t DeclaredDataBytes(uint64_t frames, int32_t bytesPerSample, int32_t channels);
-// The RIFF size for a data chunk of `dataSize` bytes: the 36 header bytes
-// after the size field, and the pad byte that follows an odd chunk.
+// The RIFF size for a data chunk of `dataSize` bytes: the header bytes after
+// the size field, and the pad byte that follows an odd chunk.
 uint32_t RiffSize(uint32_t dataSize);
 // The 44-byte header: RIFF, WAVE, the format chunk and the data chunk header.
 void EncodeHeader(unsigned char* out, const CWave::tWaveFmtChunk& fmt, uint32_t riffSize,

@@ -100,20 +100,66 @@ class CWAVE_EXPORT CWave {
         bool rf64;              // an RF64 file
     };
 
+    // Channel mixes of LoadWaveFloat, for the flag word's bits 8 and up:
+    // how the first two channels L and R of a frame fold into one value. The
+    // divisions truncate toward zero; any value not named here gives the
+    // average.
+    enum tMixMode {
+        kMixAverage = 0,    // (L + R) / 2
+        kMixLeft = 1,       // L
+        kMixRight = 2,      // R
+        kMixDifference = 3, // (L - R) / 2
+        // The same as kMixDifference: callers that pass 16 rely on it.
+        kMixDifferenceToo = 16,
+    };
+    // LoadWaveFloat's flag word is kLoadStereo (or 0 for one output channel)
+    // | mode << kMixShift; bits 1 to 7 are ignored.
+    enum tLoadFlags { kLoadStereo = 1, kMixShift = 8 };
+
+    // tSampleFormat::encoding of integer PCM and of IEEE float samples, their
+    // format tags.
+    enum tEncoding { kEncodingPcm = 1, kEncodingFloat = 3 };
+
     static constexpr size_t kFileNameSize = 2560;
 
+    // An idle object: nothing attached, every member zero.
     CWave();
+    // Calls CloseWave: a writer that was not finalised keeps sizes of 0.
     virtual ~CWave();
     CWave(const CWave&) = delete;
     CWave& operator=(const CWave&) = delete;
 
+    // Closes the attached file, if any, without finalising a writer, and
+    // leaves the object idle. Returns 0, always.
     int CloseWave();
 
+    // Read a 2- or 4-byte little-endian value from `fp`. On a short read they
+    // end the process with exit status 1 and print nothing: callers of the
+    // kOpenPcm16 walk, which reads every size field with get_ulong, rely on
+    // that status for a header cut off inside a size field.
     unsigned get_ushort(FILE* fp);
     unsigned long get_ulong(FILE* fp);
 
-    // Reading.
-    int OpenWave(const char* path); // kOpenPcm16
+    // ---------------------------------------------------------------- reading
+
+    // Closes whatever the object holds, opens `path` and reads its header up
+    // to the first sample, in `mode` (the one-argument form: kOpenPcm16).
+    //
+    // Returns the length in frames, with the file positioned at its first
+    // sample (see GetSampleLength). On refusal (GetOpenStatus says why):
+    //   0   when the file cannot be opened (errno, and GetOpenErrno, tell
+    //       why), is not RIFF/WAVE (kOpenPcm16: or its first chunk is not
+    //       "fmt "; kOpenAnyWav: or no format chunk comes before the data),
+    //       or has no data chunk; nothing is attached. A data chunk without
+    //       a whole frame gives 0 too, the file still attached in kOpenPcm16.
+    //   -1  samples the mode does not read. kOpenPcm16 keeps the file
+    //       attached (nothing should be loaded from it); kOpenAnyWav does not.
+    //   -2  kOpenPcm16 only: a chunk other than a list chunk stands between
+    //       the format and the data chunk; the file stays attached.
+    // An attached file is closed by CloseWave, the next OpenWave or the
+    // destructor. In kOpenPcm16 a header cut off inside a size field ends the
+    // process (get_ulong); kOpenAnyWav refuses it with 0.
+    int OpenWave(const char* path);
     int OpenWave(const char* path, tOpenMode mode);
     // OpenWave on a file the caller already has open as `fd`, from the
     // descriptor's current offset: the header walk starts there and every
@@ -124,52 +170,86 @@ class CWAVE_EXPORT CWave {
     // a stream.
     int OpenWaveFd(int fd); // kOpenPcm16
     int OpenWaveFd(int fd, tOpenMode mode);
-    // The length in frames: what the data chunk declares, or, when the file
-    // ends before the data chunk does (a header written to a pipe, which
-    // could not go back to set the size), the whole frames the file holds of
-    // it, up to any chunks that close the file. The loaders stop at the end
-    // of that data: what follows it reads as silence.
+    // The length the last successful OpenWave returned (0 on a fresh
+    // object): the frames the data chunk declares, or, when the file ends
+    // before the data chunk does (a header written to a pipe, which could not
+    // go back to set the size), the whole frames the file holds of it, up to
+    // any chunks that close the file. The loaders stop at the end of that
+    // data: what follows it reads as silence.
     int GetSampleLength();
     // The frames the data chunk's header declares; more than the length for
     // a file that ends early.
     uint64_t GetDeclaredLength() const;
+    // What the last OpenWave found: kOpened, or why it refused the file.
     tOpenStatus GetOpenStatus() const;
-    int GetOpenErrno() const; // for kCannotOpen
+    // The errno of a file that could not be opened (kCannotOpen); else 0.
+    int GetOpenErrno() const;
+    // How the last file opened stores its samples; all zero before a format
+    // chunk is read.
     const tSampleFormat& GetSampleFormat() const;
-    // Frames the loaders have delivered whole since the last open; a load
-    // that adds fewer than it asked for met the end of the data.
+    // Frames the loaders have delivered whole since the last OpenWave or
+    // OutputWave; a load that adds fewer than it asked for met the end of the
+    // data.
     uint64_t GetLoadedFrames();
+    // What the last OpenWave read, so that a caller can explain a refusal:
+    // the format chunk's first 24 bytes (all zero when it was not reached).
+    const tWaveFmtChunk& GetFormatChunk() const;
+    // Copies into `id` (not NUL-terminated) the id of the last chunk header
+    // the last OpenWave read after "WAVE": the chunk that stopped it, or
+    // "data". Returns false, leaving `id` untouched, when none was read.
+    bool GetStopChunkId(char id[4]) const;
+
     // Positions: the first sample, a page on or back, frame `frame`. Opened
     // with kOpenPcm16 they count 2 bytes a sample (frames of 16-bit audio,
-    // a page being 1 MiB per channel) in wrapping 32-bit arithmetic; with
-    // kOpenAnyWav, the file's own frames. Every load moves the running
-    // position by the frames it asked for.
+    // a page being 1 MiB per channel) in wrapping 32-bit arithmetic, whatever
+    // the sample size: callers that page through 8-bit or long files rely on
+    // where that lands. With kOpenAnyWav, the file's own frames in 64 bits (a
+    // page is 524,288 frames). Every load moves the running position by the
+    // frames it asked for. No target is checked against the data: loads from
+    // beyond it give zeros. On an object that is not reading they do nothing.
     void SetTopPage();
     void SetNextPage();
     void SetPrevPage();
+    // Returns 0, or -1 when the object is not reading or the seek fails
+    // (after a failed seek the running position has moved all the same).
     int SetPos(int frame);
-    void LoadWaveShort(short* buffer, int frames, int stereo, int interleaved);
-    void LoadWaveShortStereo(short* buffer, int frames, int interleaved);
-    // Samples as floats: the 16-bit value LoadWaveShort gives, / 32768 (so
-    // wider samples keep their top 16 bits here too). Bit 0 of `flags` asks
-    // for two output channels; flags >> 8 picks how the first two channels L
-    // and R fold into one: 1 L, 2 R, 3 and 16 (L - R) / 2, any other
-    // (L + R) / 2. A one-channel file has R equal to L.
-    void LoadWaveFloat(float* buffer, int frames, int flags, int interleaved);
-    void LoadWaveFloatStereo(float* buffer, int frames, int interleaved);
-    // Loading frames only to drop them costs their decoding; this seeks
-    // instead and leaves every later load as if they had been loaded (past
-    // the end of the data too). They were not delivered, so
-    // GetLoadedFrames does not count them.
+    // Moves on as a load of `frames` frames would, without decoding them;
+    // they are not counted by GetLoadedFrames.
     void SkipFrames(int frames);
-    // What the last OpenWave read, so that a caller can explain a refusal:
-    // the format chunk's first 24 bytes (all zero when it was not reached),
-    // and the id of the last chunk header read after "WAVE" into `id`
-    // (false when none was read).
-    const tWaveFmtChunk& GetFormatChunk() const;
-    bool GetStopChunkId(char id[4]) const;
 
-    // Writing.
+    // Loaders: `frames` frames from the current position into `buffer`, which
+    // the caller sizes: `frames` values for one output channel, 2 x `frames`
+    // for two, interleaved (frame i at 2i and 2i + 1) when `interleaved` is
+    // non-zero, else planar (the first channel, then the second). Frames past
+    // the end of the data are zero in every channel; nothing is reported but
+    // GetLoadedFrames, which grows by the frames read. An object that is not
+    // reading zero-fills the buffer.
+    //
+    // 16-bit values: with `stereo` zero, the mean of all the frame's
+    // channels, truncated toward zero; else two channels, a two-channel
+    // file's as they are, any other file's mean in both. Samples other than
+    // 16-bit ones keep their top 16 bits (see kOpenAnyWav).
+    void LoadWaveShort(short* buffer, int frames, int stereo, int interleaved);
+    // LoadWaveShort(buffer, frames, 1, interleaved).
+    void LoadWaveShortStereo(short* buffer, int frames, int interleaved);
+    // Floats: the 16-bit values LoadWaveShort gives, / 32768, from -1.0 to
+    // just under 1.0. `flags` (see tLoadFlags) asks for one or two output
+    // channels and names the tMixMode that folds L and R wherever a frame
+    // becomes one value: mono output, or two channels from a file that has
+    // not two. A one-channel file has R equal to L; further channels take
+    // no part.
+    void LoadWaveFloat(float* buffer, int frames, int flags, int interleaved);
+    // LoadWaveFloat(buffer, frames, kLoadStereo, interleaved): mode kMixAverage.
+    void LoadWaveFloatStereo(float* buffer, int frames, int interleaved);
+
+    // ---------------------------------------------------------------- writing
+
+    // Creates `path` (or empties it) and writes a 44-byte header with both
+    // sizes 0. `format` null means 44,100 Hz, 2 bytes a sample, 2 channels.
+    // Returns 0, positioned after the header; -1 when a file is attached
+    // already (nothing is touched), when bytesPerSample or channels is not 1
+    // or 2, when the file cannot be created, or when writing the header fails
+    // (the file is closed and left as it is; GetWriteErrno says why).
     int OutputWave(const char* path, tOutputWaveFormat* format);
     // OutputWave on a file the caller has created and holds open for writing
     // as `fd`, positioned at its start; nothing is truncated. The object
@@ -177,8 +257,21 @@ class CWAVE_EXPORT CWave {
     // that, so the caller can still flush, rename or copy the file. 0, or -1
     // (GetWriteErrno says why) as OutputWave.
     int OutputWaveFd(int fd, tOutputWaveFormat* format);
+    // Appends `count` frames of one sample each: `count` 16-bit values, or
+    // `count` bytes for 8-bit output; a two-channel output gets each sample
+    // in both channels. Returns 0, or -1 when the object is not writing. A
+    // failed write does not change the result: OutputWaveFinalize reports it.
     int OutputWaveFrameByMono(void* samples, int count);
+    // Appends `count` two-channel 16-bit frames, frame i from left[i] and
+    // right[i]. Returns 0; -1 when the object is not writing, -2 when the
+    // output has not two channels, -3 when it is not 16-bit, checked in that
+    // order. Write failures as for OutputWaveFrameByMono.
     int OutputWaveFrameByStereo(short* left, short* right, int count);
+    // Pads odd data with a zero byte, writes the exact sizes of the frames
+    // appended into the header (as many as a 32-bit RIFF size allows) and
+    // closes the file. Returns 0; -1 when the object is not writing; -2 when
+    // a write, a seek or the close failed since OutputWave. The object is
+    // idle afterwards in every case.
     int OutputWaveFinalize();
     // The errno of the first failure since OutputWave (creating, writing,
     // positioning or closing the file); 0 when nothing failed.
@@ -213,13 +306,17 @@ class CWAVE_EXPORT CWave {
     bool Write(const void* bytes, size_t size);
     void Failed(); // keeps the first errno: later failures follow from it
 
+    // Written by every open and read by no operation: the object's layout is
+    // the library's binary interface, which keeps it.
     char m_fileName[kFileNameSize];
-    uint64_t m_outFrames; // 64-bit so that no length of output can wrap it
-    uint64_t m_loadedFrames;
+    uint64_t m_outFrames;    // 64-bit so that no length of output can wrap it
+    uint64_t m_loadedFrames; // for GetLoadedFrames
     FILE* m_fp;
     int64_t m_dataTop;
     int64_t m_offset;
     uint32_t m_sampleLength;
+    // Written by OpenWave and read by no operation (GetFormatChunk gives the
+    // rate): kept for the same binary interface as m_fileName.
     uint32_t m_sampleRate;
     tWaveFmtChunk m_fmt;
     char m_stopId[4];

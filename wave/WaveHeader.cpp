@@ -126,7 +126,7 @@ int CWave::ReadPcm16Header() {
     m_stopIdRead = true;
     if (!wav::IsId(fmt, "fmt "))
         return Refuse(kFirstChunkNotFmt);
-    if (m_fmt.bitsPerSample != 16 || m_fmt.formatTag != wav::kTagPcm) {
+    if (m_fmt.bitsPerSample != wav::kPcm16Bits || m_fmt.formatTag != wav::kTagPcm) {
         m_status = kUnsupportedFormat;
         return -1;
     }
@@ -145,6 +145,8 @@ int CWave::ReadPcm16Header() {
             m_status = kChunkBeforeData;
             return -2;
         }
+        // By its size alone, without the pad byte of an odd one: imposed, as
+        // the library's callers rely on which files this reader accepts.
         SkipBytes(size);
     }
 }

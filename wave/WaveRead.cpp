@@ -15,8 +15,17 @@ namespace {
 // A page is 1 MiB of 16-bit file per channel.
 constexpr int kPageFrames = 1 << 19;
 
+// How the loaders decode the file: the 16-bit reader's old layout, or the
+// one the any-WAV reader found.
+wav::Layout ReadLayout(CWave::tOpenMode mode, const CWave::tSampleFormat& format,
+                       const CWave::tWaveFmtChunk& fmt) {
+    return mode == CWave::kOpenAnyWav ? wav::LayoutOf(format) : wav::Pcm16Layout(fmt);
+}
+
 } // namespace
 
+// Imposed: a short read ends the process with status 1 (see Wave.h); callers
+// of the 16-bit reader rely on that status.
 unsigned CWave::get_ushort(FILE* fp) {
     unsigned char b[2];
     if (!fp || fread(b, 1, 2, fp) != 2)
@@ -69,7 +78,7 @@ int64_t CWave::PositionBytes(int64_t frames) const {
 }
 
 uint64_t CWave::FrameBytes() const {
-    return (m_mode == kOpenAnyWav ? wav::LayoutOf(m_format) : wav::Pcm16Layout(m_fmt)).FrameBytes();
+    return ReadLayout(m_mode, m_format, m_fmt).FrameBytes();
 }
 
 // How many of `frames` whole frames are left before the data ends.
@@ -127,8 +136,7 @@ bool CWave::StartLoad(int frames) {
 void CWave::LoadWaveShort(short* buffer, int frames, int stereo, int interleaved) {
     int done = 0;
     if (StartLoad(frames)) {
-        const wav::Layout layout =
-            m_mode == kOpenAnyWav ? wav::LayoutOf(m_format) : wav::Pcm16Layout(m_fmt);
+        const wav::Layout layout = ReadLayout(m_mode, m_format, m_fmt);
         const int count = FramesLeft(frames);
         const bool direct = !layout.Converted() && layout.SampleBytes() == 2;
         uint64_t consumed = 0;
@@ -155,25 +163,22 @@ void CWave::LoadWaveShortStereo(short* buffer, int frames, int interleaved) {
 }
 
 void CWave::LoadWaveFloat(float* buffer, int frames, int flags, int interleaved) {
-    const bool stereo = flags & 1;
-    const int mode = flags >> 8; // arithmetic: a negative word gives a negative mode
+    const bool stereo = flags & kLoadStereo;
+    const int mode = flags >> kMixShift; // arithmetic: a negative word gives a negative mode
     int done = 0;
     if (StartLoad(frames)) {
-        const wav::Layout layout =
-            m_mode == kOpenAnyWav ? wav::LayoutOf(m_format) : wav::Pcm16Layout(m_fmt);
+        const wav::Layout layout = ReadLayout(m_mode, m_format, m_fmt);
         const int count = FramesLeft(frames);
         uint64_t consumed = 0;
-        if (stereo) {
+        const int32_t left = wav::LeftWeight(mode), right = wav::RightWeight(mode);
+        const int shift = wav::HalvingShift(mode);
+        if (stereo)
             done = wav::Dispatch<wav::FloatSink>(m_fp, m_io, layout, count, consumed, buffer,
-                                                 ptrdiff_t(frames), interleaved != 0, mode);
-        } else {
-            // Mode 1 is L, 2 is R, 3 and 16 (L - R) / 2, any other (L + R) / 2.
-            const int32_t left = mode == 2 ? 0 : 1;
-            const int32_t right = mode == 1 ? 0 : mode == 3 || mode == 16 ? -1 : 1;
-            const int shift = mode == 1 || mode == 2 ? 0 : 1;
+                                                 ptrdiff_t(frames), interleaved != 0, left, right,
+                                                 shift);
+        else
             done = wav::Dispatch<wav::MonoFloatSink>(m_fp, m_io, layout, count, consumed, buffer,
                                                      left, right, shift);
-        }
         m_pos += int64_t(consumed);
         m_loadedFrames += uint64_t(done);
     }
@@ -181,7 +186,7 @@ void CWave::LoadWaveFloat(float* buffer, int frames, int flags, int interleaved)
 }
 
 void CWave::LoadWaveFloatStereo(float* buffer, int frames, int interleaved) {
-    LoadWaveFloat(buffer, frames, 1, interleaved);
+    LoadWaveFloat(buffer, frames, kLoadStereo, interleaved);
 }
 
 // Moves the stream as a load of the frames would: no further than the data.

@@ -135,12 +135,12 @@ int CWave::OutputWaveFinalize() {
         Write(&pad, 1);
     unsigned char size[4];
     wav::PutLe32(size, wav::RiffSize(data));
-    if (fseeko(m_fp, 4, SEEK_SET) != 0)
+    if (fseeko(m_fp, wav::kRiffSizeAt, SEEK_SET) != 0)
         Failed();
     else
         Write(size, 4);
     wav::PutLe32(size, data);
-    if (fseeko(m_fp, 40, SEEK_SET) != 0)
+    if (fseeko(m_fp, wav::kDataSizeAt, SEEK_SET) != 0)
         Failed();
     else
         Write(size, 4);

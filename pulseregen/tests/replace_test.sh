@@ -84,7 +84,7 @@ identity)
   expect "root replacing a user's file" 0 theirs.wav 65534:65534 640
   "${prog[@]}" -q in.wav linked.wav; status=$?
   expect "second hard link" 0 second.wav
-  command -v setfacl >/dev/null && command -v getfattr >/dev/null || skip "no setfacl or getfattr (acl, attr)"
+  command -v setfacl >/dev/null && command -v getfattr >/dev/null || skip "no setfacl or getfattr (apt-get install acl attr)"
   setfattr -n user.note -v kept theirs.wav && setfacl -m u:4242:rw theirs.wav || skip "no xattrs here"
   "${prog[@]}" -q in.wav theirs.wav; status=$?
   expect "attributes" 0 theirs.wav 65534:65534 660
@@ -146,7 +146,7 @@ mount)
   expect "bind-mounted output" 0 source.wav
   ;;
 strace)
-  command -v strace >/dev/null || skip "no strace"
+  command -v strace >/dev/null || skip "no strace (apt-get install strace)"
   export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 # LeakSanitizer shuns ptrace
   for f in new.wav old.wav; do
     strace -f -qq -o "trace-$f" -e trace=fdatasync,fsync,rename,renameat,renameat2 \

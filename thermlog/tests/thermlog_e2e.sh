@@ -139,7 +139,7 @@ use_faketime() {
         *) skip "faketime cannot reach a program run by ${prog[0]}" ;;
         esac
     fi
-    command -v faketime >/dev/null || skip "faketime is not installed"
+    command -v faketime >/dev/null || skip "faketime is not installed (apt-get install faketime)"
     # In a sanitizer build faketime's library loads before the sanitizer's
     # runtime, which the runtime refuses unless told that is fine.
     export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"

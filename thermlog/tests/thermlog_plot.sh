@@ -9,7 +9,7 @@ fail() {
     printf 'FAIL: %s\n' "$*"
     exit 1
 }
-command -v gnuplot >/dev/null || { echo "SKIPPED: gnuplot is not installed"; exit 77; }
+command -v gnuplot >/dev/null || { echo "SKIPPED: gnuplot is not installed (apt-get install gnuplot-nox)"; exit 77; }
 rm -rf "$work" && mkdir -p "$work" || fail "cannot make $work"
 
 # Old lines cover 10:00 to 11:00, ISO lines 13:00 to 14:00: the terminal

@@ -1,0 +1,124 @@
+// The verdicts go to standard output as the plan is made; the choices and
+// warnings, one line each, to standard error.
+#include "Plan.h"
+
+#include "Auto.h"
+#include "Diagnostics.h"
+
+#include <cstdio>
+#include <string>
+
+namespace plan {
+
+namespace {
+
+// Imposed text: scripts that read the verdicts rely on it.
+void PrintVerdict(size_t block, bool valid) {
+    printf("%zu: %s\n", block, valid ? "Valid" : "Invalid");
+}
+
+void PrintVerdicts(const std::vector<unsigned char>& active, size_t from) {
+    for (size_t b = from; b < active.size(); ++b)
+        PrintVerdict(b, active[b]);
+}
+
+// The activity pass. With a sample-value level each verdict is printed as
+// its block is judged, and a block's examination can stop at the first
+// sample beyond it (the loudest magnitude, reported when no block is
+// active, is then still exact); a percentage waits for the recording's
+// exact peak. Empty when the input cannot be positioned at its first sample.
+std::optional<regen::Scan> JudgeBlocks(CWave& in, short* block, int blocks,
+                                       const options::Options& opt) {
+    const bool printNow = !opt.quiet && !opt.active.percent;
+    const int activeAbove = opt.active.value;
+    const bool exact = opt.active.percent || opt.switchAt.percent;
+    return regen::ScanActivity(in, block, blocks, opt.settings.channel,
+                               exact ? regen::kExactPeaks : activeAbove, [&](int b, int peak) {
+                                   if (printNow)
+                                       PrintVerdict(size_t(b), peak > activeAbove);
+                               });
+}
+
+// A file that ended before its declared length was read as silence there.
+void WarnIfEnded(const options::Options& opt, CWave& in, bool ended, uint64_t framesRead) {
+    if (ended)
+        diag::Say(diag::ShortData(opt.input, uint64_t(in.GetSampleLength()), framesRead));
+}
+
+} // namespace
+
+std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, const options::Options& opt) {
+    const std::optional<regen::Scan> scan = JudgeBlocks(in, block, blocks, opt);
+    if (!scan)
+        return std::nullopt;
+    Plan plan;
+    plan.settings = opt.settings;
+    plan.settings.activeAbove = opt.active.Resolve(scan->peak);
+    plan.settings.switchAbove = opt.switchAt.Resolve(scan->peak);
+    WarnIfEnded(opt, in, scan->ended, scan->framesRead);
+    plan.active = regen::Judge(scan->peaks, plan.settings.activeAbove);
+    if (!opt.quiet && opt.active.percent)
+        PrintVerdicts(plan.active, 1);
+    plan.span = regen::FindSpan(plan.active);
+    if (plan.span.first < 0 && blocks > 1)
+        diag::Say(diag::NoActiveBlock(opt.input, scan->peak, plan.settings.activeAbove));
+    plan.window = opt.baseline > 0 ? opt.baseline : regen::kNoWindow;
+    return plan;
+}
+
+std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options& opt) {
+    const std::optional<regen::Channel> named =
+        opt.channelGiven ? std::optional<regen::Channel>(opt.settings.channel) : std::nullopt;
+    const std::optional<regen::SwingScan> scan = regen::ScanSwings(in, block, named);
+    if (!scan)
+        return std::nullopt;
+    Plan plan;
+    plan.settings = opt.settings;
+    if (!named && scan->channels == 2)
+        plan.settings.channel = regen::ChooseChannel(scan->blocks);
+    const regen::Channel channel = plan.settings.channel;
+    const int swing = regen::LoudSwing(scan->blocks, channel);
+    const int largest = regen::LargestSwing(scan->blocks, channel);
+    plan.settings.activeAbove =
+        opt.activeGiven ? opt.active.Resolve(largest) : regen::ActiveLevelFor(swing);
+    plan.settings.switchAbove =
+        opt.switchGiven ? opt.switchAt.Resolve(largest) : regen::SwitchLevelFor(swing);
+    WarnIfEnded(opt, in, scan->ended, scan->framesRead);
+    plan.active = regen::JudgeSwings(scan->blocks, channel, plan.settings.activeAbove);
+    if (!opt.quiet)
+        PrintVerdicts(plan.active, 0);
+    plan.span = regen::Widen(regen::FindSpan(plan.active), int64_t(plan.active.size()));
+    std::optional<int> window = opt.baseline;
+    if (opt.baseline < 0)
+        window = regen::ProbeWindow(in, plan.active, channel, plan.settings.switchAbove);
+    if (!window)
+        return std::nullopt;
+    plan.window = *window;
+    diag::Say(diag::AutoChoice(opt.input, in.GetFormatChunk().sampleRate,
+                               options::ChannelName(channel), plan.settings.activeAbove,
+                               plan.settings.switchAbove, plan.window));
+    return plan;
+}
+
+void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
+                 const std::vector<regen::Crossings>& crossings) {
+    std::vector<std::string> signs;
+    if (plan.span.first < 0)
+        signs.push_back("no block is active");
+    if (regen::MostlyShortOfSwitch(plan.active, plan.span, crossings))
+        signs.push_back("most active blocks do not swing past the switch level +-" +
+                        std::to_string(plan.settings.switchAbove));
+    const uint32_t rate = in.GetFormatChunk().sampleRate;
+    if (!opt.keepRate && rate != uint32_t(regen::kOutputFormat.samplingRate))
+        signs.push_back("sampled at " + std::to_string(rate) + " Hz");
+    if (!opt.channelGiven) {
+        const std::optional<regen::Channel> widest = regen::SampleWidest(in);
+        if (widest && *widest != regen::Channel::kMix)
+            signs.push_back(std::string("the mix is much weaker than the ") +
+                            options::ChannelName(*widest) + " signal");
+    }
+    if (!signs.empty())
+        diag::Say(diag::AutoHint(opt.input, signs));
+}
+
+} // namespace plan

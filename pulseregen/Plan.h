@@ -1,0 +1,38 @@
+// What a run regenerates, decided from the recording: the verdict on each
+// block, the span, the levels (resolved from what the options gave) and the
+// baseline window; and, once a run without --auto is over, the signs that
+// --auto would have fitted the recording better.
+#pragma once
+
+#include "Options.h"
+#include "Regen.h"
+#include "Wave.h"
+
+#include <optional>
+#include <vector>
+
+namespace plan {
+
+struct Plan {
+    std::vector<unsigned char> active; // one verdict per block judged
+    regen::Span span;
+    regen::Settings settings; // the options' settings, levels resolved
+    int window = 0;           // the baseline window taken out first; 0 for none
+};
+
+// The fixed way: block 0 and the trailing part block are never judged, the
+// others by their peak magnitude; verdicts on standard output unless quiet.
+// Empty when the input cannot be positioned at its first sample.
+std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, const options::Options& opt);
+// --auto: every block judged by its swings; what no option named is chosen
+// from the recording and said in one line; the span widened by a block at
+// each end. Empty on a failed seek.
+std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options& opt);
+
+// Ends a run without --auto that shows the signs that the fixed choices do
+// not fit the recording with one line suggesting it. `crossings` has one
+// record per block of the span.
+void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
+                 const std::vector<regen::Crossings>& crossings);
+
+} // namespace plan
