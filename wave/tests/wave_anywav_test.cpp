@@ -56,6 +56,8 @@ TEST(AnyWav, HeaderWalksAndRecordedReasons) {
     Bytes rf64 = Riff(Cat({Chunk("ds64", Cat({Le32(0), Le32(0), Le32(6), Le32(0), Bytes(12, 0)})),
                            mono, ChunkSized("data", 0xFFFFFFFF, Cat({four, Text("tail")}))}));
     std::memcpy(rf64.data(), "RF64", 4);
+    Fmt wide; // a format chunk beyond the 40 bytes read
+    wide.extra = Bytes(34, 0);
     const struct {
         const char* name;
         Bytes bytes;
@@ -67,6 +69,7 @@ TEST(AnyWav, HeaderWalksAndRecordedReasons) {
          CWave::kOpened},
         {"odd chunk without its pad", Riff(Cat({mono, Chunk("bext", Bytes(3, 'b')), data})), A, 4,
          CWave::kOpened},
+        {"format chunk of 50 bytes", Riff(Cat({FmtChunk(wide), data})), A, 4, CWave::kOpened},
         {"RF64, ds64's size short of the file", rf64, A, 3, CWave::kOpened},
         {"data before fmt", Riff(Cat({data, mono})), A, 0, CWave::kNoFormatChunk},
         {"id cut off: no exit", Riff(Cat({mono, Text("da")})), A, 0, CWave::kNoDataChunk},
