@@ -197,7 +197,7 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::string& path() const { return dir_; }
+    const std::string& Dir() const { return dir_; }
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
 
     // Writes `bytes` to a file in the directory and returns its path.

@@ -25,10 +25,6 @@ inline uint16_t Get16(const uint8_t* p) {
 inline bool Is(const uint8_t* p, const char* id) {
     return std::memcmp(p, id, 4) == 0;
 }
-
-inline uint64_t Get64(const uint8_t* p) {
-    return uint64_t(Get32(p)) | uint64_t(Get32(p + 4)) << 32;
-}
 inline bool Printable(const uint8_t* p) {
     return std::all_of(p, p + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
 }
@@ -40,18 +36,9 @@ struct Open {
     bool attached = false; // a stream stays attached afterwards
     int64_t pos = 0;       // the stream's position then
     bool found = false;    // the data chunk was found: pos is the first sample
-    bool anyWav = false;   // opened in the any-WAV mode
     uint16_t channels = 0; // the format chunk's fields, once read
     uint16_t bits = 0;
-    // How a sample is stored (the any-WAV mode): its bytes in the frame, the
-    // integer bytes read from their start, or a float.
-    unsigned container = 2, value = 2;
-    bool isFloat = false;
     int64_t dataEnd = INT64_MAX; // loads stop here
-
-    uint64_t FrameBytes() const {
-        return uint64_t(channels) * (anyWav ? container : bits <= 8 ? 1 : 2);
-    }
 };
 
 // Where the data found at `top`, declaring `declared` bytes, ends: the
@@ -59,7 +46,6 @@ struct Open {
 // chain of chunks that close it (looked for in its last 64 KiB).
 inline void FoundData(Open& o, const uint8_t* b, size_t n, uint64_t top, uint64_t declared) {
     o.found = true;
-    o.attached = true;
     o.pos = int64_t(top);
     const uint64_t held = n > top ? n - top : 0;
     uint64_t end = top + declared;
@@ -78,10 +64,8 @@ inline void FoundData(Open& o, const uint8_t* b, size_t n, uint64_t top, uint64_
         }
     }
     o.dataEnd = int64_t(end);
-    const uint64_t frames = o.FrameBytes() ? (end - top) / o.FrameBytes() : 0;
-    o.result = o.anyWav ? int(std::min<uint64_t>(frames, 0x7FFFFFFF)) : int(uint32_t(frames));
-    if (o.anyWav && o.result == 0)
-        o.attached = o.found = false; // refused: nothing attached, and the length stays 0
+    const uint64_t frameBytes = uint64_t(o.channels) * 2;
+    o.result = int(uint32_t(frameBytes ? (end - top) / frameBytes : 0));
 }
 
 inline Open WalkHeader(const uint8_t* b, size_t n) {
@@ -136,118 +120,31 @@ inline Open WalkHeader(const uint8_t* b, size_t n) {
     }
 }
 
-// The sample layout the any-WAV mode reads from a format chunk's first
-// `size` bytes (at least 16); false for one it does not read.
-inline bool AnyWavLayout(Open& o, const uint8_t* f, size_t size) {
-    const uint16_t tag = Get16(f), align = Get16(f + 12);
-    o.channels = Get16(f + 2);
-    o.bits = Get16(f + 14);
-    unsigned bits = o.bits, containerBits = o.bits, encoding = tag;
-    bool low = false;
-    if (tag == 0xFFFE) {
-        static const uint8_t kTail[14] = {0, 0, 0,    0, 0x10, 0,    0x80,
-                                          0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
-        if (size < 40 || std::memcmp(f + 26, kTail, 14) != 0)
-            return false;
-        encoding = Get16(f + 24);
-        bits = Get16(f + 18) ? Get16(f + 18) : bits;
-    } else {
-        containerBits = (bits + 7) / 8 * 8;
-        const unsigned per = o.channels ? align / o.channels : 0;
-        if (tag == 1 && bits != 16 && o.channels && align % o.channels == 0 &&
-            per * 8 > containerBits && per <= 4) {
-            containerBits = per * 8;
-            low = true;
-        }
-    }
-    if (containerBits % 8 || bits == 0 || bits > containerBits)
-        return false;
-    o.container = containerBits / 8;
-    o.value = low ? (bits + 7) / 8 : o.container;
-    o.isFloat = encoding == 3;
-    if (encoding == 1)
-        return containerBits <= 32;
-    return o.isFloat && bits == containerBits && (bits == 32 || bits == 64);
-}
-
-// The any-WAV mode's walk: RIFF or RF64, any chunks skipped by their size and
-// the zero pad byte of an odd one, the format chunk read, ds64's data size.
-// Every refusal leaves nothing attached.
-inline Open WalkAnyHeader(const uint8_t* b, size_t n) {
-    Open o;
-    o.anyWav = true;
-    if (n < 4)
-        return o;
-    const bool rf64 = Is(b, "RF64") || Is(b, "BW64");
-    if ((!rf64 && !Is(b, "RIFF")) || n < 12 || !Is(b + 8, "WAVE"))
-        return o;
-    uint64_t pos = 12, ds64 = 0;
-    bool haveFmt = false;
-    for (;;) {
-        if (pos + 8 > n) // a cut size field ends the walk, not the process
-            return o;
-        const uint8_t* id = b + pos;
-        uint64_t size = Get32(b + pos + 4);
-        pos += 8;
-        if (Is(id, "data")) {
-            if (haveFmt)
-                FoundData(o, b, n, pos, rf64 && size == 0xFFFFFFFF ? ds64 : size);
-            return o;
-        }
-        if (Is(id, "fmt ")) {
-            const uint64_t body = std::max<uint64_t>(size, 16);
-            const uint64_t count = std::min<uint64_t>(body, 40);
-            if (pos + count > n)
-                return o;
-            if (!AnyWavLayout(o, b + pos, size_t(count))) {
-                o.result = -1;
-                return o;
-            }
-            haveFmt = true;
-            pos += body;
-        } else if (rf64 && Is(id, "ds64") && size >= 24) {
-            if (pos + 24 > n)
-                return o;
-            ds64 = Get64(b + pos + 8);
-            pos += size;
-        } else {
-            pos += size;
-        }
-        if (size % 2 && pos < n && b[pos] == 0)
-            ++pos;
-    }
-}
-
 // The reader's state after OpenWave, moved along by each operation exactly
 // as the reader must move.
 struct Reader {
     const uint8_t* file;
     int64_t size;
-    Open open;
     bool attached;
     uint16_t channels;
+    uint16_t bits;
     int64_t pos;     // the stream position
     int64_t offset;  // the running position the page operations move
     int64_t dataTop; // 0 until a data chunk is found
+    int64_t dataEnd; // loads stop here
     uint64_t loaded; // frames delivered whole since the open
 
     Reader(const uint8_t* b, size_t n, const Open& o)
-        : file(b), size(int64_t(n)), open(o), attached(o.attached), channels(o.channels),
-          pos(o.pos), offset(o.found ? o.pos : 0), dataTop(o.found ? o.pos : 0), loaded(0) {}
+        : file(b), size(int64_t(n)), attached(o.attached), channels(o.channels), bits(o.bits),
+          pos(o.pos), offset(o.found ? o.pos : 0), dataTop(o.found ? o.pos : 0), dataEnd(o.dataEnd),
+          loaded(0) {}
 
-    // The bytes `frames` frames move the running position: 2 a sample in
-    // wrapping 32-bit arithmetic, or the any-WAV mode's real frames.
-    int64_t Bytes(int64_t frames) const {
-        if (open.anyWav)
-            return frames * int64_t(open.FrameBytes());
-        return int32_t(uint32_t(channels) * 2u * uint32_t(frames));
-    }
     // Whole frames of `frames` left before the data ends.
     int64_t Left(int64_t frames) const {
-        const int64_t frameBytes = int64_t(open.FrameBytes());
+        const int64_t frameBytes = channels * (bits <= 8 ? 1 : 2);
         if (frameBytes == 0)
             return frames;
-        return pos >= open.dataEnd ? 0 : std::min(frames, (open.dataEnd - pos) / frameBytes);
+        return pos >= dataEnd ? 0 : std::min(frames, (dataEnd - pos) / frameBytes);
     }
 
     bool SeekTo(int64_t to) {
@@ -263,13 +160,14 @@ struct Reader {
     void Page(int direction) {
         if (!attached)
             return;
-        offset += direction * Bytes(524288);
+        const int64_t page = int32_t(uint32_t(channels) << 20);
+        offset += direction * page;
         SeekTo(offset);
     }
     int SetPos(int frame) {
         if (!attached)
             return -1;
-        offset = dataTop + Bytes(frame);
+        offset = dataTop + int32_t(uint32_t(channels) * uint32_t(frame) * 2u);
         return SeekTo(offset) ? 0 : -1;
     }
 
@@ -277,7 +175,7 @@ struct Reader {
     // requested layout, as ints (a float load divides them by 32,768).
     std::vector<int> Load(int frames, bool stereo, bool interleaved) {
         if (attached)
-            offset += Bytes(frames);
+            offset += int32_t(uint32_t(channels) * 2u * uint32_t(frames));
         if (frames <= 0)
             return {};
         const size_t count = size_t(frames);
@@ -289,8 +187,8 @@ struct Reader {
             loaded += count;
             return out;
         }
-        const int64_t sampleBytes = int64_t(open.FrameBytes() / channels);
-        const int64_t frameBytes = int64_t(open.FrameBytes());
+        const int64_t sampleBytes = bits <= 8 ? 1 : 2;
+        const int64_t frameBytes = channels * sampleBytes;
         const int64_t start = pos;
         const int64_t left = pos < size ? size - pos : 0;
         const size_t done = size_t(std::min<int64_t>(int64_t(reach), left / frameBytes));
@@ -319,38 +217,16 @@ struct Reader {
     void Skip(int frames) {
         if (!attached)
             return;
-        offset += Bytes(frames);
+        offset += int32_t(uint32_t(channels) * 2u * uint32_t(frames));
         if (frames > 0)
-            pos += Left(frames) * int64_t(open.FrameBytes());
+            pos += Left(frames) * channels * (bits <= 8 ? 1 : 2);
     }
 
   private:
-    // One sample as a 16-bit value.
     int Sample(int64_t at) const {
-        const uint8_t* p = file + at;
-        if (!open.anyWav)
-            return open.bits <= 8 ? (int(p[0]) - 128) * 256 : int16_t(Get16(p));
-        if (open.isFloat) {
-            double v;
-            if (open.container == 4) {
-                float f;
-                std::memcpy(&f, p, 4);
-                v = f;
-            } else {
-                std::memcpy(&v, p, 8);
-            }
-            v *= 32768;
-            return v != v ? 0 : v >= 32767 ? 32767 : v <= -32768 ? -32768 : int(v);
-        }
-        if (open.value == 1)
-            return (int(p[0]) - 128) * 256;
-        int64_t v = 0; // the value's bytes, sign-extended, then its top 16 bits
-        for (unsigned k = 0; k < open.value; ++k)
-            v |= int64_t(p[k]) << (8 * k);
-        const unsigned bits = 8 * open.value;
-        if (v >> (bits - 1))
-            v -= int64_t(1) << bits;
-        return int(v >> (bits - 16));
+        if (bits <= 8)
+            return (int(file[at]) - 128) * 256;
+        return int16_t(Get16(file + at));
     }
     static void Put(std::vector<int>& out, size_t count, size_t i, bool interleaved, int a, int b) {
         out[interleaved ? 2 * i : i] = a;

@@ -1,5 +1,5 @@
 """Writes a 16-bit PCM WAV file (SOURCE) again in a layout that sox and
-ffmpeg do not write: with Python's wave module (8, 24 and 32-bit plain
+ffmpeg do not write: with Python's wave module (24 and 32-bit plain
 headers), or byte by byte where no writer at hand makes it (24-bit samples in
 the low bytes of 4-byte containers, as ALSA's S24_LE; WAVE_FORMAT_EXTENSIBLE
 with 24 valid bits in 32-bit containers).
@@ -20,12 +20,9 @@ def main(kind, source, target):
     with wave.open(source, "rb") as r:
         channels, rate = r.getnchannels(), r.getframerate()
         values = samples(r.readframes(r.getnframes()))
-    if kind in ("pcm8", "pcm24", "pcm32"):
-        width = {"pcm8": 1, "pcm24": 3, "pcm32": 4}[kind]
-        if width == 1:
-            body = bytes((v >> 8) + 128 for v in values)
-        else:
-            body = b"".join(struct.pack("<i", v << 16)[4 - width:] for v in values)
+    if kind in ("pcm24", "pcm32"):
+        width = 3 if kind == "pcm24" else 4
+        body = b"".join(struct.pack("<i", v << 16)[4 - width:] for v in values)
         with wave.open(target, "wb") as w:
             w.setnchannels(channels)
             w.setsampwidth(width)

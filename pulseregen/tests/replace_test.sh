@@ -139,7 +139,7 @@ limits)
   ;;
 mount)
   unshare -m true 2>/dev/null || skip "cannot make a mount namespace"
-  echo old >source.wav && touch mounted.wav
+  cat in.wav in.wav >source.wav && touch mounted.wav # longer than the new output
   unshare -m sh -c 'mount --bind source.wav mounted.wav && exec "$@" -q in.wav mounted.wav' sh \
     "${prog[@]}" 2>err
   status=$?

@@ -232,7 +232,7 @@ TEST(OutputWave, WritingObjectIgnoresPositionsAndLoads) {
 
 TEST(OutputWave, UncreatableFileRefused) {
     TempDir dir;
-    for (const std::string& path : {dir.path(), dir.Path("missing/out.wav")}) {
+    for (const std::string& path : {dir.Dir(), dir.Path("missing/out.wav")}) {
         SCOPED_TRACE(path);
         CWave w;
         EXPECT_EQ(w.OutputWave(path.c_str(), nullptr), -1);
