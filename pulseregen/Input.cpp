@@ -36,21 +36,6 @@ ssize_t ReadFull(int fd, char* buffer, size_t size) {
     return ssize_t(done);
 }
 
-bool WriteAll(int fd, const char* buffer, size_t size) {
-    for (size_t done = 0; done < size;) {
-        const ssize_t put = write(fd, buffer + done, size - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        done += size_t(put);
-    }
-    return true;
-}
-
 } // namespace
 
 Input::~Input() {

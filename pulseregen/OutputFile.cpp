@@ -210,6 +210,8 @@ bool IsMountPoint(int fd, int parent) {
 
 // Copies all of `from` over the start of `to`; false with errno set.
 bool CopyBytes(int from, int to, off_t size) {
+    if (lseek(to, 0, SEEK_SET) != 0)
+        return false;
     char buffer[64 * 1024];
     for (off_t at = 0; at < size;) {
         const ssize_t got = pread(from, buffer, sizeof buffer, at);
@@ -220,17 +222,8 @@ bool CopyBytes(int from, int to, off_t size) {
                 errno = EIO;
             return false;
         }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = pwrite(to, buffer + done, size_t(got - done), at + done);
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0) {
-                if (put == 0)
-                    errno = ENOSPC;
-                return false;
-            }
-            done += put;
-        }
+        if (!WriteAll(to, buffer, size_t(got)))
+            return false;
         at += got;
     }
     return true;
