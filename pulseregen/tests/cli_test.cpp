@@ -536,7 +536,8 @@ TEST(Cli, HelpAndVersionTouchNothing) {
         } else {
             for (const char* option :
                  {"--active=LEVEL", "--switch=LEVEL", "--amplitude=N", "--channel=WHICH",
-                  "--no-invert", "--keep-rate", "--quiet", "--any-wav", "--help", "--version"})
+                  "--no-invert", "--keep-rate", "--quiet", "--any-wav", "--auto", "--baseline=N",
+                  "--help", "--version"})
                 EXPECT_NE(r.out.find(option), std::string::npos) << option;
         }
     }
