@@ -17,6 +17,16 @@ for preset in default aarch64; do
     cpack --preset "$preset"
 done
 
+# Fails unless package $1 holds exactly the files listed in $2 (sorted).
+holds_exactly() {
+    local files
+    files=$(dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}' | sort)
+    if [ "$files" != "$2" ]; then
+        echo "unexpected contents:"; diff <(echo "$2") <(echo "$files") || true
+        exit 1
+    fi
+}
+
 # Every file a package may hold; anything more (a library in the programs'
 # package, GoogleTest's headers) or less fails the step.
 expected=$(printf '%s\n' \
@@ -39,11 +49,7 @@ for arch in "$host_arch" arm64; do
     # dpkg keeps an administrator's edits only to files marked as conffiles.
     [ "$(dpkg-deb -I "$deb" conffiles)" = /etc/logrotate.d/thermlog ]
     dpkg-deb -c "$deb"
-    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
-    if [ "$files" != "$expected" ]; then
-        echo "unexpected contents:"; diff <(echo "$expected") <(echo "$files") || true
-        exit 1
-    fi
+    holds_exactly "$deb" "$expected"
 
     tree=$(mktemp -d)
     dpkg-deb -x "$deb" "$tree"
@@ -164,11 +170,7 @@ for arch in "$host_arch" arm64; do
         "./$lib/cmake/CWave/CWaveTargets.cmake" "./$lib/cmake/CWave/CWaveTargets-release.cmake" \
         ./usr/share/doc/libcwave-dev/changelog.gz ./usr/share/doc/libcwave-dev/copyright \
         ./usr/share/man/man3/cwave.3.gz | sort)
-    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
-    if [ "$files" != "$dev_expected" ]; then
-        echo "unexpected contents:"; diff <(echo "$dev_expected") <(echo "$files") || true
-        exit 1
-    fi
+    holds_exactly "$deb" "$dev_expected"
 
     tree=$(mktemp -d)
     dpkg-deb -x "$deb" "$tree"
