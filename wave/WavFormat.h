@@ -125,9 +125,10 @@ bool Readable(const CWave::tSampleFormat& format);
 
 // Where the data ends in a file whose data chunk claims more than the file
 // holds: before any chunks that close the file, found in `tail`, the last
-// `size` bytes of it (which end at `fileEnd`); the earliest start of a chain
-// of chunks (printable id, size reaching exactly the next one or the end)
-// counts, not before `dataTop`. `fileEnd` when there are none.
+// `size` bytes of it (at most kTrailerWindow, ending at `fileEnd`). Walking
+// back from the end, each step takes the earliest chunk (printable id, size
+// reaching exactly the last one found, or the end) that starts not before
+// `dataTop`. `fileEnd` when there are none.
 uint64_t TrailingChunksStart(const unsigned char* tail, size_t size, uint64_t fileEnd,
                              uint64_t dataTop);
 
