@@ -261,36 +261,6 @@ int WindowFor(std::vector<int> intervals) {
 
 // ------------------------------------------------------------------ passes
 
-void LoadJudged(CWave& in, short* block, int frames, Channel channel, std::vector<short>& stereo,
-                std::vector<float>& scratch) {
-    if (in.GetFormatChunk().channels != 2) {
-        LoadSignal(in, block, frames, channel, scratch);
-        return;
-    }
-    // Folded as the loaders fold: sums and differences halved, truncated.
-    stereo.resize(2 * size_t(frames));
-    in.LoadWaveShortStereo(stereo.data(), frames, 1);
-    const short* f = stereo.data();
-    switch (channel) {
-    case Channel::kMix:
-        for (int i = 0; i < frames; ++i)
-            block[i] = short((int(f[2 * i]) + int(f[2 * i + 1])) / 2);
-        break;
-    case Channel::kLeft:
-        for (int i = 0; i < frames; ++i)
-            block[i] = f[2 * i];
-        break;
-    case Channel::kRight:
-        for (int i = 0; i < frames; ++i)
-            block[i] = f[2 * i + 1];
-        break;
-    case Channel::kDiff:
-        for (int i = 0; i < frames; ++i)
-            block[i] = short((int(f[2 * i]) - int(f[2 * i + 1])) / 2);
-        break;
-    }
-}
-
 namespace {
 
 int64_t BlockCount(int64_t length) {
@@ -329,7 +299,7 @@ std::optional<SwingScan> ScanSwings(CWave& in, short* block, std::optional<Chann
             in.LoadWaveShortStereo(stereo.data(), frames, 1);
             scan.blocks.push_back(MeasureStereo(stereo.data(), frames));
         } else {
-            LoadJudged(in, block, frames, judged, stereo, scratch);
+            LoadSignal(in, block, frames, judged, scratch);
             scan.blocks.push_back(MeasureMono(block, frames, judged));
         }
         scan.ended = in.GetLoadedFrames() - before < uint64_t(frames);
@@ -341,7 +311,7 @@ std::optional<SwingScan> ScanSwings(CWave& in, short* block, std::optional<Chann
 std::optional<int> ProbeWindow(CWave& in, const std::vector<unsigned char>& active, Channel channel,
                                int switchAbove) {
     const int64_t length = in.GetSampleLength();
-    std::vector<short> x(kBlockFrames), stereo;
+    std::vector<short> x(kBlockFrames);
     std::vector<float> scratch;
     std::vector<int> intervals;
     int probed = 0;
@@ -352,7 +322,7 @@ std::optional<int> ProbeWindow(CWave& in, const std::vector<unsigned char>& acti
         const int frames = FramesOf(int64_t(b), length);
         if (in.SetPos(int(b) * kBlockFrames) != 0)
             return std::nullopt;
-        LoadJudged(in, x.data(), frames, channel, stereo, scratch);
+        LoadSignal(in, x.data(), frames, channel, scratch);
         FlipIntervals(x.data(), frames, switchAbove, intervals);
     }
     return WindowFor(std::move(intervals));
@@ -388,7 +358,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
     // The block being regenerated with its context: the last `before`
     // frames of the block ahead of it and the first `after` of the next.
     std::vector<short> context(size_t(before + kBlockFrames + after));
-    std::vector<short> next(kBlockFrames), regenerated(kBlockFrames), stereo;
+    std::vector<short> next(kBlockFrames), regenerated(kBlockFrames);
     std::vector<float> scratch;
     std::vector<int32_t> sums(size_t(kBlockFrames + window));
     short* const current = context.data() + before;
@@ -396,15 +366,15 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
     if (in.SetPos(int(std::max<int64_t>(0, first - before))) != 0)
         return std::nullopt;
     if (first >= before)
-        LoadJudged(in, context.data(), before, settings.channel, stereo, scratch);
+        LoadSignal(in, context.data(), before, settings.channel, scratch);
     int frames = FramesOf(span.first, length);
-    LoadJudged(in, current, frames, settings.channel, stereo, scratch);
+    LoadSignal(in, current, frames, settings.channel, scratch);
     if (first < before) // the file's first sample stands for what precedes it
         std::fill(context.data(), current, current[0]);
     for (int64_t b = span.first; b <= span.last && b < blocks; ++b) {
         const int nextFrames = b + 1 < blocks ? FramesOf(b + 1, length) : 0;
         if (nextFrames > 0)
-            LoadJudged(in, next.data(), nextFrames, settings.channel, stereo, scratch);
+            LoadSignal(in, next.data(), nextFrames, settings.channel, scratch);
         // What follows the block: the next one's head, or its last sample
         // held where the file ends.
         const int head = std::min(after, nextFrames);

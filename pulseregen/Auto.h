@@ -90,11 +90,6 @@ struct SwingScan {
     uint64_t framesRead = 0;
 };
 
-// Loads `frames` frames of the judged signal; a two-channel file is loaded
-// interleaved and folded here, exactly as the loaders fold it.
-void LoadJudged(CWave& in, short* block, int frames, Channel channel, std::vector<short>& stereo,
-                std::vector<float>& scratch);
-
 // The analysis pass: every block from 0 on, the trailing part block too.
 // With `channel` set only that signal is measured; otherwise a two-channel
 // file has all four measured from one load. Empty when the input cannot be
