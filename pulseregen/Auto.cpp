@@ -348,7 +348,8 @@ std::optional<Channel> SampleWidest(CWave& in) {
 }
 
 std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int window,
-                                       const Settings& settings) {
+                                       const Settings& settings,
+                                       std::vector<Crossings>* crossings) {
     short level = 0;
     const int64_t length = in.GetSampleLength();
     const int64_t blocks = BlockCount(length);
@@ -382,7 +383,10 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
         const short hold = head > 0 ? next[size_t(head - 1)] : current[frames - 1];
         std::fill(current + frames + head, current + frames + after, hold);
         RemoveBaseline(current, frames, window, regenerated.data(), sums);
-        level = Regenerate(regenerated.data(), frames, level, settings);
+        Crossings count;
+        level = Regenerate(regenerated.data(), frames, level, settings, &count);
+        if (crossings)
+            crossings->push_back(count);
         out.OutputWaveFrameByMono(regenerated.data(), frames);
         // The block's tail becomes the next one's leading context.
         std::memmove(context.data(), current + frames - before, size_t(before) * sizeof(short));

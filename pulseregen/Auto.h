@@ -104,8 +104,10 @@ std::optional<int> ProbeWindow(CWave& in, const std::vector<unsigned char>& acti
 std::optional<Channel> SampleWidest(CWave& in);
 // The regeneration pass with the baseline taken out over `window` frames:
 // the span's blocks (a trailing part block included) regenerated into
-// `out`. Returns the level it ends on; empty on a failed seek.
+// `out`. Returns the level it ends on; empty on a failed seek. `crossings`,
+// when given, receives one record per block regenerated.
 std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int window,
-                                       const Settings& settings);
+                                       const Settings& settings,
+                                       std::vector<Crossings>* crossings = nullptr);
 
 } // namespace regen
