@@ -131,13 +131,6 @@ uint64_t TrailingChunksStart(const unsigned char* tail, size_t size, uint64_t fi
     return end;
 }
 
-uint32_t FrameCount(uint64_t dataSize, unsigned channels, unsigned bitsPerSample) {
-    const uint64_t sampleBytes = bitsPerSample / 8;
-    if (channels == 0 || sampleBytes == 0)
-        return 0;
-    return uint32_t(dataSize / channels / sampleBytes);
-}
-
 CWave::tWaveFmtChunk MakeFmtChunk(const CWave::tOutputWaveFormat& format) {
     CWave::tWaveFmtChunk f{};
     std::memcpy(f.chunkId, "fmt ", 4);
