@@ -44,13 +44,18 @@ constexpr int kSampledBlocks = 16;
 // each threshold: a pulse train puts thousands there, stray noise peaks few.
 constexpr int kSwungPast = kBlockFrames / 64;
 
+// The upper median of `count` (at least one) values, which are reordered.
+uint16_t Median(uint16_t* values, size_t count) {
+    std::nth_element(values, values + count / 2, values + count);
+    return values[count / 2];
+}
+
 // The median and the largest of `count` swings (the values are reordered).
 void Summarise(uint16_t* swings, int count, uint16_t& typical, uint16_t& peak) {
     if (count == 0)
         return;
     peak = *std::max_element(swings, swings + count);
-    std::nth_element(swings, swings + count / 2, swings + count);
-    typical = swings[count / 2];
+    typical = Median(swings, size_t(count));
 }
 
 uint16_t HalfRange(short low, short high) {
@@ -141,10 +146,7 @@ int LoudSwing(const std::vector<BlockSwings>& blocks, Channel channel) {
     for (const BlockSwings& b : blocks)
         if (largest > 0 && 2 * int(b.typical[c]) >= largest)
             loud.push_back(b.typical[c]);
-    if (loud.empty())
-        return 0;
-    std::nth_element(loud.begin(), loud.begin() + long(loud.size() / 2), loud.end());
-    return loud[loud.size() / 2];
+    return loud.empty() ? 0 : Median(loud.data(), loud.size());
 }
 
 int LargestSwing(const std::vector<BlockSwings>& blocks, Channel channel) {
@@ -163,7 +165,7 @@ Channel ChooseChannel(const std::vector<BlockSwings>& blocks) {
     const int right = LoudSwing(blocks, Channel::kRight);
     const auto muchWider = [](int a, int b) { return a * kWiderDen > b * kWiderNum; };
     const Channel pair = muchWider(diff, mix) ? Channel::kDiff : Channel::kMix;
-    const int pairSwing = std::max(mix, pair == Channel::kDiff ? diff : mix);
+    const int pairSwing = pair == Channel::kDiff ? diff : mix;
     const Channel single = right > left ? Channel::kRight : Channel::kLeft;
     return muchWider(std::max(left, right), pairSwing) ? single : pair;
 }
