@@ -93,7 +93,10 @@ bool IsPrivateName(const char* name) {
 std::string RandomName() {
     unsigned char bytes[kRandomChars];
     if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
-        const unsigned long seed = (unsigned long)(time(nullptr)) * 2654435761u ^ getpid();
+        // The count makes each retry within the same second another name.
+        static unsigned long count = 0;
+        const unsigned long seed =
+            ((unsigned long)(time(nullptr)) + count++ * 40503u) * 2654435761u ^ getpid();
         for (size_t i = 0; i < sizeof bytes; ++i)
             bytes[i] = (unsigned char)(seed >> (i * 5));
     }

@@ -157,6 +157,10 @@ strace)
   done
   [ "$(cat calls-new.wav)" = "rename " ] || fail "new output: $(cat trace-new.wav)"
   [ "$(cat calls-old.wav)" = "fdatasync rename fsync " ] || fail "replaced output: $(cat trace-old.wav)"
+  # Without getrandom a name already taken is followed by another one.
+  strace -f -qq -o trace-names -e trace=mkdirat,getrandom -e inject=getrandom:error=ENOSYS \
+    -e inject=mkdirat:error=EEXIST:when=1 "${prog[@]}" -q in.wav named.wav || fail "run without getrandom"
+  [ "$(grep -o '"\.pulseregen-[^"]*"' trace-names | sort -u | wc -l)" -eq 2 ] || fail "names: $(cat trace-names)"
   ;;
 *) fail "unknown case" ;;
 esac
