@@ -107,11 +107,21 @@ std::string RandomName() {
     return name;
 }
 
+// A directory as a run of this user makes it: mode 0700 (a set-group-ID bit
+// comes from a parent that has one), owned by this user, holding a regular
+// output. Root too leaves another user's alone: that user's runs remove it.
+bool LooksOurs(int directory) {
+    struct stat dir, file;
+    return fstat(directory, &dir) == 0 && S_ISDIR(dir.st_mode) && (dir.st_mode & 0777) == 0700 &&
+           dir.st_uid == geteuid() &&
+           fstatat(directory, kFileName, &file, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(file.st_mode);
+}
+
 // A run killed outright (SIGKILL, a power cut) leaves its private directory
 // behind. Its owner held a lock on the directory from before the output was
-// made in it until the end, so one whose lock can be taken and that holds an
-// output is such a leftover. Where locks do not work (some network file
-// systems) nothing is removed.
+// made in it until the end, so one of ours whose lock can be taken and that
+// holds an output is such a leftover. Where locks do not work (some network
+// file systems) nothing is removed.
 void RemoveLeftovers(int parent) {
     const int scan = openat(parent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = scan >= 0 ? fdopendir(scan) : nullptr;
@@ -127,7 +137,7 @@ void RemoveLeftovers(int parent) {
             openat(parent, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (d < 0)
             continue;
-        if (flock(d, LOCK_EX | LOCK_NB) == 0 && unlinkat(d, kFileName, 0) == 0)
+        if (LooksOurs(d) && flock(d, LOCK_EX | LOCK_NB) == 0 && unlinkat(d, kFileName, 0) == 0)
             unlinkat(parent, entry->d_name, AT_REMOVEDIR);
         close(d);
     }

@@ -112,6 +112,18 @@ signals)
   expect "after a killed run" 0 "$long"
   [ -z "$(leftover .)" ] ||
     fail "a killed run's directory stays: $(ls -A)"
+  # Only what a run of this user leaves is removed: not a directory of
+  # another mode or owner that happens to have the name, nor a link; in a
+  # set-group-ID directory a leftover has that bit.
+  mkdir -m 2755 mixed && cd mixed && mkdir .pulseregen-keepme .pulseregen-theirs .pulseregen-linked .pulseregen-killed
+  chmod 700 .pulseregen-theirs .pulseregen-linked .pulseregen-killed && chown 65534 .pulseregen-theirs
+  for d in keepme theirs killed; do touch .pulseregen-$d/partial.wav; done
+  ln -s ../../in.wav .pulseregen-linked/partial.wav && cd ..
+  "${prog[@]}" -q in.wav mixed/out.wav; status=$?
+  expect "beside directories like its own" 0 mixed/out.wav
+  [ "$(cd mixed && echo .pulseregen-*)" = ".pulseregen-keepme .pulseregen-linked .pulseregen-theirs" ] &&
+    [ "$(cd mixed && echo .pulseregen-*/* | wc -w)" -eq 3 ] ||
+    fail "removed or kept the wrong ones: $(ls -AR mixed)"
   ;;
 limits)
   echo old >out.wav
