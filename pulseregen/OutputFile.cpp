@@ -6,6 +6,7 @@
 #include "OutputFile.h"
 #include "Temporary.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -221,13 +222,15 @@ bool IsMountPoint(int fd, int parent) {
            file.st_dev != directory.st_dev;
 }
 
-// Copies all of `from` over the start of `to`; false with errno set.
-bool CopyBytes(int from, int to, off_t size) {
-    if (lseek(to, 0, SEEK_SET) != 0)
+// Copies bytes `at` to `end` of `from` to the same offsets in `to`; false
+// with errno set.
+bool CopyBytes(int from, int to, off_t at, off_t end) {
+    if (lseek(to, at, SEEK_SET) != at)
         return false;
     char buffer[64 * 1024];
-    for (off_t at = 0; at < size;) {
-        const ssize_t got = pread(from, buffer, sizeof buffer, at);
+    while (at < end) {
+        const ssize_t got =
+            pread(from, buffer, size_t(std::min<off_t>(sizeof buffer, end - at)), at);
         if (got <= 0) {
             if (got < 0 && errno == EINTR)
                 continue;
@@ -429,15 +432,23 @@ int OutputFile::Rename() {
 // all that hangs on it. The room is reserved first, so that a full disk fails
 // before anything is overwritten (a file size limit has already failed the
 // output itself); the signals that end a run wait until the copy is done.
+// Where room cannot be reserved, the part beyond the old end is written
+// first and cut off again if the disk is full.
 int OutputFile::CopyOver() {
-    struct stat st;
-    if (fstat(m_fd, &st) != 0)
+    struct stat st, old;
+    if (fstat(m_fd, &st) != 0 || fstat(m_old, &old) != 0)
         return errno;
-    if (fallocate(m_old, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 && errno != EOPNOTSUPP)
+    const bool reserved = fallocate(m_old, FALLOC_FL_KEEP_SIZE, 0, st.st_size) == 0;
+    if (!reserved && errno != EOPNOTSUPP)
         return errno;
     SignalsHeld held;
-    if (!CopyBytes(m_fd, m_old, st.st_size) || ftruncate(m_old, st.st_size) != 0 ||
-        fdatasync(m_old) != 0)
+    const bool grow = !reserved && st.st_size > old.st_size;
+    if (grow && !CopyBytes(m_fd, m_old, old.st_size, st.st_size)) {
+        const int error = errno;
+        return ftruncate(m_old, old.st_size) == 0 ? error : errno;
+    }
+    if (!CopyBytes(m_fd, m_old, 0, grow ? old.st_size : st.st_size) ||
+        ftruncate(m_old, st.st_size) != 0 || fdatasync(m_old) != 0)
         return errno;
     return 0;
 }
