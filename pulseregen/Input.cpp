@@ -14,7 +14,7 @@ namespace files {
 
 namespace {
 
-constexpr size_t kHeadBytes = 12; // "RIFF" or "RF64", a size, "WAVE"
+constexpr size_t kHeadBytes = 12; // "RIFF", "RF64" or "BW64", a size, "WAVE"
 
 bool IsStandardInput(const char* arg) {
     return std::strcmp(arg, "-") == 0;

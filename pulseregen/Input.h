@@ -19,7 +19,7 @@ constexpr uint64_t kRiffMaxBytes = uint64_t(UINT32_MAX) + 8;
 class Input {
   public:
     // Prepare's result for a stream whose first 12 bytes are not a RIFF/WAVE
-    // (or RF64/WAVE) header; errno values are positive.
+    // (or RF64/WAVE, BW64/WAVE) header; errno values are positive.
     static constexpr int kNotWave = -1;
 
     Input() = default;
