@@ -178,6 +178,12 @@ strace)
   done
   [ "$(cat calls-new.wav)" = "rename " ] || fail "new output: $(cat trace-new.wav)"
   [ "$(cat calls-old.wav)" = "fdatasync rename fsync " ] || fail "replaced output: $(cat trace-old.wav)"
+  # A directory its user may write but not list is flushed all the same.
+  command -v setpriv >/dev/null || skip "no setpriv"
+  mkdir -m 733 wonly && echo old >wonly/out.wav && chown 65534:65534 wonly/out.wav
+  strace -f -qq -o trace-wonly -e trace=fsync,syncfs "${nobody[@]}" "${prog[@]}" -q in.wav wonly/out.wav ||
+    fail "write-only directory: $(cat trace-wonly)"
+  grep -Eq '(fsync|syncfs)\(.*= 0$' trace-wonly || fail "write-only directory not flushed: $(cat trace-wonly)"
   # Without getrandom a name already taken is followed by another one.
   strace -f -qq -o trace-names -e trace=mkdirat,getrandom -e inject=getrandom:error=ENOSYS \
     -e inject=mkdirat:error=EEXIST:when=1 "${prog[@]}" -q in.wav named.wav || fail "run without getrandom"
