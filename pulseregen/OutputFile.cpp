@@ -424,8 +424,10 @@ int OutputFile::Rename() {
     if (renameat(m_private, kFileName, m_parent, m_base.c_str()) != 0)
         return errno;
     // A directory the user may write but not read is open only as O_PATH,
-    // which cannot be flushed: its whole file system is.
-    if (m_old >= 0 && fsync(m_parent) != 0 && (errno != EBADF || syncfs(m_fd) != 0))
+    // which cannot be flushed: its whole file system is. A file system that
+    // cannot flush a directory at all (EINVAL) has nothing more to give.
+    if (m_old >= 0 && fsync(m_parent) != 0 && errno != EINVAL &&
+        (errno != EBADF || syncfs(m_fd) != 0))
         return errno;
     return 0;
 }
