@@ -14,7 +14,7 @@ namespace files {
 
 namespace {
 
-constexpr size_t kHeadBytes = 12; // "RIFF" or "RF64", a size, "WAVE"
+constexpr size_t kHeadBytes = 12; // "RIFF", "RF64" or "BW64", a size, "WAVE"
 
 bool IsStandardInput(const char* arg) {
     return std::strcmp(arg, "-") == 0;
@@ -85,15 +85,17 @@ int Input::Spool(int from) {
     const char* directory = TemporaryDirectory();
     m_fd = AnonymousFile(directory);
     if (m_fd < 0) {
+        const int error = errno; // before the assignment, which may allocate
         m_culprit = directory;
-        return errno;
+        return error;
     }
     m_owned = true;
     uint64_t left = rf64 ? UINT64_MAX : kRiffMaxBytes;
     while (got > 0) {
         if (!WriteAll(m_fd, buffer, size_t(got))) {
+            const int error = errno;
             m_culprit = directory;
-            return errno;
+            return error;
         }
         left -= uint64_t(got);
         if (left == 0) {

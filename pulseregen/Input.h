@@ -10,16 +10,16 @@
 
 namespace files {
 
-// A RIFF file cannot be longer than its 32-bit size field and the 8 bytes
-// before it can describe, so the reader never addresses a byte beyond this
-// in one. An RF64 file states its sizes in 64 bits: no bound short of the
-// disk applies to it.
-constexpr uint64_t kRiffMaxBytes = (uint64_t(1) << 32) + 8;
+// A RIFF file cannot be longer than the 8 bytes before its size field and
+// the most that 32-bit field can hold (4 GiB + 7 bytes), so a RIFF stream is
+// copied no further. An RF64 file states its sizes in 64 bits: no bound
+// short of the disk applies to it.
+constexpr uint64_t kRiffMaxBytes = uint64_t(UINT32_MAX) + 8;
 
 class Input {
   public:
     // Prepare's result for a stream whose first 12 bytes are not a RIFF/WAVE
-    // (or RF64/WAVE) header; errno values are positive.
+    // (or RF64/WAVE, BW64/WAVE) header; errno values are positive.
     static constexpr int kNotWave = -1;
 
     Input() = default;

@@ -6,6 +6,7 @@
 #include "OutputFile.h"
 #include "Temporary.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -93,7 +94,10 @@ bool IsPrivateName(const char* name) {
 std::string RandomName() {
     unsigned char bytes[kRandomChars];
     if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
-        const unsigned long seed = (unsigned long)(time(nullptr)) * 2654435761u ^ getpid();
+        // The count makes each retry within the same second another name.
+        static unsigned long count = 0;
+        const unsigned long seed =
+            ((unsigned long)(time(nullptr)) + count++ * 40503u) * 2654435761u ^ getpid();
         for (size_t i = 0; i < sizeof bytes; ++i)
             bytes[i] = (unsigned char)(seed >> (i * 5));
     }
@@ -104,11 +108,21 @@ std::string RandomName() {
     return name;
 }
 
+// A directory as a run of this user makes it: mode 0700 (a set-group-ID bit
+// comes from a parent that has one), owned by this user, holding a regular
+// output. Root too leaves another user's alone: that user's runs remove it.
+bool LooksOurs(int directory) {
+    struct stat dir, file;
+    return fstat(directory, &dir) == 0 && S_ISDIR(dir.st_mode) && (dir.st_mode & 0777) == 0700 &&
+           dir.st_uid == geteuid() &&
+           fstatat(directory, kFileName, &file, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(file.st_mode);
+}
+
 // A run killed outright (SIGKILL, a power cut) leaves its private directory
 // behind. Its owner held a lock on the directory from before the output was
-// made in it until the end, so one whose lock can be taken and that holds an
-// output is such a leftover. Where locks do not work (some network file
-// systems) nothing is removed.
+// made in it until the end, so one of ours whose lock can be taken and that
+// holds an output is such a leftover. Where locks do not work (some network
+// file systems) nothing is removed.
 void RemoveLeftovers(int parent) {
     const int scan = openat(parent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = scan >= 0 ? fdopendir(scan) : nullptr;
@@ -124,7 +138,7 @@ void RemoveLeftovers(int parent) {
             openat(parent, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (d < 0)
             continue;
-        if (flock(d, LOCK_EX | LOCK_NB) == 0 && unlinkat(d, kFileName, 0) == 0)
+        if (LooksOurs(d) && flock(d, LOCK_EX | LOCK_NB) == 0 && unlinkat(d, kFileName, 0) == 0)
             unlinkat(parent, entry->d_name, AT_REMOVEDIR);
         close(d);
     }
@@ -208,13 +222,15 @@ bool IsMountPoint(int fd, int parent) {
            file.st_dev != directory.st_dev;
 }
 
-// Copies all of `from` over the start of `to`; false with errno set.
-bool CopyBytes(int from, int to, off_t size) {
-    if (lseek(to, 0, SEEK_SET) != 0)
+// Copies bytes `at` to `end` of `from` to the same offsets in `to`; false
+// with errno set.
+bool CopyBytes(int from, int to, off_t at, off_t end) {
+    if (lseek(to, at, SEEK_SET) != at)
         return false;
     char buffer[64 * 1024];
-    for (off_t at = 0; at < size;) {
-        const ssize_t got = pread(from, buffer, sizeof buffer, at);
+    while (at < end) {
+        const ssize_t got =
+            pread(from, buffer, size_t(std::min<off_t>(sizeof buffer, end - at)), at);
         if (got <= 0) {
             if (got < 0 && errno == EINTR)
                 continue;
@@ -407,8 +423,12 @@ int OutputFile::Rename() {
         return errno;
     if (renameat(m_private, kFileName, m_parent, m_base.c_str()) != 0)
         return errno;
-    if (m_old >= 0)
-        fsync(m_parent);
+    // A directory the user may write but not read is open only as O_PATH,
+    // which cannot be flushed: its whole file system is. A file system that
+    // cannot flush a directory at all (EINVAL) has nothing more to give.
+    if (m_old >= 0 && fsync(m_parent) != 0 && errno != EINVAL &&
+        (errno != EBADF || syncfs(m_fd) != 0))
+        return errno;
     return 0;
 }
 
@@ -416,15 +436,23 @@ int OutputFile::Rename() {
 // all that hangs on it. The room is reserved first, so that a full disk fails
 // before anything is overwritten (a file size limit has already failed the
 // output itself); the signals that end a run wait until the copy is done.
+// Where room cannot be reserved, the part beyond the old end is written
+// first and cut off again if the disk is full.
 int OutputFile::CopyOver() {
-    struct stat st;
-    if (fstat(m_fd, &st) != 0)
+    struct stat st, old;
+    if (fstat(m_fd, &st) != 0 || fstat(m_old, &old) != 0)
         return errno;
-    if (fallocate(m_old, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 && errno != EOPNOTSUPP)
+    const bool reserved = fallocate(m_old, FALLOC_FL_KEEP_SIZE, 0, st.st_size) == 0;
+    if (!reserved && errno != EOPNOTSUPP)
         return errno;
     SignalsHeld held;
-    if (!CopyBytes(m_fd, m_old, st.st_size) || ftruncate(m_old, st.st_size) != 0 ||
-        fdatasync(m_old) != 0)
+    const bool grow = !reserved && st.st_size > old.st_size;
+    if (grow && !CopyBytes(m_fd, m_old, old.st_size, st.st_size)) {
+        const int error = errno;
+        return ftruncate(m_old, old.st_size) == 0 ? error : errno;
+    }
+    if (!CopyBytes(m_fd, m_old, 0, grow ? old.st_size : st.st_size) ||
+        ftruncate(m_old, st.st_size) != 0 || fdatasync(m_old) != 0)
         return errno;
     return 0;
 }

@@ -9,11 +9,8 @@
 namespace {
 
 constexpr int kBlockFrames = 4096;
-// LoadWaveFloat's flag word: bit 0 asks for two output channels; the mix
-// mode above bit 8 says what fills them from a one-channel file: mode 1, the
-// first channel itself.
-constexpr int kTwoChannels = 1;
-constexpr int kMixFirstChannel = 1 << 8;
+// Two output channels; a one-channel file fills them with its first channel.
+constexpr int kLoadFlags = CWave::kLoadStereo | CWave::kMixLeft << CWave::kMixShift;
 
 } // namespace
 
@@ -22,7 +19,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: cwave-peaks FILE.wav\n");
         return 2;
     }
-    // The object holds 64 KiB of scratch: keep it off small stacks.
+    // The object is about 67 KiB (a 64-KiB scratch buffer): keep it off small stacks.
     static CWave wave;
     const int frames = wave.OpenWave(argv[1]);
     if (frames <= 0) {
@@ -41,7 +38,7 @@ int main(int argc, char** argv) {
     float peak[2] = {0.0f, 0.0f};
     for (int done = 0; done < frames;) {
         const int n = frames - done < kBlockFrames ? frames - done : kBlockFrames;
-        wave.LoadWaveFloat(block, n, kTwoChannels | kMixFirstChannel, 0);
+        wave.LoadWaveFloat(block, n, kLoadFlags, 0);
         for (int c = 0; c < channels; ++c)
             for (int i = 0; i < n; ++i)
                 peak[c] = std::fmax(peak[c], std::fabs(block[c * n + i]));

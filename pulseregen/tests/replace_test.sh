@@ -112,6 +112,18 @@ signals)
   expect "after a killed run" 0 "$long"
   [ -z "$(leftover .)" ] ||
     fail "a killed run's directory stays: $(ls -A)"
+  # Only what a run of this user leaves is removed: not a directory of
+  # another mode or owner that happens to have the name, nor a link; in a
+  # set-group-ID directory a leftover has that bit.
+  mkdir -m 2755 mixed && cd mixed && mkdir .pulseregen-keepme .pulseregen-theirs .pulseregen-linked .pulseregen-killed
+  chmod 700 .pulseregen-theirs .pulseregen-linked .pulseregen-killed && chown 65534 .pulseregen-theirs
+  for d in keepme theirs killed; do touch .pulseregen-$d/partial.wav; done
+  ln -s ../../in.wav .pulseregen-linked/partial.wav && cd ..
+  "${prog[@]}" -q in.wav mixed/out.wav; status=$?
+  expect "beside directories like its own" 0 mixed/out.wav
+  [ "$(cd mixed && echo .pulseregen-*)" = ".pulseregen-keepme .pulseregen-linked .pulseregen-theirs" ] &&
+    [ "$(cd mixed && echo .pulseregen-*/* | wc -w)" -eq 3 ] ||
+    fail "removed or kept the wrong ones: $(ls -AR mixed)"
   ;;
 limits)
   echo old >out.wav
@@ -144,6 +156,15 @@ mount)
     "${prog[@]}" 2>err
   status=$?
   expect "bind-mounted output" 0 source.wav
+  # Shorter than the new output, on a file system without fallocate: the
+  # part beyond its end goes first, then the rest.
+  command -v strace >/dev/null || skip "no strace (apt-get install strace)"
+  echo old >source.wav
+  ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 unshare -m sh -c \
+    'mount --bind source.wav mounted.wav && exec strace -f -qq -o /dev/null -e trace=fallocate \
+       -e inject=fallocate:error=EOPNOTSUPP "$@" -q in.wav mounted.wav' sh "${prog[@]}" 2>err
+  status=$?
+  expect "bind-mounted, no fallocate" 0 source.wav
   ;;
 strace)
   command -v strace >/dev/null || skip "no strace (apt-get install strace)"
@@ -157,6 +178,16 @@ strace)
   done
   [ "$(cat calls-new.wav)" = "rename " ] || fail "new output: $(cat trace-new.wav)"
   [ "$(cat calls-old.wav)" = "fdatasync rename fsync " ] || fail "replaced output: $(cat trace-old.wav)"
+  # A directory its user may write but not list is flushed all the same.
+  command -v setpriv >/dev/null || skip "no setpriv"
+  mkdir -m 733 wonly && echo old >wonly/out.wav && chown 65534:65534 wonly/out.wav
+  strace -f -qq -o trace-wonly -e trace=fsync,syncfs "${nobody[@]}" "${prog[@]}" -q in.wav wonly/out.wav ||
+    fail "write-only directory: $(cat trace-wonly)"
+  grep -Eq '(fsync|syncfs)\(.*= 0$' trace-wonly || fail "write-only directory not flushed: $(cat trace-wonly)"
+  # Without getrandom a name already taken is followed by another one.
+  strace -f -qq -o trace-names -e trace=mkdirat,getrandom -e inject=getrandom:error=ENOSYS \
+    -e inject=mkdirat:error=EEXIST:when=1 "${prog[@]}" -q in.wav named.wav || fail "run without getrandom"
+  [ "$(grep -o '"\.pulseregen-[^"]*"' trace-names | sort -u | wc -l)" -eq 2 ] || fail "names: $(cat trace-names)"
   ;;
 *) fail "unknown case" ;;
 esac
