@@ -44,13 +44,18 @@ constexpr int kSampledBlocks = 16;
 // each threshold: a pulse train puts thousands there, stray noise peaks few.
 constexpr int kSwungPast = kBlockFrames / 64;
 
+// The upper median of `count` (at least one) values, which are reordered.
+uint16_t Median(uint16_t* values, size_t count) {
+    std::nth_element(values, values + count / 2, values + count);
+    return values[count / 2];
+}
+
 // The median and the largest of `count` swings (the values are reordered).
 void Summarise(uint16_t* swings, int count, uint16_t& typical, uint16_t& peak) {
     if (count == 0)
         return;
     peak = *std::max_element(swings, swings + count);
-    std::nth_element(swings, swings + count / 2, swings + count);
-    typical = swings[count / 2];
+    typical = Median(swings, size_t(count));
 }
 
 uint16_t HalfRange(short low, short high) {
@@ -141,10 +146,7 @@ int LoudSwing(const std::vector<BlockSwings>& blocks, Channel channel) {
     for (const BlockSwings& b : blocks)
         if (largest > 0 && 2 * int(b.typical[c]) >= largest)
             loud.push_back(b.typical[c]);
-    if (loud.empty())
-        return 0;
-    std::nth_element(loud.begin(), loud.begin() + long(loud.size() / 2), loud.end());
-    return loud[loud.size() / 2];
+    return loud.empty() ? 0 : Median(loud.data(), loud.size());
 }
 
 int LargestSwing(const std::vector<BlockSwings>& blocks, Channel channel) {
@@ -163,7 +165,7 @@ Channel ChooseChannel(const std::vector<BlockSwings>& blocks) {
     const int right = LoudSwing(blocks, Channel::kRight);
     const auto muchWider = [](int a, int b) { return a * kWiderDen > b * kWiderNum; };
     const Channel pair = muchWider(diff, mix) ? Channel::kDiff : Channel::kMix;
-    const int pairSwing = std::max(mix, pair == Channel::kDiff ? diff : mix);
+    const int pairSwing = pair == Channel::kDiff ? diff : mix;
     const Channel single = right > left ? Channel::kRight : Channel::kLeft;
     return muchWider(std::max(left, right), pairSwing) ? single : pair;
 }
@@ -261,36 +263,6 @@ int WindowFor(std::vector<int> intervals) {
 
 // ------------------------------------------------------------------ passes
 
-void LoadJudged(CWave& in, short* block, int frames, Channel channel, std::vector<short>& stereo,
-                std::vector<float>& scratch) {
-    if (in.GetFormatChunk().channels != 2) {
-        LoadSignal(in, block, frames, channel, scratch);
-        return;
-    }
-    // Folded as the loaders fold: sums and differences halved, truncated.
-    stereo.resize(2 * size_t(frames));
-    in.LoadWaveShortStereo(stereo.data(), frames, 1);
-    const short* f = stereo.data();
-    switch (channel) {
-    case Channel::kMix:
-        for (int i = 0; i < frames; ++i)
-            block[i] = short((int(f[2 * i]) + int(f[2 * i + 1])) / 2);
-        break;
-    case Channel::kLeft:
-        for (int i = 0; i < frames; ++i)
-            block[i] = f[2 * i];
-        break;
-    case Channel::kRight:
-        for (int i = 0; i < frames; ++i)
-            block[i] = f[2 * i + 1];
-        break;
-    case Channel::kDiff:
-        for (int i = 0; i < frames; ++i)
-            block[i] = short((int(f[2 * i]) - int(f[2 * i + 1])) / 2);
-        break;
-    }
-}
-
 namespace {
 
 int64_t BlockCount(int64_t length) {
@@ -329,7 +301,7 @@ std::optional<SwingScan> ScanSwings(CWave& in, short* block, std::optional<Chann
             in.LoadWaveShortStereo(stereo.data(), frames, 1);
             scan.blocks.push_back(MeasureStereo(stereo.data(), frames));
         } else {
-            LoadJudged(in, block, frames, judged, stereo, scratch);
+            LoadSignal(in, block, frames, judged, scratch);
             scan.blocks.push_back(MeasureMono(block, frames, judged));
         }
         scan.ended = in.GetLoadedFrames() - before < uint64_t(frames);
@@ -341,7 +313,7 @@ std::optional<SwingScan> ScanSwings(CWave& in, short* block, std::optional<Chann
 std::optional<int> ProbeWindow(CWave& in, const std::vector<unsigned char>& active, Channel channel,
                                int switchAbove) {
     const int64_t length = in.GetSampleLength();
-    std::vector<short> x(kBlockFrames), stereo;
+    std::vector<short> x(kBlockFrames);
     std::vector<float> scratch;
     std::vector<int> intervals;
     int probed = 0;
@@ -352,7 +324,7 @@ std::optional<int> ProbeWindow(CWave& in, const std::vector<unsigned char>& acti
         const int frames = FramesOf(int64_t(b), length);
         if (in.SetPos(int(b) * kBlockFrames) != 0)
             return std::nullopt;
-        LoadJudged(in, x.data(), frames, channel, stereo, scratch);
+        LoadSignal(in, x.data(), frames, channel, scratch);
         FlipIntervals(x.data(), frames, switchAbove, intervals);
     }
     return WindowFor(std::move(intervals));
@@ -378,7 +350,8 @@ std::optional<Channel> SampleWidest(CWave& in) {
 }
 
 std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int window,
-                                       const Settings& settings) {
+                                       const Settings& settings,
+                                       std::vector<Crossings>* crossings) {
     short level = 0;
     const int64_t length = in.GetSampleLength();
     const int64_t blocks = BlockCount(length);
@@ -388,7 +361,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
     // The block being regenerated with its context: the last `before`
     // frames of the block ahead of it and the first `after` of the next.
     std::vector<short> context(size_t(before + kBlockFrames + after));
-    std::vector<short> next(kBlockFrames), regenerated(kBlockFrames), stereo;
+    std::vector<short> next(kBlockFrames), regenerated(kBlockFrames);
     std::vector<float> scratch;
     std::vector<int32_t> sums(size_t(kBlockFrames + window));
     short* const current = context.data() + before;
@@ -396,15 +369,15 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
     if (in.SetPos(int(std::max<int64_t>(0, first - before))) != 0)
         return std::nullopt;
     if (first >= before)
-        LoadJudged(in, context.data(), before, settings.channel, stereo, scratch);
+        LoadSignal(in, context.data(), before, settings.channel, scratch);
     int frames = FramesOf(span.first, length);
-    LoadJudged(in, current, frames, settings.channel, stereo, scratch);
+    LoadSignal(in, current, frames, settings.channel, scratch);
     if (first < before) // the file's first sample stands for what precedes it
         std::fill(context.data(), current, current[0]);
     for (int64_t b = span.first; b <= span.last && b < blocks; ++b) {
         const int nextFrames = b + 1 < blocks ? FramesOf(b + 1, length) : 0;
         if (nextFrames > 0)
-            LoadJudged(in, next.data(), nextFrames, settings.channel, stereo, scratch);
+            LoadSignal(in, next.data(), nextFrames, settings.channel, scratch);
         // What follows the block: the next one's head, or its last sample
         // held where the file ends.
         const int head = std::min(after, nextFrames);
@@ -412,7 +385,10 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
         const short hold = head > 0 ? next[size_t(head - 1)] : current[frames - 1];
         std::fill(current + frames + head, current + frames + after, hold);
         RemoveBaseline(current, frames, window, regenerated.data(), sums);
-        level = Regenerate(regenerated.data(), frames, level, settings);
+        Crossings count;
+        level = Regenerate(regenerated.data(), frames, level, settings, &count);
+        if (crossings)
+            crossings->push_back(count);
         out.OutputWaveFrameByMono(regenerated.data(), frames);
         // The block's tail becomes the next one's leading context.
         std::memmove(context.data(), current + frames - before, size_t(before) * sizeof(short));

@@ -90,11 +90,6 @@ struct SwingScan {
     uint64_t framesRead = 0;
 };
 
-// Loads `frames` frames of the judged signal; a two-channel file is loaded
-// interleaved and folded here, exactly as the loaders fold it.
-void LoadJudged(CWave& in, short* block, int frames, Channel channel, std::vector<short>& stereo,
-                std::vector<float>& scratch);
-
 // The analysis pass: every block from 0 on, the trailing part block too.
 // With `channel` set only that signal is measured; otherwise a two-channel
 // file has all four measured from one load. Empty when the input cannot be
@@ -109,8 +104,10 @@ std::optional<int> ProbeWindow(CWave& in, const std::vector<unsigned char>& acti
 std::optional<Channel> SampleWidest(CWave& in);
 // The regeneration pass with the baseline taken out over `window` frames:
 // the span's blocks (a trailing part block included) regenerated into
-// `out`. Returns the level it ends on; empty on a failed seek.
+// `out`. Returns the level it ends on; empty on a failed seek. `crossings`,
+// when given, receives one record per block regenerated.
 std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int window,
-                                       const Settings& settings);
+                                       const Settings& settings,
+                                       std::vector<Crossings>* crossings = nullptr);
 
 } // namespace regen

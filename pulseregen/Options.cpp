@@ -131,7 +131,7 @@ namespace {
 using Apply = std::string (*)(Options& o, const char* value);
 
 // One option, declared once for getopt_long, the parse and --help.
-struct Spec {
+struct OptionEntry {
     const char* name;
     char letter;
     const char* value; // its name in the help; null for an option without one
@@ -153,9 +153,9 @@ template <Action kAction> std::string Answer(Options& o, const char*) {
     return "";
 }
 
-const std::vector<Spec>& Table() {
+const std::vector<OptionEntry>& Table() {
     static const std::string kSample = std::to_string(kMaxSample);
-    static const std::vector<Spec> table = {
+    static const std::vector<OptionEntry> table = {
         {"active", 'a', "LEVEL",
          "a block is active when the judged signal exceeds LEVEL\n"
          "in magnitude (default " +
@@ -241,12 +241,12 @@ Options Parse(int argc, char* argv[]) {
     // value from an unknown option.
     std::string letters = ":";
     std::vector<option> longOptions;
-    for (const Spec& spec : Table()) {
-        letters += spec.letter;
-        if (spec.value)
+    for (const OptionEntry& entry : Table()) {
+        letters += entry.letter;
+        if (entry.value)
             letters += ':';
         longOptions.push_back(
-            {spec.name, spec.value ? required_argument : no_argument, nullptr, spec.letter});
+            {entry.name, entry.value ? required_argument : no_argument, nullptr, entry.letter});
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
 
@@ -258,11 +258,11 @@ Options Parse(int argc, char* argv[]) {
     while ((c = getopt_long(argc, argv, letters.c_str(), longOptions.data(), nullptr)) != -1) {
         if (c == ':')
             return Refuse(o, std::string("option '") + argv[optind - 1] + "' needs a value");
-        const auto spec = std::find_if(Table().begin(), Table().end(),
-                                       [c](const Spec& s) { return s.letter == c; });
-        if (spec == Table().end())
+        const auto entry = std::find_if(Table().begin(), Table().end(),
+                                        [c](const OptionEntry& s) { return s.letter == c; });
+        if (entry == Table().end())
             return Refuse(o, Unrecognized(letters.c_str(), argv[optind - 1]));
-        const std::string refusal = spec->apply(o, optarg);
+        const std::string refusal = entry->apply(o, optarg);
         if (!refusal.empty())
             return Refuse(o, refusal);
         // Help and version answer at once, whatever follows them.
@@ -286,12 +286,12 @@ void PrintUsage(const char* program) {
 void PrintHelp(const char* program) {
     printf("Usage: %s [OPTION]... INPUT OUTPUT\n", program);
     puts("Regenerate the loud span of a 16-bit PCM WAV recording as a clean square wave.\n");
-    for (const Spec& spec : Table()) {
-        std::string line = std::string("  -") + spec.letter + ", --" + spec.name;
-        if (spec.value)
-            line += std::string("=") + spec.value;
+    for (const OptionEntry& entry : Table()) {
+        std::string line = std::string("  -") + entry.letter + ", --" + entry.name;
+        if (entry.value)
+            line += std::string("=") + entry.value;
         line += std::string(line.size() < kHelpColumn ? kHelpColumn - line.size() : 2, ' ');
-        for (const char ch : spec.help)
+        for (const char ch : entry.help)
             line += ch == '\n' ? "\n" + std::string(kHelpColumn, ' ') : std::string(1, ch);
         puts(line.c_str());
     }

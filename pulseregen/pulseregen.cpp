@@ -156,13 +156,13 @@ void WarnAboutRate(const options::Options& opt, const CWave& in,
 }
 
 // The regeneration pass: with a baseline to take out (always with --auto),
-// block by block with its neighbours' context; else the plain pass, which
-// counts the crossings SuggestAuto reads.
+// block by block with its neighbours' context; else the plain pass. Both
+// count the crossings SuggestAuto reads.
 std::optional<short> RegeneratePass(CWave& in, CWave& out, short* block, int blocks,
                                     const options::Options& opt, const plan::Plan& plan,
                                     std::vector<regen::Crossings>& crossings) {
     if (opt.automatic || plan.window > 0)
-        return regen::RegenerateTracked(in, out, plan.span, plan.window, plan.settings);
+        return regen::RegenerateTracked(in, out, plan.span, plan.window, plan.settings, &crossings);
     return regen::RegenerateSpan(in, out, block, blocks, plan.span, plan.settings, &crossings);
 }
 

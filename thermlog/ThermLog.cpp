@@ -116,7 +116,7 @@ struct Words {
 using Apply = std::string (*)(Words& words, const char* value);
 
 // One option: declared once for getopt_long, the parse and --help.
-struct Spec {
+struct OptionEntry {
     const char* name;
     char letter;
     const char* value; // its name in the help; null for an option without one
@@ -129,7 +129,7 @@ template <bool Words::*kFlag> std::string Set(Words& words, const char*) {
     return "";
 }
 
-const Spec kOptions[] = {
+const OptionEntry kOptions[] = {
     {"zone", 'z', "ZONE",
      "read thermal zone ZONE, a number or a type such as\nx86_pkg_temp (default: zone 0)",
      [](Words& words, const char* value) {
@@ -152,10 +152,10 @@ const Spec kOptions[] = {
 // The help's option column: "  -z, --zone=ZONE" padded to this width.
 constexpr std::size_t kHelpColumn = 19;
 
-const Spec* Find(int letter) {
-    for (const Spec& spec : kOptions)
-        if (spec.letter == letter)
-            return &spec;
+const OptionEntry* Find(int letter) {
+    for (const OptionEntry& entry : kOptions)
+        if (entry.letter == letter)
+            return &entry;
     return nullptr;
 }
 
@@ -172,8 +172,8 @@ std::string UnknownOption(const std::string& word) {
 
 // "needs a zone": the value's name, in lower case.
 std::string MissingValue(const std::string& word) {
-    const Spec* spec = Find(optopt);
-    std::string value = spec && spec->value ? spec->value : "VALUE";
+    const OptionEntry* entry = Find(optopt);
+    std::string value = entry && entry->value ? entry->value : "VALUE";
     for (char& c : value)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     return "option '" + word + "' needs a " + value;
@@ -207,12 +207,12 @@ CommandLine ParseCommandLine(int argc, char* argv[]) {
     // value from an unknown option.
     std::string letters = ":";
     std::vector<option> longOptions;
-    for (const Spec& spec : kOptions) {
-        letters += spec.letter;
-        if (spec.value)
+    for (const OptionEntry& entry : kOptions) {
+        letters += entry.letter;
+        if (entry.value)
             letters += ':';
         longOptions.push_back(
-            {spec.name, spec.value ? required_argument : no_argument, nullptr, spec.letter});
+            {entry.name, entry.value ? required_argument : no_argument, nullptr, entry.letter});
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
 
@@ -227,9 +227,9 @@ CommandLine ParseCommandLine(int argc, char* argv[]) {
             words.command.usageError = MissingValue(argv[optind - 1]);
             return words.command;
         }
-        const Spec* spec = Find(c);
+        const OptionEntry* entry = Find(c);
         const std::string refusal =
-            spec ? spec->apply(words, optarg) : UnknownOption(argv[optind - 1]);
+            entry ? entry->apply(words, optarg) : UnknownOption(argv[optind - 1]);
         if (!refusal.empty()) {
             words.command.usageError = refusal;
             return words.command;
@@ -242,12 +242,12 @@ CommandLine ParseCommandLine(int argc, char* argv[]) {
 std::string HelpText() {
     std::string text = std::string(kUsage) +
                        "\nAppend the local time and the processor temperature to LOGFILE.\n\n";
-    for (const Spec& spec : kOptions) {
-        std::string line = std::string("  -") + spec.letter + ", --" + spec.name;
-        if (spec.value)
-            line += std::string("=") + spec.value;
+    for (const OptionEntry& entry : kOptions) {
+        std::string line = std::string("  -") + entry.letter + ", --" + entry.name;
+        if (entry.value)
+            line += std::string("=") + entry.value;
         line += std::string(line.size() < kHelpColumn ? kHelpColumn - line.size() : 2, ' ');
-        for (const char* p = spec.help; *p; ++p)
+        for (const char* p = entry.help; *p; ++p)
             line += *p == '\n' ? "\n" + std::string(kHelpColumn, ' ') : std::string(1, *p);
         text += line + "\n";
     }

@@ -101,31 +101,34 @@ uint64_t TrailingChunksStart(const unsigned char* tail, size_t size, uint64_t fi
                              uint64_t dataTop) {
     const uint64_t tailAt = fileEnd - size;
     const uint64_t from = std::max(tailAt, dataTop);
-    uint64_t end = fileEnd;
-    // Each round looks for the earliest chunk that ends where the last one
-    // found begins: the largest, so that a list's last subchunk is not taken
-    // for the list.
-    for (bool found = true; found;) {
-        found = false;
-        for (uint64_t at = from; at + kChunkHeaderBytes <= end; ++at) {
-            const unsigned char* p = tail + (at - tailAt);
-            const uint64_t room = end - at - kChunkHeaderBytes;
-            const uint64_t chunk = Le32(p + 4);
-            if (IsPrintableId(p) && (chunk == room || (chunk % 2 == 1 && chunk + 1 == room))) {
-                end = at;
-                found = true;
-                break;
-            }
-        }
+    if (size > kTrailerWindow || from + kChunkHeaderBytes > fileEnd)
+        return fileEnd;
+    // earliest[t]: the first chunk's start (from tailAt) among those that end
+    // at tailAt + t, its pad byte counted or not. Filled from the last start
+    // down, so that the first one stays.
+    constexpr uint16_t kNone = 0xFFFF;
+    static_assert(kTrailerWindow - kChunkHeaderBytes < kNone, "a start fits below kNone");
+    uint16_t earliest[kTrailerWindow + 1];
+    std::fill(earliest, earliest + size + 1, kNone);
+    for (uint64_t at = fileEnd - kChunkHeaderBytes + 1; at-- > from;) {
+        const unsigned char* p = tail + (at - tailAt);
+        if (!IsPrintableId(p))
+            continue;
+        const uint64_t room = fileEnd - at - kChunkHeaderBytes;
+        const uint64_t chunk = Le32(p + 4);
+        const uint64_t t = at - tailAt + kChunkHeaderBytes + chunk;
+        if (chunk <= room)
+            earliest[t] = uint16_t(at - tailAt);
+        if (chunk % 2 == 1 && chunk + 1 <= room)
+            earliest[t + 1] = uint16_t(at - tailAt);
     }
+    // Back from the end, each step to the earliest chunk that ends where the
+    // last one found begins: the largest, so that a list's last subchunk is
+    // not taken for the list.
+    uint64_t end = fileEnd;
+    while (earliest[end - tailAt] != kNone)
+        end = tailAt + earliest[end - tailAt];
     return end;
-}
-
-uint32_t FrameCount(uint64_t dataSize, unsigned channels, unsigned bitsPerSample) {
-    const uint64_t sampleBytes = bitsPerSample / 8;
-    if (channels == 0 || sampleBytes == 0)
-        return 0;
-    return uint32_t(dataSize / channels / sampleBytes);
 }
 
 CWave::tWaveFmtChunk MakeFmtChunk(const CWave::tOutputWaveFormat& format) {

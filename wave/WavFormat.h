@@ -58,8 +58,6 @@ constexpr size_t kDs64Bytes = 24;
 constexpr size_t kDs64DataSizeAt = 8;
 constexpr uint32_t kSizeInDs64 = 0xFFFFFFFFu;
 
-// The widest sample container read: a 64-bit float.
-constexpr unsigned kMaxContainerBytes = 8;
 // Lengths are ints in the interface.
 constexpr uint64_t kMaxLength = 0x7FFFFFFF;
 // Chunks that close a file after streamed samples are looked for in this
@@ -125,9 +123,10 @@ bool Readable(const CWave::tSampleFormat& format);
 
 // Where the data ends in a file whose data chunk claims more than the file
 // holds: before any chunks that close the file, found in `tail`, the last
-// `size` bytes of it (which end at `fileEnd`); the earliest start of a chain
-// of chunks (printable id, size reaching exactly the next one or the end)
-// counts, not before `dataTop`. `fileEnd` when there are none.
+// `size` bytes of it (at most kTrailerWindow, ending at `fileEnd`). Walking
+// back from the end, each step takes the earliest chunk (printable id, size
+// reaching exactly the last one found, or the end) that starts not before
+// `dataTop`. `fileEnd` when there are none.
 uint64_t TrailingChunksStart(const unsigned char* tail, size_t size, uint64_t fileEnd,
                              uint64_t dataTop);
 
@@ -137,8 +136,6 @@ void EncodeFmtChunk(unsigned char* bytes, const CWave::tWaveFmtChunk& fmt);
 // Bytes of a format chunk beyond the 24 that are read; 0 for sizes of 16 or
 // less and for sizes whose end does not fit a signed 32-bit count.
 uint64_t FmtExtraBytes(int32_t chunkSize);
-// Sample frames held by a data chunk of `dataSize` bytes; 0 for no channels.
-uint32_t FrameCount(uint64_t dataSize, unsigned channels, unsigned bitsPerSample);
 // The 16-byte format chunk (plus its 8-byte header) that the writer emits.
 CWave::tWaveFmtChunk MakeFmtChunk(const CWave::tOutputWaveFormat& format);
 // The data size to declare for `frames` appended frames: a whole number of

@@ -306,8 +306,9 @@ class CWAVE_EXPORT CWave {
     bool Write(const void* bytes, size_t size);
     void Failed(); // keeps the first errno: later failures follow from it
 
-    // Written by every open and read by no operation: the object's layout is
-    // the library's binary interface, which keeps it.
+    // Written by every open; no operation reads it back. Do not remove it:
+    // callers built against the library rely on the object's members and
+    // their layout staying as they are.
     char m_fileName[kFileNameSize];
     uint64_t m_outFrames;    // 64-bit so that no length of output can wrap it
     uint64_t m_loadedFrames; // for GetLoadedFrames
@@ -315,8 +316,9 @@ class CWAVE_EXPORT CWave {
     int64_t m_dataTop;
     int64_t m_offset;
     uint32_t m_sampleLength;
-    // Written by OpenWave and read by no operation (GetFormatChunk gives the
-    // rate): kept for the same binary interface as m_fileName.
+    // Written when an open reads a format chunk; no operation reads it back
+    // (GetFormatChunk gives the rate). Kept, as m_fileName is, for the
+    // callers that rely on the members staying as they are.
     uint32_t m_sampleRate;
     tWaveFmtChunk m_fmt;
     char m_stopId[4];

@@ -250,6 +250,9 @@ int CWave::FoundData(uint64_t declaredBytes) {
                 wav::TrailingChunksStart(m_io, window, uint64_t(fileSize), uint64_t(m_dataTop)) -
                 uint64_t(m_dataTop);
     }
+    // A size from ds64 on a stream of unknown size can reach 2^64: the end is
+    // held where a file offset can still say it.
+    bytes = std::min<uint64_t>(bytes, uint64_t(INT64_MAX - m_dataTop));
     m_dataEnd = m_dataTop + int64_t(bytes);
     m_declaredFrames = frameBytes ? declaredBytes / frameBytes : 0;
     const uint64_t frames = frameBytes ? bytes / frameBytes : 0;

@@ -31,7 +31,12 @@ int CWave::OutputWave(const char* path, tOutputWaveFormat* format) {
     std::snprintf(m_fileName, sizeof m_fileName, "%s", path ? path : "");
     if (!SetOutputFormat(format))
         return -1;
-    return StartOutput(path ? fopen(path, "wb+") : nullptr);
+    FILE* fp = nullptr;
+    if (path)
+        fp = fopen(path, "wb+");
+    else
+        errno = EINVAL;
+    return StartOutput(fp);
 }
 
 int CWave::OutputWaveFd(int fd, tOutputWaveFormat* format) {

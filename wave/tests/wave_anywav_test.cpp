@@ -5,6 +5,7 @@
 #include "Wave.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -99,6 +100,30 @@ TEST(AnyWav, HeaderWalksAndRecordedReasons) {
         std::vector<short> want = {100, -200, 300, -400, 0};
         std::fill(want.begin() + std::max(c.result, 0), want.end(), 0);
         EXPECT_EQ(std::vector<short>(got, got + 5), want);
+    }
+}
+
+// Read from a pipe, whose size is unknown, an RF64 file whose ds64 claims a
+// data size near 2^64 still loads its samples; the length is held at the
+// interface's limit.
+TEST(AnyWav, HugeDs64SizeOnAPipe) {
+    for (const uint64_t declared : {~uint64_t(0), (uint64_t(1) << 63) - 16}) {
+        SCOPED_TRACE(declared);
+        const Bytes ds64 = Cat({Le32(0), Le32(0), Le32(uint32_t(declared)),
+                                Le32(uint32_t(declared >> 32)), Bytes(8, 0)});
+        Bytes file = Riff(Cat({Chunk("ds64", ds64), FmtChunk(Fmt{}),
+                               ChunkSized("data", 0xFFFFFFFF, Samples16({100, -200, 300}))}));
+        std::memcpy(file.data(), "RF64", 4);
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        ASSERT_EQ(write(ends[1], file.data(), file.size()), ssize_t(file.size()));
+        close(ends[1]);
+        CWave w;
+        EXPECT_EQ(w.OpenWaveFd(ends[0], CWave::kOpenAnyWav), 0x7FFFFFFF);
+        close(ends[0]);
+        short got[4] = {9, 9, 9, 9};
+        w.LoadWaveShort(got, 4, 0, 0);
+        EXPECT_EQ(std::vector<short>(got, got + 4), (std::vector<short>{100, -200, 300, 0}));
     }
 }
 

@@ -484,24 +484,6 @@ TEST(WavLayout, FmtExtraBytes) {
         EXPECT_EQ(wav::FmtExtraBytes(c.size), c.extra) << c.size;
 }
 
-TEST(WavLayout, FrameCount) {
-    const struct {
-        uint64_t size;
-        unsigned channels, bits;
-        uint32_t frames;
-    } cases[] = {{20480, 1, 16, 10240},
-                 {46, 2, 16, 11},
-                 {47, 1, 16, 23},
-                 {100, 3, 16, 16},
-                 {7, 0, 16, 0},
-                 {0, 1, 16, 0},
-                 {0xFFFFFFFF, 1, 16, 0x7FFFFFFF},
-                 {0xFFFFFFFF, 1, 8, 0xFFFFFFFF}};
-    for (const auto& c : cases)
-        EXPECT_EQ(wav::FrameCount(c.size, c.channels, c.bits), c.frames)
-            << c.size << " " << c.channels << " " << c.bits;
-}
-
 TEST(WavLayout, EncodeHeaderMatchesLayout) {
     const CWave::tOutputWaveFormat format{48000, 2, 2};
     const CWave::tWaveFmtChunk fmt = wav::MakeFmtChunk(format);

@@ -230,12 +230,20 @@ TEST(OutputWave, WritingObjectIgnoresPositionsAndLoads) {
     EXPECT_EQ(ReadFile(path), Cat({Header44(1, 44100, 88200, 2, 16, 6 + 36, 6), Le(a)}));
 }
 
+// The reason is this open's, not a stale errno's.
 TEST(OutputWave, UncreatableFileRefused) {
     TempDir dir;
-    for (const std::string& path : {dir.Dir(), dir.Path("missing/out.wav")}) {
-        SCOPED_TRACE(path);
+    const std::string folder = dir.Dir(), missing = dir.Path("missing/out.wav");
+    const struct {
+        const char* path;
+        int error;
+    } cases[] = {{folder.c_str(), EISDIR}, {missing.c_str(), ENOENT}, {nullptr, EINVAL}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path ? c.path : "null path");
         CWave w;
-        EXPECT_EQ(w.OutputWave(path.c_str(), nullptr), -1);
+        errno = EIO;
+        EXPECT_EQ(w.OutputWave(c.path, nullptr), -1);
+        EXPECT_EQ(w.GetWriteErrno(), c.error);
         EXPECT_EQ(w.OutputWaveFinalize(), -1);
     }
 }
