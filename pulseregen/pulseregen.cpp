@@ -119,6 +119,12 @@ CWave::tOpenMode ReadMode(const options::Options& opt) {
     return opt.anyWav ? CWave::kOpenAnyWav : CWave::kOpenPcm16;
 }
 
+// OpenWave on what Input::Prepare made readable, in `mode`; its results.
+int OpenWaveOn(const files::Input& input, CWave& in, CWave::tOpenMode mode) {
+    const int fd = input.Descriptor();
+    return fd < 0 ? in.OpenWave(input.Path().c_str(), mode) : in.OpenWaveFd(fd, mode);
+}
+
 // Why the input was refused, and what reads it: without --any-wav, the file
 // is opened again with it to see whether it would.
 std::string ExplainRefusal(const options::Options& opt, const files::Input& input,
@@ -126,7 +132,7 @@ std::string ExplainRefusal(const options::Options& opt, const files::Input& inpu
     if (opt.anyWav)
         return diag::InputRefusal(opt.input, in, nullptr);
     CWave anyWav;
-    input.Open(anyWav, CWave::kOpenAnyWav);
+    OpenWaveOn(input, anyWav, CWave::kOpenAnyWav);
     return diag::InputRefusal(opt.input, in, &anyWav);
 }
 
@@ -186,7 +192,7 @@ int main(int argc, char* argv[]) {
 
     if (OpenInput(input, opt.input) != 0)
         return CloseStdout(options::kExitFailed);
-    const int length = input.Open(in, ReadMode(opt));
+    const int length = OpenWaveOn(input, in, ReadMode(opt));
     if (length <= 0) {
         printf("Error: Input file can't open [%d]\n", length);
         diag::Say(ExplainRefusal(opt, input, in));

@@ -2,8 +2,6 @@
 // data twice, which a pipe cannot do.
 #pragma once
 
-#include "Wave.h"
-
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -35,10 +33,12 @@ class Input {
     // kNotWave, or the errno of a failure, about the file Culprit() names:
     // the input, or the temporary directory when the copy cannot be made.
     int Prepare(const char* arg);
-    // OpenWave on what Prepare made readable, in `mode`; its results. Each
-    // call reads the header from where it starts, so a second reader (to
+    // Where to read what Prepare made readable: the descriptor, positioned
+    // at the first byte of the WAV file, or -1 when it is to be opened by
+    // Path(). Each call goes back to the first byte, so a second reader (to
     // explain a refusal) sees the same file as the first.
-    int Open(CWave& in, CWave::tOpenMode mode = CWave::kOpenPcm16) const;
+    int Descriptor() const;
+    const std::string& Path() const { return m_path; }
     const std::string& Culprit() const { return m_culprit; }
     // The copy stopped at kRiffMaxBytes with more of the stream to come.
     bool Cut() const { return m_cut; }

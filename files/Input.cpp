@@ -109,12 +109,10 @@ int Input::Spool(int from) {
     return lseek(m_fd, 0, SEEK_SET) == 0 ? 0 : errno;
 }
 
-int Input::Open(CWave& in, CWave::tOpenMode mode) const {
-    if (m_fd < 0)
-        return in.OpenWave(m_path.c_str(), mode);
-    if (m_start >= 0)
+int Input::Descriptor() const {
+    if (m_fd >= 0 && m_start >= 0)
         lseek(m_fd, m_start, SEEK_SET);
-    return in.OpenWaveFd(m_fd, mode);
+    return m_fd;
 }
 
 bool SameFile(const char* input, const char* output) {
