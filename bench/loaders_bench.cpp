@@ -2,7 +2,9 @@
 // benchmark loads a whole temporary WAV file block by block through
 // LoadWaveShort or LoadWaveFloat and reports the file bytes decoded per second, so a change in
 // the decoding loops shows up here before it shows up in a full run.
-#include "Regen.h"
+#include "Activity.h"
+#include "Settings.h"
+#include "Switch.h"
 #include "WavFormat.h"
 #include "Wave.h"
 

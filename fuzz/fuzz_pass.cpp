@@ -4,9 +4,14 @@
 // whose header sizes match the bytes it holds, and whose length is the span
 // plus the fade block; for inputs of a few blocks its samples and span must
 // be those of the run model in testing/.
-#include "Auto.h"
-#include "Regen.h"
+#include "Activity.h"
+#include "Analysis.h"
+#include "Baseline.h"
+#include "Flips.h"
+#include "Passes.h"
 #include "RunModel.h"
+#include "Swings.h"
+#include "Switch.h"
 #include "Wave.h"
 #include "WaveModel.h"
 #include "fuzz_memfile.h"

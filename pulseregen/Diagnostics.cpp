@@ -2,7 +2,7 @@
 // it without running the program; Say writes it as one line.
 #include "Diagnostics.h"
 
-#include "Regen.h"
+#include "Settings.h"
 
 #include <cerrno>
 #include <cstdio>

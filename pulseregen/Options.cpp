@@ -2,8 +2,8 @@
 // range, refuses the run rather than guessing.
 #include "Options.h"
 
-#include "Auto.h"
 #include "Diagnostics.h"
+#include "Flips.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // usage, help and version texts; and the exit statuses.
 #pragma once
 
-#include "Regen.h"
+#include "Settings.h"
 
 #include <cstdint>
 #include <string>

@@ -2,8 +2,11 @@
 // warnings, one line each, to standard error.
 #include "Plan.h"
 
-#include "Auto.h"
+#include "Activity.h"
+#include "Analysis.h"
 #include "Diagnostics.h"
+#include "Flips.h"
+#include "Passes.h"
 
 #include <cstdio>
 #include <string>

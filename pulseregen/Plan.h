@@ -5,7 +5,7 @@
 #pragma once
 
 #include "Options.h"
-#include "Regen.h"
+#include "Settings.h"
 #include "Wave.h"
 
 #include <optional>

@@ -2,13 +2,13 @@
 // WAV recording (any WAV with --any-wav) and writes it, regenerated as a
 // clean square wave and followed by a fade-out block, to a 16-bit mono WAV
 // file (44.1 kHz unless asked to keep the input's rate).
-#include "Auto.h"
 #include "Diagnostics.h"
 #include "Input.h"
 #include "Options.h"
 #include "OutputFile.h"
+#include "Passes.h"
 #include "Plan.h"
-#include "Regen.h"
+#include "Settings.h"
 #include "Wave.h"
 
 #include <cerrno>

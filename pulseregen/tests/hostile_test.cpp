@@ -3,8 +3,9 @@
 // (a length, 0, -1, -2 or exit status 1), never a crash or a long loop. The
 // files stay tiny, so a run that is slow can only be a loop driven by a size
 // field; ctest's TIMEOUT on this executable catches that.
-#include "Regen.h"
+#include "Passes.h"
 #include "RunTool.h"
+#include "Settings.h"
 #include "WavBytes.h"
 #include "Wave.h"
 

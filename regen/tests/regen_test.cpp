@@ -1,5 +1,8 @@
 // The block steps of pulseregen: activity, span, square-wave switch, fade.
-#include "Regen.h"
+#include "Activity.h"
+#include "Fade.h"
+#include "Passes.h"
+#include "Switch.h"
 #include "WavBytes.h"
 
 #include <gtest/gtest.h>

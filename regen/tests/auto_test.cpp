@@ -1,7 +1,8 @@
 // What the end-to-end runs of --auto (cli_test) leave open: the level is the
 // median over the loud blocks, and the baseline is the centred mean, with
 // the difference held within 16 bits.
-#include "Auto.h"
+#include "Baseline.h"
+#include "Swings.h"
 
 #include <gtest/gtest.h>
 

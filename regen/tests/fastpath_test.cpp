@@ -4,8 +4,10 @@
 // These tests hold them to the reference models in testing/, on files built
 // here as bytes. The loads themselves meet the reader model in
 // wave/tests/wave_equivalence_test.cpp; here it checks skipping.
-#include "Regen.h"
+#include "Activity.h"
+#include "Passes.h"
 #include "RunModel.h"
+#include "Switch.h"
 #include "WavBytes.h"
 #include "WavFormat.h"
 #include "Wave.h"

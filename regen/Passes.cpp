@@ -1,0 +1,118 @@
+// A pass is: load a block, run the chain, write what it gives. The stages
+// carry their state from block to block, so the output does not depend on
+// where the blocks fall.
+#include "Passes.h"
+
+#include "Activity.h"
+#include "Baseline.h"
+#include "Blocks.h"
+#include "Fade.h"
+#include "Loader.h"
+#include "Switch.h"
+#include "Take.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace regen {
+
+std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks, Channel channel, int enough,
+                                 const std::function<void(int block, int peak)>& judged) {
+    Scan scan;
+    scan.peaks.assign(size_t(blocks > 0 ? blocks : 0), 0);
+    Loader loader(in, channel);
+    // Positioned as SetTopPage would, but a failed seek is reported: the
+    // pass would otherwise judge whatever the stream happens to hold.
+    if (in.SetPos(0) != 0)
+        return std::nullopt;
+    // The block count comes from the declared data size, which may promise
+    // far more than the file holds. Once a load comes up short the file has
+    // ended and every later block would read as silence, so those blocks
+    // keep a peak of 0 unread: the work follows the file, not the size field.
+    for (int b = 0; b < blocks; ++b) {
+        if (!scan.ended) {
+            const int held = loader.Load(block, kBlockFrames);
+            // Block 0 is never judged, an oddity the verdict lines' readers
+            // rely on (imposed).
+            if (b > 0)
+                scan.peaks[size_t(b)] = Peak(block, kBlockFrames, enough);
+            scan.ended = held < kBlockFrames;
+        }
+        scan.peak = std::max(scan.peak, scan.peaks[size_t(b)]);
+        if (b > 0 && judged)
+            judged(b, scan.peaks[size_t(b)]);
+    }
+    scan.framesRead = loader.Held();
+    return scan;
+}
+
+std::optional<short> RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span,
+                                    const Settings& settings, std::vector<Crossings>* crossings) {
+    if (span.first < 0 || span.first >= blocks)
+        return short(0);
+    // Blocks outside the span would be read only to be dropped: the ones
+    // before it are skipped over, the ones after it are never reached. A
+    // stream that cannot go back to the first sample would regenerate
+    // silence, so that is a failure.
+    if (in.SetPos(0) != 0)
+        return std::nullopt;
+    in.SkipFrames(int(span.first) * kBlockFrames);
+    Loader loader(in, settings.channel);
+    Switch decide(settings, crossings);
+    for (int64_t b = span.first; b <= span.last && b < blocks; ++b) {
+        loader.Load(block, kBlockFrames);
+        out.OutputWaveFrameByMono(block, decide.Flow(block, kBlockFrames, block));
+    }
+    return decide.Level();
+}
+
+std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int window,
+                                       const Settings& settings,
+                                       std::vector<Crossings>* crossings) {
+    const int64_t length = in.GetSampleLength();
+    const int64_t blocks = BlockCount(length);
+    if (span.first < 0 || span.first >= blocks)
+        return short(0);
+    const int64_t last = std::min(span.last, blocks - 1);
+    uint64_t spanFrames = 0;
+    for (int64_t b = span.first; b <= last; ++b)
+        spanFrames += uint64_t(FramesOf(b, length));
+    // The baseline looks a little ahead, so the chain is fed one block past
+    // the span (where there is one) and cut back to the span before the
+    // switch; past the file's end its last sample is held.
+    const int before = window / 2;
+    const int64_t first = span.first * kBlockFrames;
+    if (in.SetPos(int(std::max<int64_t>(0, first - before))) != 0)
+        return std::nullopt;
+    Loader loader(in, settings.channel);
+    std::vector<short> block(kBlockFrames);
+    Chain chain;
+    if (window > 0) {
+        auto baseline = std::make_unique<Baseline>(window);
+        if (first >= before) { // else the file's first sample stands for what precedes it
+            loader.Load(block.data(), before);
+            baseline->Prime(block.data());
+        }
+        chain.Add(std::move(baseline));
+    }
+    chain.Add(std::make_unique<Take>(spanFrames));
+    auto decide = std::make_unique<Switch>(settings, crossings);
+    const Switch& state = *decide;
+    chain.Add(std::move(decide));
+    std::vector<short> given(size_t(chain.MaxOutput(kBlockFrames)));
+    const int64_t fed = std::min(last + 1, blocks - 1);
+    for (int64_t b = span.first; b <= fed; ++b) {
+        const int frames = FramesOf(b, length);
+        loader.Load(block.data(), frames);
+        out.OutputWaveFrameByMono(given.data(), chain.Flow(block.data(), frames, given.data()));
+    }
+    out.OutputWaveFrameByMono(given.data(), chain.Drain(given.data()));
+    return state.Level();
+}
+
+void AppendFade(CWave& out, short* block, short level) {
+    MakeFade(block, level);
+    out.OutputWaveFrameByMono(block, kBlockFrames);
+}
+
+} // namespace regen

@@ -1,0 +1,112 @@
+// The stages carry their state across the cuts between blocks: whatever the
+// runs they are fed in, they give what one run over the whole signal gives.
+#include "Baseline.h"
+#include "Stage.h"
+#include "Switch.h"
+#include "Take.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::vector<short> Noise(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> d(-32768, 32767);
+    std::vector<short> x(n);
+    for (short& s : x)
+        s = short(d(rng));
+    return x;
+}
+
+// Runs of random lengths from 1 to `longest` that add up to `n`.
+std::vector<int> Cuts(size_t n, int longest, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> d(1, longest);
+    std::vector<int> cuts;
+    for (size_t done = 0; done < n;) {
+        const int c = int(std::min<size_t>(size_t(d(rng)), n - done));
+        cuts.push_back(c);
+        done += size_t(c);
+    }
+    return cuts;
+}
+
+std::vector<short> FlowInRuns(regen::Chain& chain, const std::vector<short>& x,
+                              const std::vector<int>& cuts) {
+    std::vector<short> y, out(size_t(chain.MaxOutput(*std::max_element(cuts.begin(), cuts.end()))));
+    size_t at = 0;
+    for (int c : cuts) {
+        const int n = chain.Flow(x.data() + at, c, out.data());
+        y.insert(y.end(), out.begin(), out.begin() + n);
+        at += size_t(c);
+    }
+    const int n = chain.Drain(out.data());
+    y.insert(y.end(), out.begin(), out.begin() + n);
+    return y;
+}
+
+} // namespace
+
+TEST(Stages, BaselineInAnyRunsEqualsOneRunWithTheEndsHeld) {
+    const struct {
+        int window;
+        size_t frames;
+        int longest; // run
+    } cases[] = {
+        {3, 50, 1},           {16, 300, 7},        {17, 300, 40}, {1024, 25000, 10240},
+        {8192, 30000, 10240}, {8192, 5000, 10240}, // shorter than the window: every output is from
+                                                   // held ends
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.window);
+        const std::vector<short> x = Noise(c.frames, unsigned(c.window));
+        // The reference: one call over the signal with its first sample held
+        // before it and its last held after it.
+        const int before = c.window / 2, after = c.window - before;
+        std::vector<short> padded(size_t(before), x.front());
+        padded.insert(padded.end(), x.begin(), x.end());
+        padded.insert(padded.end(), size_t(after), x.back());
+        std::vector<short> want(c.frames);
+        regen::RemoveBaseline(padded.data() + before, int(c.frames), c.window, want.data());
+
+        regen::Chain chain;
+        chain.Add(std::make_unique<regen::Baseline>(c.window));
+        EXPECT_EQ(FlowInRuns(chain, x, Cuts(c.frames, c.longest, 1)), want);
+    }
+}
+
+TEST(Stages, SwitchCountsEachOutputBlockWhereverTheRunsAreCut) {
+    // Two and a half blocks of loud noise, fed in odd runs, then cut back to
+    // two blocks and a few samples by Take: the level and one record per
+    // block begun are those of whole-block calls.
+    const size_t frames = 2 * regen::kBlockFrames + 5000, kept = 2 * regen::kBlockFrames + 3;
+    const std::vector<short> x = Noise(frames, 9);
+    std::vector<short> want(x.begin(), x.begin() + long(kept));
+    std::vector<regen::Crossings> wantCounts;
+    short level = 0;
+    for (size_t at = 0; at < kept; at += regen::kBlockFrames) {
+        regen::Crossings count;
+        const int n = int(std::min<size_t>(regen::kBlockFrames, kept - at));
+        level = regen::Regenerate(want.data() + at, n, level, regen::Settings{}, &count);
+        wantCounts.push_back(count);
+    }
+
+    std::vector<regen::Crossings> counts;
+    regen::Chain chain;
+    chain.Add(std::make_unique<regen::Take>(kept));
+    auto decide = std::make_unique<regen::Switch>(regen::Settings{}, &counts);
+    const regen::Switch& state = *decide;
+    chain.Add(std::move(decide));
+    EXPECT_EQ(FlowInRuns(chain, x, Cuts(frames, 3000, 2)), want);
+    EXPECT_EQ(state.Level(), level);
+    ASSERT_EQ(counts.size(), wantCounts.size());
+    for (size_t b = 0; b < counts.size(); ++b) {
+        EXPECT_EQ(counts[b].above, wantCounts[b].above) << b;
+        EXPECT_EQ(counts[b].below, wantCounts[b].below) << b;
+    }
+}
