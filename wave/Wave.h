@@ -281,6 +281,7 @@ class CWAVE_EXPORT CWave {
     // A stream on a duplicate of `fd`, which the caller keeps; null with
     // errno set on failure.
     static FILE* StreamOn(int fd, const char* mode);
+    void ReleaseStreamBuffer(); // after the stream is closed
     // Attaches fp (null: kCannotOpen, errno kept) and walks its header.
     int OpenStream(FILE* fp, tOpenMode mode);
     bool SetOutputFormat(const tOutputWaveFormat* format);
@@ -337,4 +338,7 @@ class CWAVE_EXPORT CWave {
     // Scratch for decoding and encoding runs, held here so that neither
     // allocates; its size is wav::kIoBytes (Decode.h).
     unsigned char m_io[64 * 1024];
+    // The stream's buffer (wav::kStreamBufferBytes), freed once it is
+    // closed; null for stdio's own.
+    unsigned char* m_streamBuffer;
 };

@@ -1,6 +1,7 @@
 // Opening: the two header walks, from "RIFF" to the first sample, and what
 // they leave for the loaders and for a caller explaining a refusal: the
 // length, where the data ends, the sample format and the reason.
+#include "Stream.h"
 #include "WavFormat.h"
 #include "Wave.h"
 
@@ -79,6 +80,7 @@ int CWave::OpenStream(FILE* fp, tOpenMode mode) {
         m_status = kCannotOpen;
         return 0;
     }
+    m_streamBuffer = wav::UseLargeBuffer(m_fp);
     const off_t start = ftello(m_fp);
     m_pos = start > 0 ? int64_t(start) : 0; // a pipe's reads count from 0
     return ReadHeader(mode);

@@ -1,6 +1,7 @@
 // Writing: OutputWave leaves room for a header with zero sizes, the appends
 // write frames through a scratch run, and OutputWaveFinalize fills the sizes
 // in. The first failure's errno is kept for the caller to report.
+#include "Stream.h"
 #include "WavFormat.h"
 #include "Wave.h"
 
@@ -65,6 +66,7 @@ int CWave::StartOutput(FILE* fp) {
         m_writeErrno = errno;
         return -1;
     }
+    m_streamBuffer = wav::UseLargeBuffer(m_fp);
     // Both sizes stay 0 until OutputWaveFinalize knows them.
     unsigned char header[wav::kHeaderBytes];
     wav::EncodeHeader(header, wav::MakeFmtChunk(m_outFormat), 0, 0);
@@ -155,6 +157,7 @@ int CWave::OutputWaveFinalize() {
         Failed();
     const bool ok = !m_writeError;
     m_fp = nullptr;
+    ReleaseStreamBuffer();
     m_writing = false;
     return ok ? 0 : -2;
 }
