@@ -6,6 +6,7 @@
 #include "Analysis.h"
 #include "Diagnostics.h"
 #include "Flips.h"
+#include "Held.h"
 #include "Passes.h"
 
 #include <cstdio>
@@ -67,6 +68,37 @@ std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, const optio
         diag::Say(diag::NoActiveBlock(opt.input, scan->peak, plan.settings.activeAbove));
     plan.window = opt.baseline > 0 ? opt.baseline : regen::kNoWindow;
     return plan;
+}
+
+bool InOneRead(const options::Options& opt) {
+    return !opt.automatic && opt.baseline <= 0 && !opt.active.percent && !opt.switchAt.percent;
+}
+
+std::optional<std::pair<Plan, short>> PlanAndRegenerate(CWave& in, CWave& out, short* block,
+                                                        int blocks, const options::Options& opt,
+                                                        const std::function<int()>& spillFile,
+                                                        std::vector<regen::Crossings>& crossings) {
+    Plan plan;
+    plan.settings = opt.settings;
+    plan.settings.activeAbove = opt.active.value;
+    plan.settings.switchAbove = opt.switchAt.value;
+    regen::Held held(spillFile);
+    const std::optional<regen::JudgedRun> run = regen::JudgeAndRegenerate(
+        in, out, block, blocks, plan.settings, held,
+        [&](int b, int peak) {
+            if (!opt.quiet)
+                PrintVerdict(size_t(b), peak > plan.settings.activeAbove);
+        },
+        &crossings);
+    if (!run)
+        return std::nullopt;
+    WarnIfEnded(opt, in, run->scan.ended, run->scan.framesRead);
+    plan.active = regen::Judge(run->scan.peaks, plan.settings.activeAbove);
+    plan.span = run->span;
+    if (plan.span.first < 0 && blocks > 1)
+        diag::Say(diag::NoActiveBlock(opt.input, run->scan.peak, plan.settings.activeAbove));
+    plan.window = regen::kNoWindow;
+    return std::make_pair(std::move(plan), run->level);
 }
 
 std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options& opt) {

@@ -8,7 +8,9 @@
 #include "Settings.h"
 #include "Wave.h"
 
+#include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace plan {
@@ -24,6 +26,17 @@ struct Plan {
 // others by their peak magnitude; verdicts on standard output unless quiet.
 // Empty when the input cannot be positioned at its first sample.
 std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, const options::Options& opt);
+// Whether the levels are known before the recording is read (sample
+// values, no baseline, no --auto), so that one read judges and regenerates.
+bool InOneRead(const options::Options& opt);
+// The fixed way in one read (InOneRead): the plan as PlanByPeaks makes it,
+// the span regenerated into `out` as it is found, and the level it ends on.
+// Empty, with errno set, on a failed seek or when the blocks held back
+// cannot be kept (`spillFile` opens the file for them).
+std::optional<std::pair<Plan, short>> PlanAndRegenerate(CWave& in, CWave& out, short* block,
+                                                        int blocks, const options::Options& opt,
+                                                        const std::function<int()>& spillFile,
+                                                        std::vector<regen::Crossings>& crossings);
 // --auto: every block judged by its swings; what no option named is chosen
 // from the recording and said in one line; the span widened by a block at
 // each end. Empty on a failed seek.

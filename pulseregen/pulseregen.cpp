@@ -9,6 +9,7 @@
 #include "Passes.h"
 #include "Plan.h"
 #include "Settings.h"
+#include "Temporary.h"
 #include "Wave.h"
 
 #include <cerrno>
@@ -172,6 +173,45 @@ std::optional<short> RegeneratePass(CWave& in, CWave& out, short* block, int blo
     return regen::RegenerateSpan(in, out, block, blocks, plan.span, plan.settings, &crossings);
 }
 
+// Blocks held back past what memory keeps wait in a file under $TMPDIR.
+int SpillFile() {
+    return files::AnonymousFile(files::TemporaryDirectory());
+}
+
+struct Regenerated {
+    plan::Plan plan;
+    short level = 0;
+};
+
+// Plans the run and regenerates its span into `out`: in one read of the
+// input where the levels are known beforehand, else a pass that plans and
+// one that regenerates. Empty, with errno set, when the input or the file
+// for blocks held back fails; `culprit` then names it.
+std::optional<Regenerated> PlanAndRegenerate(CWave& in, CWave& out, short* block, int blocks,
+                                             const options::Options& opt,
+                                             std::vector<regen::Crossings>& crossings,
+                                             const char*& culprit) {
+    culprit = opt.input;
+    if (plan::InOneRead(opt)) {
+        auto run = plan::PlanAndRegenerate(in, out, block, blocks, opt, SpillFile, crossings);
+        if (!run) {
+            if (errno != ESPIPE)
+                culprit = files::TemporaryDirectory();
+            return std::nullopt;
+        }
+        return Regenerated{std::move(run->first), run->second};
+    }
+    std::optional<plan::Plan> plan = opt.automatic ? plan::PlanBySwings(in, block, opt)
+                                                   : plan::PlanByPeaks(in, block, blocks, opt);
+    if (!plan)
+        return std::nullopt;
+    const std::optional<short> level =
+        RegeneratePass(in, out, block, blocks, opt, *plan, crossings);
+    if (!level)
+        return std::nullopt;
+    return Regenerated{std::move(*plan), *level};
+}
+
 } // namespace
 
 // The messages on standard output are fixed: scripts that match them rely
@@ -211,23 +251,18 @@ int main(int argc, char* argv[]) {
     // A trailing part block is never read (imposed: the verdicts' readers and
     // the outputs rely on it, as on block 0 going unjudged).
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
-    const std::optional<plan::Plan> plan = opt.automatic
-                                               ? plan::PlanBySwings(in, block.data(), opt)
-                                               : plan::PlanByPeaks(in, block.data(), blocks, opt);
-    if (!plan)
-        return CloseStdout(Explain(opt.input, errno));
-
     std::vector<regen::Crossings> crossings;
-    const std::optional<short> level =
-        RegeneratePass(in, out, block.data(), blocks, opt, *plan, crossings);
-    if (!level)
-        return CloseStdout(Explain(opt.input, errno));
-    regen::AppendFade(out, block.data(), *level);
+    const char* culprit = nullptr;
+    const std::optional<Regenerated> run =
+        PlanAndRegenerate(in, out, block.data(), blocks, opt, crossings, culprit);
+    if (!run)
+        return CloseStdout(Explain(culprit, errno));
+    regen::AppendFade(out, block.data(), run->level);
     if (const int error = FinishOutput(output, out)) {
         puts("Error: Output file can't write");
         return CloseStdout(Explain(output.Culprit(), error));
     }
     if (!opt.automatic)
-        plan::SuggestAuto(in, opt, *plan, crossings);
+        plan::SuggestAuto(in, opt, run->plan, crossings);
     return CloseStdout(options::kExitOk);
 }

@@ -7,6 +7,7 @@
 #include "Baseline.h"
 #include "Blocks.h"
 #include "Fade.h"
+#include "Held.h"
 #include "Loader.h"
 #include "Switch.h"
 #include "Take.h"
@@ -44,6 +45,59 @@ std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks, Channel ch
     }
     scan.framesRead = loader.Held();
     return scan;
+}
+
+std::optional<JudgedRun> JudgeAndRegenerate(CWave& in, CWave& out, short* block, int blocks,
+                                            const Settings& settings, Held& held,
+                                            const std::function<void(int block, int peak)>& judged,
+                                            std::vector<Crossings>* crossings) {
+    JudgedRun run;
+    Scan& scan = run.scan;
+    scan.peaks.assign(size_t(blocks > 0 ? blocks : 0), 0);
+    Loader loader(in, settings.channel);
+    if (in.SetPos(0) != 0)
+        return std::nullopt;
+    Switch decide(settings, crossings);
+    std::vector<Crossings>::size_type spanRecords = 0;
+    // As in ScanActivity: block 0 is never judged, and once the file has
+    // ended the blocks it does not hold are silent and go unread.
+    for (int b = 0; b < blocks; ++b) {
+        const bool loaded = !scan.ended;
+        if (loaded) {
+            const int got = loader.Load(block, kBlockFrames);
+            if (b > 0)
+                scan.peaks[size_t(b)] = Peak(block, kBlockFrames, settings.activeAbove);
+            scan.ended = got < kBlockFrames;
+        }
+        const int peak = scan.peaks[size_t(b)];
+        scan.peak = std::max(scan.peak, peak);
+        if (b > 0 && judged)
+            judged(b, peak);
+        // A block the file does not hold is silent, and so is every one
+        // after it: none of them can be active, so none joins the span.
+        const bool active = b > 0 && peak > settings.activeAbove;
+        if (!loaded || (!active && run.span.first < 0))
+            continue;
+        if (run.span.first < 0)
+            run.span.first = b;
+        decide.Flow(block, kBlockFrames, block);
+        if (!active) {
+            if (!held.Hold(block, kBlockFrames))
+                return std::nullopt;
+            continue;
+        }
+        if (!held.Release(out))
+            return std::nullopt;
+        out.OutputWaveFrameByMono(block, kBlockFrames);
+        run.span.last = b;
+        run.level = decide.Level();
+        spanRecords = size_t(b - run.span.first + 1);
+    }
+    held.Drop();
+    if (crossings)
+        crossings->resize(spanRecords);
+    scan.framesRead = loader.Held();
+    return run;
 }
 
 std::optional<short> RegenerateSpan(CWave& in, CWave& out, short* block, int blocks, Span span,

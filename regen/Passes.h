@@ -28,6 +28,28 @@ struct Scan {
 std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks,
                                  Channel channel = Channel::kMix, int enough = kExactPeaks,
                                  const std::function<void(int block, int peak)>& judged = {});
+class Held;
+
+// What the pass that judges and regenerates in one read found.
+struct JudgedRun {
+    Scan scan;
+    Span span;
+    short level = 0; // the switch's level at the end of the span
+};
+// The activity pass and the regeneration pass in one read of the input, for
+// levels known before the recording is read: each whole block from 1 on is
+// judged by whether its peak exceeds `settings.activeAbove` (`judged` hears
+// each one as ScanActivity's does), and from the first active block on each
+// one is regenerated. A block is appended to `out` once it is known to lie
+// within the span: an active block at once, with any blocks `held` kept
+// since the previous active one; blocks after the last are dropped. The
+// output is the one RegenerateSpan writes for the span the verdicts give.
+// Empty, with errno set, when the input cannot be positioned at its first
+// sample or `held` fails; `crossings` receives one record per span block.
+std::optional<JudgedRun> JudgeAndRegenerate(CWave& in, CWave& out, short* block, int blocks,
+                                            const Settings& settings, Held& held,
+                                            const std::function<void(int block, int peak)>& judged,
+                                            std::vector<Crossings>* crossings = nullptr);
 // The regeneration pass: reads the span's whole blocks alone (skipping the
 // ones before it), appends them regenerated to `out`, returns the level it
 // ends on. Empty when the input cannot be positioned at its first sample.
