@@ -4,6 +4,8 @@
 // this makes is short and taken relative to an open directory, so no path
 // grows past NAME_MAX or PATH_MAX.
 #include "OutputFile.h"
+#include "Attributes.h"
+#include "Links.h"
 #include "Temporary.h"
 
 #include <algorithm>
@@ -16,9 +18,7 @@
 #include <limits.h>
 #include <sys/file.h>
 #include <sys/random.h>
-#include <sys/xattr.h>
 #include <unistd.h>
-#include <vector>
 
 namespace files {
 
@@ -79,13 +79,6 @@ class SignalsHeld {
     sigset_t m_before;
 };
 
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 bool IsPrivateName(const char* name) {
     return std::strlen(name) == kPrivateNameLength &&
            std::strncmp(name, kPrivatePrefix, sizeof kPrivatePrefix - 1) == 0;
@@ -145,72 +138,6 @@ void RemoveLeftovers(int parent) {
     closedir(dir);
 }
 
-// The names of `fd`'s extended attributes, each ending in a NUL; false when
-// they cannot be read. A file system without them has none.
-bool AttributeNames(int fd, std::vector<char>& names) {
-    for (;;) {
-        const ssize_t size = flistxattr(fd, nullptr, 0);
-        if (size < 0) {
-            names.clear();
-            return errno == ENOTSUP;
-        }
-        names.resize(size_t(size));
-        const ssize_t got = flistxattr(fd, names.data(), names.size());
-        if (got >= 0) {
-            names.resize(size_t(got));
-            return true;
-        }
-        if (errno != ERANGE)
-            return false;
-    }
-}
-
-bool AttributeValue(int fd, const char* name, std::vector<char>& value) {
-    for (;;) {
-        const ssize_t size = fgetxattr(fd, name, nullptr, 0);
-        if (size < 0)
-            return false;
-        value.resize(size_t(size));
-        const ssize_t got = fgetxattr(fd, name, value.data(), value.size());
-        if (got >= 0) {
-            value.resize(size_t(got));
-            return true;
-        }
-        if (errno != ERANGE)
-            return false;
-    }
-}
-
-bool Listed(const std::vector<char>& names, const char* name) {
-    for (size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1)
-        if (std::strcmp(names.data() + at, name) == 0)
-            return true;
-    return false;
-}
-
-// Gives `to` exactly the extended attributes of `from` (an ACL is one);
-// false when that cannot be done.
-bool CopyAttributes(int from, int to) {
-    std::vector<char> fromNames, toNames, value, present;
-    if (!AttributeNames(from, fromNames) || !AttributeNames(to, toNames))
-        return false;
-    for (size_t at = 0; at < toNames.size(); at += std::strlen(toNames.data() + at) + 1)
-        if (!Listed(fromNames, toNames.data() + at) && fremovexattr(to, toNames.data() + at) != 0)
-            return false;
-    for (size_t at = 0; at < fromNames.size(); at += std::strlen(fromNames.data() + at) + 1) {
-        const char* name = fromNames.data() + at;
-        if (!AttributeValue(from, name, value))
-            return false;
-        // An attribute the new file already has as it should be (a security
-        // label) is not set again, which could take a privilege.
-        if (AttributeValue(to, name, present) && present == value)
-            continue;
-        if (fsetxattr(to, name, value.data(), value.size(), 0) != 0)
-            return false;
-    }
-    return true;
-}
-
 bool IsMountPoint(int fd, int parent) {
     struct statx stx;
     if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &stx) == 0 &&
@@ -245,24 +172,6 @@ bool CopyBytes(int from, int to, off_t at, off_t end) {
     return true;
 }
 
-// `path` with its symbolic links followed, the last one included, even when
-// the file it finally names does not exist yet.
-std::string FollowLinks(const std::string& path) {
-    std::string p = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return p;
-        char link[PATH_MAX];
-        const ssize_t n = readlink(p.c_str(), link, sizeof link - 1);
-        if (n < 0)
-            return p;
-        const std::string to(link, size_t(n));
-        p = !to.empty() && to[0] == '/' ? to : DirectoryOf(p) + "/" + to;
-    }
-    return p; // a loop: opening it fails as it would have
-}
-
 } // namespace
 
 OutputFile::~OutputFile() {
@@ -275,10 +184,13 @@ OutputFile::~OutputFile() {
 
 int OutputFile::Prepare(const char* path) {
     m_path = m_culprit = path;
-    const std::string target = FollowLinks(path);
-    m_base = target.substr(target.rfind('/') + 1);
+    // Through the kernel, which follows only the links it may: a stat that
+    // fails for any reason but a missing file refuses the output (a link the
+    // kernel will not follow fails with EACCES).
     struct stat st;
     const bool exists = stat(path, &st) == 0;
+    if (!exists && errno != ENOENT)
+        return errno;
     // The writer patches the header when it is done, which takes a file it
     // can seek in; opening a FIFO would also wait for a reader.
     if (exists && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
@@ -289,7 +201,7 @@ int OutputFile::Prepare(const char* path) {
         return 0;
     if (const int error = exists ? OpenOld() : 0)
         return error;
-    if (const int error = OpenParent(DirectoryOf(target)))
+    if (const int error = OpenParent())
         return error;
     return MakeOutput(exists);
 }
@@ -305,11 +217,26 @@ int OutputFile::OpenOld() {
     return 0;
 }
 
-int OutputFile::OpenParent(const std::string& directory) {
-    m_parent = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// The directory that holds the file OUTPUT leads to, its links followed as
+// the kernel follows them, and the file's name in it.
+int OutputFile::OpenParent() {
+    int directory = -1;
+    if (const int error = FollowLinks(m_path.c_str(), directory, m_base))
+        return error;
+    m_parent = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_parent < 0 && errno == EACCES) // a directory we may write but not list
-        m_parent = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return m_parent < 0 ? errno : 0;
+        m_parent = directory;
+    else
+        close(directory);
+    if (m_parent < 0)
+        return errno;
+    // The old file is written over where its name is not where it is (a link
+    // through /proc, or a file moved meanwhile).
+    struct stat named;
+    m_sameName =
+        m_old < 0 || (fstatat(m_parent, m_base.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      named.st_dev == m_oldStat.st_dev && named.st_ino == m_oldStat.st_ino);
+    return 0;
 }
 
 // The file the writer writes, beside the one it replaces. A new file that
@@ -317,7 +244,7 @@ int OutputFile::OpenParent(const std::string& directory) {
 // all; an old one is written over from a copy under $TMPDIR.
 int OutputFile::MakeOutput(bool exists) {
     m_way = exists && MustCopy() ? Way::kCopy : Way::kRename;
-    const int error = MakePrivate();
+    const int error = m_sameName ? MakePrivate() : EXDEV;
     if (error && !exists)
         return error;
     if (error) {
@@ -332,7 +259,7 @@ int OutputFile::MakeOutput(bool exists) {
 // KeepIdentity, which covers a sticky directory such as /tmp as well, where
 // only the file's owner or the directory's may rename over it.)
 bool OutputFile::MustCopy() const {
-    return m_oldStat.st_nlink > 1 || IsMountPoint(m_old, m_parent);
+    return !m_sameName || m_oldStat.st_nlink > 1 || IsMountPoint(m_old, m_parent);
 }
 
 int OutputFile::MakePrivate() {

@@ -189,6 +189,39 @@ strace)
     -e inject=mkdirat:error=EEXIST:when=1 "${prog[@]}" -q in.wav named.wav || fail "run without getrandom"
   [ "$(grep -o '"\.pulseregen-[^"]*"' trace-names | sort -u | wc -l)" -eq 2 ] || fail "names: $(cat trace-names)"
   ;;
+links)
+  # Links are followed only where the kernel follows them: never another
+  # user's link in a sticky directory anyone may write (fs.protected_symlinks,
+  # set here for the case and put back after), as cp refuses it too.
+  command -v setpriv >/dev/null || skip "no setpriv"
+  protected=$(sysctl -n fs.protected_symlinks 2>/dev/null) || skip "no fs.protected_symlinks"
+  sysctl -qw fs.protected_symlinks=1 2>/dev/null || skip "cannot set fs.protected_symlinks"
+  trap '[ "$BASHPID" != $$ ] || { sysctl -qw fs.protected_symlinks="$protected"; rm -rf "$w"; }' EXIT
+  mkdir -m 1777 st && mkdir -m 755 victim && echo secret >victim/secret.txt && chmod 600 victim/secret.txt
+  "${nobody[@]}" ln -s "$w/victim/secret.txt" st/theirs.wav
+  "${nobody[@]}" ln -s "$w/victim/made.txt" st/dangling.wav
+  for f in theirs dangling; do
+    "${prog[@]}" -q in.wav st/$f.wav >report 2>err; status=$?
+    [ "$status" -eq 1 ] && [ "$(cat report)" = "Error: Output file can't open" ] &&
+      [ "$(cat err)" = "pulseregen: st/$f.wav: Permission denied" ] || fail "$f link: $status $(cat err)"
+  done
+  [ "$(cat victim/secret.txt)" = secret ] && [ "$(stat -c %u:%g victim/secret.txt)" = 0:0 ] &&
+    [ ! -e victim/made.txt ] && [ -z "$(leftover victim)" ] || fail "followed: $(ls -A victim)"
+  # The links the kernel does follow: root's own there, a user's own to a
+  # file of theirs, and a relative chain through another directory to a
+  # file that does not exist yet.
+  echo old >victim/mine.txt && ln -s "$w/victim/mine.txt" st/mine.wav
+  "${prog[@]}" -q in.wav st/mine.wav 2>err; status=$?
+  expect "root's own link" 0 victim/mine.txt
+  mkdir -m 700 st/nobody && echo old >st/nobody/out.wav && chown -R 65534:65534 st/nobody
+  "${nobody[@]}" ln -s nobody/out.wav st/own.wav
+  "${nobody[@]}" "${prog[@]}" -q in.wav st/own.wav 2>err; status=$?
+  expect "a user's own link" 0 st/nobody/out.wav 65534:65534 644
+  mkdir -p a/b && ln -s b/next a/first.wav && ln -s ../made.wav a/b/next
+  "${prog[@]}" -q in.wav a/first.wav 2>err; status=$?
+  expect "a chain to a new file" 0 a/made.wav
+  [ -L a/first.wav ] && [ -L a/b/next ] || fail "a link was replaced"
+  ;;
 *) fail "unknown case" ;;
 esac
 echo "PASS [$case_name]"
