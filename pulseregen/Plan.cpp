@@ -41,7 +41,7 @@ std::optional<regen::Scan> JudgeBlocks(CWave& in, short* block, int blocks,
 
 // A file that ended before its declared length was read as silence there.
 void WarnIfEnded(const options::Options& opt, CWave& in, bool ended, uint64_t framesRead) {
-    if (ended)
+    if (ended && in.GetReadErrno() == 0) // a failed read is not the file's end
         diag::Say(diag::ShortData(opt.input, uint64_t(in.GetSampleLength()), framesRead));
 }
 

@@ -216,12 +216,18 @@ int main(int argc, char* argv[]) {
                                                : plan::PlanByPeaks(in, block.data(), blocks, opt);
     if (!plan)
         return CloseStdout(Explain(opt.input, errno));
+    if (const int error = in.GetReadErrno())
+        return CloseStdout(Explain(opt.input, error));
 
     std::vector<regen::Crossings> crossings;
     const std::optional<short> level =
         RegeneratePass(in, out, block.data(), blocks, opt, *plan, crossings);
     if (!level)
         return CloseStdout(Explain(opt.input, errno));
+    // Samples that could not be read were taken for silence: the output
+    // would be wrong, so it is not installed.
+    if (const int error = in.GetReadErrno())
+        return CloseStdout(Explain(opt.input, error));
     regen::AppendFade(out, block.data(), *level);
     if (const int error = FinishOutput(output, out)) {
         puts("Error: Output file can't write");

@@ -189,8 +189,13 @@ class CWAVE_EXPORT CWave {
     const tSampleFormat& GetSampleFormat() const;
     // Frames the loaders have delivered whole since the last OpenWave or
     // OutputWave; a load that adds fewer than it asked for met the end of the
-    // data.
+    // data, or a read that failed (GetReadErrno).
     uint64_t GetLoadedFrames();
+    // The errno of the first read that failed (EIO from a failing disk, say)
+    // since the last OpenWave: the loaders and SkipFrames zero-fill from
+    // there as at the end of the data, so a caller that is to trust the
+    // samples checks this after its reads. 0 when no read failed.
+    int GetReadErrno() const;
     // What the last OpenWave read, so that a caller can explain a refusal:
     // the format chunk's first 24 bytes (all zero when it was not reached).
     const tWaveFmtChunk& GetFormatChunk() const;
@@ -304,7 +309,8 @@ class CWAVE_EXPORT CWave {
     void Advance(int frames);
     bool StartLoad(int frames);
     bool Write(const void* bytes, size_t size);
-    void Failed(); // keeps the first errno: later failures follow from it
+    void Failed();    // keeps the first errno: later failures follow from it
+    void CheckRead(); // after a short read: keeps the errno of a failed one
 
     // Written by every open; no operation reads it back. Do not remove it:
     // callers built against the library rely on the object's members and
@@ -334,6 +340,7 @@ class CWAVE_EXPORT CWave {
     bool m_writing;    // m_fp was attached by OutputWave
     bool m_writeError; // a write since OutputWave failed
     int m_writeErrno;  // errno of that first failure
+    int m_readErrno;   // errno of the first failed read since OpenWave
     // Scratch for decoding and encoding runs, held here so that neither
     // allocates; its size is wav::kIoBytes (Decode.h).
     unsigned char m_io[64 * 1024];

@@ -72,6 +72,7 @@ int CWave::OpenStream(FILE* fp, tOpenMode mode) {
     m_format = tSampleFormat{};
     m_stopIdRead = false;
     m_openErrno = 0;
+    m_readErrno = 0;
     m_mode = mode;
     m_dataEnd = INT64_MAX; // nothing bounds the loads until a data chunk is found
     if (!(m_fp = fp)) {
@@ -287,6 +288,10 @@ CWave::tOpenStatus CWave::GetOpenStatus() const {
 
 int CWave::GetOpenErrno() const {
     return m_openErrno;
+}
+
+int CWave::GetReadErrno() const {
+    return m_readErrno;
 }
 
 const CWave::tSampleFormat& CWave::GetSampleFormat() const {

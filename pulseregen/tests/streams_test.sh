@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The program against inputs that misbehave as real media and streams do: a
+# disk whose reads fail, streams cut off or padded with rubbish, pulse
+# trains whose last samples look like chunk headers. One case per run:
+#   streams_test.sh CASE WORKDIR [EMULATOR...] PROGRAM
+# Cases needing python3 (to write the inputs) or strace exit 77 without them.
+set -u
+case_name=$1 work=$2
+shift 2
+prog=("$@")
+fail() { echo "FAIL [$case_name]: $*"; exit 1; }
+skip() { echo "SKIPPED [$case_name]: $*"; exit 77; }
+command -v python3 >/dev/null || skip "no python3 (apt-get install python3)"
+rm -rf "$work" && mkdir -p "$work" && cd "$work" || fail "no work directory"
+
+# wav FILE FRAMES EXPR [DATASIZE]: 16-bit mono 44,100 Hz, sample i = EXPR
+# (Python, in i), its data chunk declaring DATASIZE bytes (default: exact).
+wav() {
+  python3 - "$@" <<'PY' || fail "cannot write $1"
+import struct, sys
+path, frames, expr = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+f = eval("lambda i: " + expr)
+body = struct.pack("<%dh" % frames, *(f(i) for i in range(frames)))
+size = int(sys.argv[4], 0) if len(sys.argv) > 4 else len(body)
+fmt = struct.pack("<IHHIIHH", 16, 1, 1, 44100, 88200, 2, 16)
+with open(path, "wb") as out:
+    out.write(b"RIFF" + struct.pack("<I", 36 + len(body)) + b"WAVEfmt " + fmt +
+              b"data" + struct.pack("<I", size) + body)
+PY
+}
+# run WHAT ARGS...: status, standard output and error of one run.
+run() { "${prog[@]}" "$@" >out 2>err; status=$?; }
+
+case $case_name in
+readerror)
+  # A medium whose reads fail (an SD card, a USB disk going bad): in the
+  # activity pass and in the regeneration pass, the run fails with the
+  # reason and leaves OUTPUT as it was; nothing claims the file ended.
+  command -v strace >/dev/null || skip "no strace (apt-get install strace)"
+  export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 # LeakSanitizer shuns ptrace
+  wav big.wav $((300 * 44100)) '20000 if i // 2205 % 2 == 0 else -20000' # 300 s of 10 Hz square
+  strace -f -qq -o trace -e trace=read "${prog[@]}" -q big.wav clean.wav || fail "clean run"
+  reads=$(grep -c '^[0-9]* *read(' trace)
+  for when in $((reads / 4)) $((reads * 3 / 4)); do
+    echo old >o.wav
+    strace -f -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=$when \
+      "${prog[@]}" -q big.wav o.wav >out 2>err
+    status=$?
+    [ "$status" -eq 1 ] && [ "$(cat err)" = "pulseregen: big.wav: Input/output error" ] &&
+      [ ! -s out ] && [ "$(cat o.wav)" = old ] || fail "read $when of $reads fails: status $status, $(cat err)"
+    rm -f o.wav
+    strace -f -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=$when \
+      "${prog[@]}" -q big.wav o.wav 2>err
+    [ $? -eq 1 ] && [ ! -e o.wav ] || fail "read $when of $reads fails: a new output was made"
+  done
+  ;;
+*) fail "unknown case" ;;
+esac
+echo "PASS [$case_name]"
