@@ -6,30 +6,21 @@
 #include "OutputFile.h"
 #include "Attributes.h"
 #include "Links.h"
+#include "Private.h"
 #include "Temporary.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <unistd.h>
 
 namespace files {
 
 namespace {
 
-// The private directory: a fixed prefix that marks it as this program's,
-// and six random characters. The output inside has a fixed name.
-constexpr char kPrivatePrefix[] = ".pulseregen-";
-constexpr size_t kRandomChars = 6;
-constexpr size_t kPrivateNameLength = sizeof kPrivatePrefix - 1 + kRandomChars;
-constexpr char kFileName[] = "partial.wav";
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // What a signal handler removes: the output in the private directory and the
@@ -78,65 +69,6 @@ class SignalsHeld {
   private:
     sigset_t m_before;
 };
-
-bool IsPrivateName(const char* name) {
-    return std::strlen(name) == kPrivateNameLength &&
-           std::strncmp(name, kPrivatePrefix, sizeof kPrivatePrefix - 1) == 0;
-}
-
-std::string RandomName() {
-    unsigned char bytes[kRandomChars];
-    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
-        // The count makes each retry within the same second another name.
-        static unsigned long count = 0;
-        const unsigned long seed =
-            ((unsigned long)(time(nullptr)) + count++ * 40503u) * 2654435761u ^ getpid();
-        for (size_t i = 0; i < sizeof bytes; ++i)
-            bytes[i] = (unsigned char)(seed >> (i * 5));
-    }
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string name = kPrivatePrefix;
-    for (unsigned char b : bytes)
-        name += kChars[b % (sizeof kChars - 1)];
-    return name;
-}
-
-// A directory as a run of this user makes it: mode 0700 (a set-group-ID bit
-// comes from a parent that has one), owned by this user, holding a regular
-// output. Root too leaves another user's alone: that user's runs remove it.
-bool LooksOurs(int directory) {
-    struct stat dir, file;
-    return fstat(directory, &dir) == 0 && S_ISDIR(dir.st_mode) && (dir.st_mode & 0777) == 0700 &&
-           dir.st_uid == geteuid() &&
-           fstatat(directory, kFileName, &file, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(file.st_mode);
-}
-
-// A run killed outright (SIGKILL, a power cut) leaves its private directory
-// behind. Its owner held a lock on the directory from before the output was
-// made in it until the end, so one of ours whose lock can be taken and that
-// holds an output is such a leftover. Where locks do not work (some network
-// file systems) nothing is removed.
-void RemoveLeftovers(int parent) {
-    const int scan = openat(parent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = scan >= 0 ? fdopendir(scan) : nullptr;
-    if (!dir) {
-        if (scan >= 0)
-            close(scan);
-        return;
-    }
-    while (const dirent* entry = readdir(dir)) {
-        if (!IsPrivateName(entry->d_name))
-            continue;
-        const int d =
-            openat(parent, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (d < 0)
-            continue;
-        if (LooksOurs(d) && flock(d, LOCK_EX | LOCK_NB) == 0 && unlinkat(d, kFileName, 0) == 0)
-            unlinkat(parent, entry->d_name, AT_REMOVEDIR);
-        close(d);
-    }
-    closedir(dir);
-}
 
 bool IsMountPoint(int fd, int parent) {
     struct statx stx;
@@ -273,13 +205,22 @@ int OutputFile::MakePrivate() {
         int made = -1;
         for (int tries = 0; made != 0 && tries < 100; ++tries) {
             name = RandomName();
-            made = mkdirat(m_parent, name.c_str(), 0700);
+            made = mkdirat(m_parent, name.c_str(), kPrivateMode);
             if (made != 0 && errno != EEXIST)
                 return errno;
         }
         if (made != 0)
             return errno;
         m_private = openat(m_parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        // The umask may have taken the owner's bits away (0222 gives 0500,
+        // where no file can be made): the mode is set as such, keeping a
+        // set-group-ID bit the directory took from its parent.
+        struct stat mode;
+        if (m_private >= 0 && (fstat(m_private, &mode) != 0 ||
+                               fchmod(m_private, (mode.st_mode & S_ISGID) | kPrivateMode) != 0)) {
+            close(m_private);
+            m_private = -1;
+        }
         if (m_private < 0) {
             const int error = errno;
             unlinkat(m_parent, name.c_str(), AT_REMOVEDIR);
@@ -360,11 +301,11 @@ int OutputFile::Rename() {
 }
 
 // Writes the finished output over the old file, which keeps its inode and so
-// all that hangs on it. The room is reserved first, so that a full disk fails
-// before anything is overwritten (a file size limit has already failed the
-// output itself); the signals that end a run wait until the copy is done.
-// Where room cannot be reserved, the part beyond the old end is written
-// first and cut off again if the disk is full.
+// all that hangs on it, holding an exclusive lock on it until the run ends. The room is reserved
+// first, so that a full disk fails before anything is overwritten (a file size limit has already
+// failed the output itself); the signals that end a run wait until the copy is done. Where room
+// cannot be reserved, the part beyond the old end is written first and cut off again if the disk is
+// full.
 int OutputFile::CopyOver() {
     struct stat st, old;
     if (fstat(m_fd, &st) != 0 || fstat(m_old, &old) != 0)

@@ -76,6 +76,11 @@ users)
   "${nobody[@]}" "${prog[@]}" -q - mine/from-stdin.wav <mine/in600.wav 2>err; status=$?
   expect "standard input the shell opened" 0 mine/from-stdin.wav
   [ -z "$(leftover ro)$(leftover sticky)" ] || fail "left: $(ls -A ro sticky)"
+  # A umask without the owner's write bit makes files read-only, as cp
+  # does, yet refuses no new output.
+  "${nobody[@]}" bash -c 'umask 0222 && exec "$@" -q in.wav mine/masked.wav' sh "${prog[@]}" 2>err; status=$?
+  expect "umask 0222" 0 mine/masked.wav 65534:65534 444
+  [ -z "$(leftover mine)" ] || fail "left: $(ls -A mine)"
   ;;
 identity)
   echo old >theirs.wav && chown 65534:65534 theirs.wav && chmod 640 theirs.wav
