@@ -307,6 +307,11 @@ int OutputFile::Rename() {
 // cannot be reserved, the part beyond the old end is written first and cut off again if the disk is
 // full.
 int OutputFile::CopyOver() {
+    // Another run copying over the same file (through another link, say)
+    // waits for this one to end rather than mixing their bytes. Where locks
+    // do not work (some network file systems) the copy goes on unlocked.
+    while (flock(m_old, LOCK_EX) != 0 && errno == EINTR) {
+    }
     struct stat st, old;
     if (fstat(m_fd, &st) != 0 || fstat(m_old, &old) != 0)
         return errno;

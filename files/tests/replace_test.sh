@@ -82,6 +82,30 @@ users)
   expect "umask 0222" 0 mine/masked.wav 65534:65534 444
   [ -z "$(leftover mine)" ] || fail "left: $(ls -A mine)"
   ;;
+concurrent)
+  # Runs copying over the same file through two hard links take turns: the
+  # file ends up one output whole, never pieces of both. A run waits while
+  # another holds the lock.
+  command -v flock >/dev/null || skip "no flock (apt-get install util-linux)"
+  "${prog[@]}" -q --amplitude=20000 in.wav other.wav || fail "second reference run"
+  echo old >out.wav && ln out.wav link.wav
+  flock out.wav sleep 2 &
+  locker=$!
+  for _ in $(seq 50); do flock -n out.wav true || break; sleep 0.05; done
+  "${prog[@]}" -q in.wav out.wav 2>err &
+  runner=$!
+  sleep 1
+  [ "$(head -c 3 link.wav)" = old ] || fail "the copy did not wait for the lock"
+  wait "$runner"; status=$?
+  wait "$locker"
+  expect "after the lock" 0 link.wav
+  for try in $(seq 8); do
+    "${prog[@]}" -q in.wav out.wav & a=$!
+    "${prog[@]}" -q --amplitude=20000 in.wav link.wav & b=$!
+    wait "$a" && wait "$b" || fail "try $try: a run failed"
+    cmp -s link.wav ref.wav || cmp -s link.wav other.wav || fail "try $try: pieces of both outputs"
+  done
+  ;;
 identity)
   echo old >theirs.wav && chown 65534:65534 theirs.wav && chmod 640 theirs.wav
   echo old >linked.wav && ln linked.wav second.wav
