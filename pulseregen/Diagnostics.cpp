@@ -156,10 +156,13 @@ std::string InputRefusal(const char* path, const CWave& in, const CWave* anyWav)
     return line;
 }
 
-std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held) {
+std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held, uint64_t trailing) {
+    const std::string chunks = trailing == 0 ? ""
+                                             : ", the last " + std::to_string(trailing) +
+                                                   " bytes taken for chunks after the data";
     return Prefix(path) + "the data chunk declares " + std::to_string(declared) +
            " frames but the file ends after " + std::to_string(held) +
-           " (a header written before the length was known, as to a pipe); reading those";
+           " (a header written before the length was known, as to a pipe); reading those" + chunks;
 }
 
 std::string NotWave(const char* path) {

@@ -141,7 +141,7 @@ std::string ExplainRefusal(const options::Options& opt, const files::Input& inpu
 void WarnAboutLength(const options::Options& opt, CWave& in) {
     if (in.GetDeclaredLength() > uint64_t(in.GetSampleLength()))
         diag::Say(diag::LengthFromFile(opt.input, in.GetDeclaredLength(),
-                                       uint64_t(in.GetSampleLength())));
+                                       uint64_t(in.GetSampleLength()), in.GetTrailingBytes()));
 }
 
 // 16-bit mono at 44,100 Hz, or at the input's rate when it is to be kept.

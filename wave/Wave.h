@@ -180,6 +180,10 @@ class CWAVE_EXPORT CWave {
     // The frames the data chunk's header declares; more than the length for
     // a file that ends early.
     uint64_t GetDeclaredLength() const;
+    // In a file that ends early, the bytes at its end taken for chunks that
+    // close it (a LIST or id3 chunk, padding: only ids that writers put after
+    // the audio) rather than samples; else 0.
+    uint64_t GetTrailingBytes() const;
     // What the last OpenWave found: kOpened, or why it refused the file.
     tOpenStatus GetOpenStatus() const;
     // The errno of a file that could not be opened (kCannotOpen); else 0.
@@ -337,10 +341,11 @@ class CWAVE_EXPORT CWave {
     int64_t m_pos;     // where the stream stands, as the reader has moved it
     int64_t m_dataEnd; // loads stop here: the end of the data the file holds
     tOutputWaveFormat m_outFormat;
-    bool m_writing;    // m_fp was attached by OutputWave
-    bool m_writeError; // a write since OutputWave failed
-    int m_writeErrno;  // errno of that first failure
-    int m_readErrno;   // errno of the first failed read since OpenWave
+    bool m_writing;           // m_fp was attached by OutputWave
+    bool m_writeError;        // a write since OutputWave failed
+    int m_writeErrno;         // errno of that first failure
+    int m_readErrno;          // errno of the first failed read since OpenWave
+    uint64_t m_trailingBytes; // for GetTrailingBytes
     // Scratch for decoding and encoding runs, held here so that neither
     // allocates; its size is wav::kIoBytes (Decode.h).
     unsigned char m_io[64 * 1024];

@@ -54,6 +54,22 @@ readerror)
     [ $? -eq 1 ] && [ ! -e o.wav ] || fail "read $when of $reads fails: a new output was made"
   done
   ;;
+trailer)
+  # A header written to a pipe claims the most it can; the file's end is
+  # then found by the chunks that close it. A pulse train of 0 and 20,000
+  # (" N N" and zeros: a chunk header of size 0) is samples to its end; a
+  # LIST chunk after it is not, and the warning says how much was taken.
+  wav train.wav 200020 '20000 if i >= 180000 and i % 4 < 2 else 0' 0xFFFFFFFF
+  run - o.wav < <(cat train.wav) # a pipe
+  [ "$status" -eq 0 ] && [ "$(head -n 1 out)" = "Input Length = 200020 samples" ] &&
+    grep -qx "pulseregen: -: the data chunk declares 2147483647 frames but the file ends after 200020 (a header written before the length was known, as to a pipe); reading those" err ||
+    fail "pulse train: $status $(head -n 1 out) $(cat err)"
+  printf 'LIST\x0e\0\0\0INFOISFT\x01\0\0\0x\0' >>train.wav
+  run - o.wav < <(cat train.wav) # a pipe
+  [ "$status" -eq 0 ] && [ "$(head -n 1 out)" = "Input Length = 200020 samples" ] &&
+    grep -q "reading those, the last 22 bytes taken for chunks after the data$" err ||
+    fail "pulse train and LIST: $status $(head -n 1 out) $(cat err)"
+  ;;
 *) fail "unknown case" ;;
 esac
 echo "PASS [$case_name]"
