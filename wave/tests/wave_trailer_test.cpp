@@ -1,4 +1,5 @@
-// Where the data ends in files whose header claims more than they hold.
+// Where the data ends in files whose header claims more than they hold, and
+// frames wider than the loaders' read runs.
 #include "WavBytes.h"
 #include "Wave.h"
 
@@ -70,4 +71,35 @@ TEST(OverClaiming, EndsOnlyAtChunksWritersPutAfterAudio) {
     CWave w;
     ASSERT_EQ(w.OpenWave(dir.Write("in.wav", Wav16(Pulses(8))).c_str()), 8);
     EXPECT_EQ(w.GetTrailingBytes(), 0u);
+}
+
+// A 24-bit frame of more than 21,845 channels is wider than one read run of
+// the loaders (64 KiB): it is read sample by sample, whole, every channel
+// counted in the mix.
+TEST(WideFrames, MoreChannelsThanOneRunHolds) {
+    for (uint16_t channels : {21846, 30000}) {
+        SCOPED_TRACE(channels);
+        Fmt f;
+        f.bits = 24;
+        f.channels = channels;
+        Bytes body;
+        for (int value : {1000, -2000, 300})
+            for (int ch = 0; ch < channels; ++ch) {
+                // The top 16 bits carry the value, every other channel's 2
+                // more: the mean is 1 more, so every channel must count.
+                const int v = value + (ch % 2) * 2;
+                const uint32_t s = uint32_t(v) << 8 | 0x55;
+                body.insert(body.end(), {uint8_t(s), uint8_t(s >> 8), uint8_t(s >> 16)});
+            }
+        TempDir dir;
+        CWave w;
+        ASSERT_EQ(
+            w.OpenWave(dir.Write("wide.wav", Riff(Cat({FmtChunk(f), Chunk("data", body)}))).c_str(),
+                       CWave::kOpenAnyWav),
+            3);
+        std::vector<short> got(4, 1);
+        w.LoadWaveShort(got.data(), 4, 0, 0);
+        EXPECT_EQ(got, (std::vector<short>{1001, -1999, 301, 0}));
+        EXPECT_EQ(w.GetLoadedFrames(), 3u);
+    }
 }
