@@ -70,6 +70,41 @@ trailer)
     grep -q "reading those, the last 22 bytes taken for chunks after the data$" err ||
     fail "pulse train and LIST: $status $(head -n 1 out) $(cat err)"
   ;;
+spool)
+  # A stream is copied to seek in it, chunk header by chunk header: one that
+  # is no chunk stops the copy at once (the reader says why), and an RF64
+  # stream is copied as far as its ds64 chunk says. With a file size limit
+  # of 1 MiB, the copy of 20 MB would fail.
+  (printf 'RIFF\0\0\0\0WAVE' && head -c 20000000 /dev/zero) >zeros
+  (ulimit -f 1024 && exec "${prog[@]}" - o.wav >out 2>err) < <(cat zeros); status=$?
+  [ "$status" -eq 1 ] && [ "$(cat out)" = "Error: Input file can't open [0]" ] &&
+    grep -qF "pulseregen: -: the first chunk is '\\x00\\x00\\x00\\x00', not 'fmt '" err ||
+    fail "no chunk after WAVE: $status $(cat err)"
+  wav pcm.wav 30000 '(i * 37) % 30000 - 15000'
+  python3 - pcm.wav <<'PY' || fail "cannot write the RF64 and odd-chunk files"
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+fmt, samples = data[12:36], data[44:]
+def riff(chunks, magic=b"RIFF"):
+    return magic + struct.pack("<I", 4 + len(chunks)) + b"WAVE" + chunks
+ds64 = lambda size: b"ds64" + struct.pack("<IQQQI", 28, size, len(samples), len(samples) // 2, 0)
+body = fmt + b"data" + struct.pack("<I", 0xFFFFFFFF) + samples
+rf64 = b"RF64\xff\xff\xff\xffWAVE" + ds64(4 + 36 + len(body)) + body
+open("rf64.wav", "wb").write(rf64)
+# A JUNK chunk of odd size with its pad byte, and one without.
+open("padded.wav", "wb").write(riff(fmt + b"JUNK\x03\0\0\0abc\0" + data[36:]))
+open("unpadded.wav", "wb").write(riff(fmt + b"JUNK\x03\0\0\0abc" + data[36:]))
+PY
+  "${prog[@]}" -q --any-wav rf64.wav want.wav || fail "RF64 file"
+  (cat rf64.wav zeros) >rf64-long
+  (ulimit -f 1024 && exec "${prog[@]}" -q --any-wav - o.wav 2>err) < <(cat rf64-long); status=$?
+  [ "$status" -eq 0 ] && cmp -s want.wav o.wav || fail "RF64 stream with 20 MB after it: $status $(cat err)"
+  for f in padded unpadded; do
+    "${prog[@]}" --any-wav $f.wav want.wav >want.out 2>want.err || fail "$f file"
+    run --any-wav - o.wav < <(cat $f.wav)
+    [ "$status" -eq 0 ] && cmp -s want.wav o.wav && cmp -s want.out out || fail "$f stream: $(cat err)"
+  done
+  ;;
 *) fail "unknown case" ;;
 esac
 echo "PASS [$case_name]"
