@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace files {
@@ -22,6 +23,11 @@ namespace files {
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// What filling the holes of a sparse file takes beyond their own blocks:
+// a block of block numbers for every 256 blocks (4-byte numbers, 1 KiB
+// blocks, the least), and a few more for the levels above those.
+constexpr uint64_t kBlocksPerPointerBlock = 256;
+constexpr uint64_t kSpareBlocks = 4;
 
 // What a signal handler removes: the output in the private directory and the
 // directory. A handler reaches only static storage and must not allocate.
@@ -69,6 +75,44 @@ class SignalsHeld {
   private:
     sigset_t m_before;
 };
+
+// The bytes of `fd`'s first `size` that no block holds yet: its holes, and
+// what lies beyond its end. A file system that cannot tell holes shows none.
+uint64_t HoleBytes(int fd, off_t size) {
+    uint64_t holes = 0;
+    for (off_t at = 0; at < size;) {
+        const off_t hole = lseek(fd, at, SEEK_HOLE);
+        if (hole < 0 || hole >= size)
+            break;
+        off_t data = lseek(fd, hole, SEEK_DATA);
+        if (data < 0 || data > size) // ENXIO: a hole to the end, and beyond
+            data = size;
+        holes += uint64_t(data - hole);
+        at = data;
+    }
+    return holes;
+}
+
+// Whether the disk has room for what writing `size` bytes over `fd` takes:
+// a block for each block's worth of hole, the blocks that point to them (one
+// per 256 at most, for 4-byte block numbers in blocks of 1 KiB) and a few
+// more. False with errno set (ENOSPC) when they do not fit. Root may use the
+// blocks kept for it.
+bool RoomForHoles(int fd, const struct stat& st, off_t size) {
+    const uint64_t holes = HoleBytes(fd, size);
+    if (holes == 0)
+        return true;
+    const uint64_t block = st.st_blksize > 0 ? uint64_t(st.st_blksize) : 512;
+    const uint64_t needed = holes + holes / kBlocksPerPointerBlock + kSpareBlocks * block;
+    struct statvfs fs;
+    if (fstatvfs(fd, &fs) != 0)
+        return false;
+    const uint64_t free = uint64_t(geteuid() == 0 ? fs.f_bfree : fs.f_bavail) * fs.f_frsize;
+    if (free >= needed)
+        return true;
+    errno = ENOSPC;
+    return false;
+}
 
 bool IsMountPoint(int fd, int parent) {
     struct statx stx;
@@ -301,11 +345,13 @@ int OutputFile::Rename() {
 }
 
 // Writes the finished output over the old file, which keeps its inode and so
-// all that hangs on it, holding an exclusive lock on it until the run ends. The room is reserved
-// first, so that a full disk fails before anything is overwritten (a file size limit has already
-// failed the output itself); the signals that end a run wait until the copy is done. Where room
-// cannot be reserved, the part beyond the old end is written first and cut off again if the disk is
-// full.
+// all that hangs on it, holding an exclusive lock on it until the run ends.
+// The room is reserved first, so that a full disk fails before anything is
+// overwritten (a file size limit has already failed the output itself); the
+// signals that end a run wait until the copy is done. Where room cannot be
+// reserved, the part beyond the old end is written first and cut off again
+// if the disk is full, and a sparse old file, whose holes take room too, is
+// written over only when the free space covers them.
 int OutputFile::CopyOver() {
     // Another run copying over the same file (through another link, say)
     // waits for this one to end rather than mixing their bytes. Where locks
@@ -317,6 +363,8 @@ int OutputFile::CopyOver() {
         return errno;
     const bool reserved = fallocate(m_old, FALLOC_FL_KEEP_SIZE, 0, st.st_size) == 0;
     if (!reserved && errno != EOPNOTSUPP)
+        return errno;
+    if (!reserved && !RoomForHoles(m_old, old, st.st_size))
         return errno;
     SignalsHeld held;
     const bool grow = !reserved && st.st_size > old.st_size;
