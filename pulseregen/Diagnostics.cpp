@@ -201,9 +201,10 @@ std::string NoActiveBlock(const char* path, int peak, int activeAbove) {
 
 std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
                        int switchAbove, int window) {
-    return Prefix(path) + "--auto chose --keep-rate (" + std::to_string(rate) +
-           " Hz) --channel=" + channel + " --active=" + std::to_string(activeAbove) +
-           " --switch=" + std::to_string(switchAbove) + " --baseline=" + std::to_string(window);
+    // The options as they paste into a shell; the rate as a comment.
+    return Prefix(path) + "--auto chose --keep-rate --channel=" + channel +
+           " --active=" + std::to_string(activeAbove) + " --switch=" + std::to_string(switchAbove) +
+           " --baseline=" + std::to_string(window) + " # " + std::to_string(rate) + " Hz";
 }
 
 std::string AutoHint(const char* path, const std::vector<std::string>& signs) {

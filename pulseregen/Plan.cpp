@@ -103,7 +103,8 @@ std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options
 void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
                  const std::vector<regen::Crossings>& crossings) {
     std::vector<std::string> signs;
-    if (plan.span.first < 0)
+    // Said already, with the loudest magnitude, where there were blocks to judge.
+    if (plan.span.first < 0 && in.GetSampleLength() / regen::kBlockFrames <= 1)
         signs.push_back("no block is active");
     if (regen::MostlyShortOfSwitch(plan.active, plan.span, crossings))
         signs.push_back("most active blocks do not swing past the switch level +-" +
