@@ -144,15 +144,37 @@ signals)
   # Only what a run of this user leaves is removed: not a directory of
   # another mode or owner that happens to have the name, nor a link; in a
   # set-group-ID directory a leftover has that bit.
+  # A link with such a name leads to a directory that looks like a leftover
+  # (this user's, 0700, an output in it), which is not removed either.
   mkdir -m 2755 mixed && cd mixed && mkdir .pulseregen-keepme .pulseregen-theirs .pulseregen-linked .pulseregen-killed
   chmod 700 .pulseregen-theirs .pulseregen-linked .pulseregen-killed && chown 65534 .pulseregen-theirs
   for d in keepme theirs killed; do touch .pulseregen-$d/partial.wav; done
   ln -s ../../in.wav .pulseregen-linked/partial.wav && cd ..
+  mkdir -m 700 elsewhere && touch elsewhere/partial.wav && ln -s ../elsewhere mixed/.pulseregen-symlnk
   "${prog[@]}" -q in.wav mixed/out.wav; status=$?
   expect "beside directories like its own" 0 mixed/out.wav
-  [ "$(cd mixed && echo .pulseregen-*)" = ".pulseregen-keepme .pulseregen-linked .pulseregen-theirs" ] &&
-    [ "$(cd mixed && echo .pulseregen-*/* | wc -w)" -eq 3 ] ||
-    fail "removed or kept the wrong ones: $(ls -AR mixed)"
+  [ "$(cd mixed && echo .pulseregen-*)" = ".pulseregen-keepme .pulseregen-linked .pulseregen-symlnk .pulseregen-theirs" ] &&
+    [ "$(cd mixed && echo .pulseregen-{keepme,linked,theirs}/* | wc -w)" -eq 3 ] && [ -e elsewhere/partial.wav ] ||
+    fail "removed or kept the wrong ones: $(ls -AR mixed elsewhere)"
+  # A signal during the copy over OUTPUT (a hard link makes the run copy) is
+  # held until the copy is done: OUTPUT is the new output whole, not its
+  # start on the old file's rest. The copy's second read waits 2 s (strace;
+  # a signal is taken when that call returns).
+  command -v strace >/dev/null || skip "no strace for a signal during the copy (apt-get install strace)"
+  export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 # LeakSanitizer shuns ptrace
+  head -c 400000 /dev/zero | tr '\0' x >copied.wav && ln copied.wav copied-link.wav
+  strace -f -qq -o trace-copy -e trace=pread64 "${prog[@]}" -q in.wav copied.wav || fail "copy run"
+  # The copy's second read: the one after the read of the output's start
+  # (the dynamic loader reads with pread64 too).
+  second=$(($(grep -n 'pread64(.*"RIFF' trace-copy | head -n 1 | cut -d: -f1) + 1))
+  head -c 400000 /dev/zero | tr '\0' x >copied.wav
+  strace -f -qq -o /dev/null -e trace=pread64 -e inject=pread64:delay_exit=2000000:when=$second \
+    "${prog[@]}" -q in.wav copied.wav &
+  tracer=$!
+  for _ in $(seq 200); do [ "$(head -c 4 copied.wav)" = RIFF ] && break; sleep 0.05; done
+  kill -TERM "$(pgrep -P "$tracer")" || fail "no run to signal"
+  wait "$tracer"; status=$?
+  [ "$status" -eq 143 ] && cmp -s ref.wav copied.wav || fail "SIGTERM during the copy: status $status, $(cmp ref.wav copied.wav)"
   ;;
 limits)
   echo old >out.wav
@@ -213,6 +235,22 @@ strace)
   strace -f -qq -o trace-wonly -e trace=fsync,syncfs "${nobody[@]}" "${prog[@]}" -q in.wav wonly/out.wav ||
     fail "write-only directory: $(cat trace-wonly)"
   grep -Eq '(fsync|syncfs)\(.*= 0$' trace-wonly || fail "write-only directory not flushed: $(cat trace-wonly)"
+  # Without O_TMPFILE (a file system that lacks it) the copy of a piped
+  # input is a named file, unlinked at once: the run works and leaves
+  # nothing in $TMPDIR.
+  mkdir tmp
+  TMPDIR=$w/tmp strace -f -qq -o trace-open -e trace=openat "${prog[@]}" -q - piped.wav < <(cat in.wav) ||
+    fail "run with O_TMPFILE"
+  at=$(grep -E '^[0-9]+ +openat\(' trace-open | grep -n O_TMPFILE | cut -d: -f1)
+  [ "$(wc -w <<<"$at")" -eq 1 ] || fail "O_TMPFILE opens: $(cat trace-open)"
+  rm piped.wav
+  TMPDIR=$w/tmp strace -f -qq -o trace-named -e trace=openat,unlink -e inject=openat:error=EOPNOTSUPP:when=$at \
+    "${prog[@]}" -q - piped.wav < <(cat in.wav) 2>err
+  status=$?
+  expect "no O_TMPFILE" 0 piped.wav
+  grep -q 'O_TMPFILE.*EOPNOTSUPP' trace-named && grep -q 'unlink(".*/tmp/pulseregen-' trace-named ||
+    fail "no named file made: $(cat trace-named)"
+  [ -z "$(ls -A tmp)" ] || fail "left in \$TMPDIR: $(ls -A tmp)"
   # Without getrandom a name already taken is followed by another one.
   strace -f -qq -o trace-names -e trace=mkdirat,getrandom -e inject=getrandom:error=ENOSYS \
     -e inject=mkdirat:error=EEXIST:when=1 "${prog[@]}" -q in.wav named.wav || fail "run without getrandom"
