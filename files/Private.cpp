@@ -25,8 +25,8 @@ bool IsPrivateName(const char* name) {
 // output. Root too leaves another user's alone: that user's runs remove it.
 bool LooksOurs(int directory) {
     struct stat dir, file;
-    return fstat(directory, &dir) == 0 && S_ISDIR(dir.st_mode) && (dir.st_mode & 0777) == kPrivateMode &&
-           dir.st_uid == geteuid() &&
+    return fstat(directory, &dir) == 0 && S_ISDIR(dir.st_mode) &&
+           (dir.st_mode & 0777) == kPrivateMode && dir.st_uid == geteuid() &&
            fstatat(directory, kFileName, &file, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(file.st_mode);
 }
 
