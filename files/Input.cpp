@@ -205,6 +205,8 @@ bool Input::CopyChunks(Copier& copy, bool rf64) {
             return false;
         if (copy.ended)
             return true;
+        if (copy.done >= limit) // a chunk that runs past the most there can be
+            break;
         carried = 0;
         if (size % 2 == 1) { // a pad byte of 0, or the next chunk's first byte
             const ssize_t n = copy.Take(reinterpret_cast<char*>(header), 1);

@@ -99,6 +99,14 @@ PY
   (cat rf64.wav zeros) >rf64-long
   (ulimit -f 1024 && exec "${prog[@]}" -q --any-wav - o.wav 2>err) < <(cat rf64-long); status=$?
   [ "$status" -eq 0 ] && cmp -s want.wav o.wav || fail "RF64 stream with 20 MB after it: $status $(cat err)"
+  # A chunk that runs past the size ds64 gives ends the copy there, though
+  # the stream goes on with what looks like chunk headers.
+  printf 'RF64\xff\xff\xff\xffWAVEds64\x1c\0\0\0\x64\0\0\0\0\0\0\0' >endless
+  head -c 20 /dev/zero >>endless && printf 'JUNK\xff\xff\xff\xff' >>endless
+  (ulimit -f 1024 && exec timeout 20 "${prog[@]}" --any-wav - o.wav >out 2>err) < <(cat endless && yes A | tr -d '\n')
+  status=$?
+  [ "$status" -eq 1 ] && [ "$(cat out)" = "Error: Input file can't open [0]" ] && ! grep -q "File too large" err ||
+    fail "endless RF64 stream: $status $(cat err)"
   for f in padded unpadded; do
     "${prog[@]}" --any-wav $f.wav want.wav >want.out 2>want.err || fail "$f file"
     run --any-wav - o.wav < <(cat $f.wav)
