@@ -15,6 +15,26 @@ namespace files {
 namespace {
 
 constexpr size_t kHeadBytes = 12; // "RIFF", "RF64" or "BW64", a size, "WAVE"
+constexpr size_t kRiffSizeAt = 4;
+constexpr size_t kChunkHeaderBytes = 8; // an id, a 32-bit size
+constexpr size_t kDs64SizeBytes = 8;    // the ds64 chunk starts with the RIFF size
+constexpr size_t kFmtFieldBytes = 16;   // a format chunk's fields after its header
+
+uint64_t Le32(const unsigned char* p) {
+    return uint64_t(p[0]) | uint64_t(p[1]) << 8 | uint64_t(p[2]) << 16 | uint64_t(p[3]) << 24;
+}
+
+uint64_t Le64(const unsigned char* p) {
+    return Le32(p) | Le32(p + 4) << 32;
+}
+
+// Four printable ASCII characters, as every chunk id is.
+bool IsChunkId(const unsigned char* p) {
+    for (int i = 0; i < 4; ++i)
+        if (p[i] < 0x20 || p[i] > 0x7E)
+            return false;
+    return true;
+}
 
 bool IsStandardInput(const char* arg) {
     return std::strcmp(arg, "-") == 0;
@@ -37,6 +57,54 @@ ssize_t ReadFull(int fd, char* buffer, size_t size) {
 }
 
 } // namespace
+
+// Copies the stream into the anonymous file, counting what it copied.
+struct Input::Copier {
+    int from, to;
+    uint64_t done = 0;
+    bool ended = false;   // the stream ended
+    int error = 0;        // the errno of a failed read (or 0) ...
+    bool writing = false; // ... or write
+
+    bool Put(const char* bytes, size_t size) {
+        if (!WriteAll(to, bytes, size)) {
+            error = errno;
+            writing = true;
+            return false;
+        }
+        done += size;
+        return true;
+    }
+    // Reads up to `size` bytes and copies them; how many, or -1.
+    ssize_t Take(char* bytes, size_t size) {
+        const ssize_t got = ReadFull(from, bytes, size);
+        if (got < 0) {
+            error = errno;
+            return -1;
+        }
+        ended = size_t(got) < size;
+        return Put(bytes, size_t(got)) ? got : -1;
+    }
+    // Copies `count` bytes on, or up to the end of the stream, stopping at
+    // `limit` bytes in all.
+    bool Through(uint64_t count, uint64_t limit) {
+        char buffer[64 * 1024];
+        while (count > 0 && done < limit && !ended) {
+            const size_t size = size_t(std::min<uint64_t>({sizeof buffer, count, limit - done}));
+            const ssize_t got = Take(buffer, size);
+            if (got < 0)
+                return false;
+            count -= uint64_t(got);
+        }
+        return true;
+    }
+    // Prepare's result for the failure, and the file it is about.
+    int Failure(std::string& culprit, const char* directory) const {
+        if (writing)
+            culprit = directory;
+        return error;
+    }
+};
 
 Input::~Input() {
     if (m_owned)
@@ -69,18 +137,20 @@ int Input::Prepare(const char* arg) {
 }
 
 // The header is checked before anything is copied, so that a stream that is
-// no WAV file (/dev/zero) is refused at once instead of filling $TMPDIR. A
-// stream that ends within the 12 bytes is copied for the reader to judge.
+// no WAV file (/dev/zero) is refused at once instead of filling $TMPDIR, and
+// so is every chunk header up to the data chunk: the copy stops after the
+// first that is none, for the reader to refuse. A stream that ends early is
+// copied for the reader to judge.
 int Input::Spool(int from) {
-    char buffer[64 * 1024];
-    ssize_t got = ReadFull(from, buffer, kHeadBytes);
+    char head[kHeadBytes];
+    const ssize_t got = ReadFull(from, head, kHeadBytes);
     if (got < 0)
         return errno;
     const bool whole = got == ssize_t(kHeadBytes);
     const bool rf64 =
-        whole && (std::memcmp(buffer, "RF64", 4) == 0 || std::memcmp(buffer, "BW64", 4) == 0);
+        whole && (std::memcmp(head, "RF64", 4) == 0 || std::memcmp(head, "BW64", 4) == 0);
     if (whole &&
-        ((std::memcmp(buffer, "RIFF", 4) != 0 && !rf64) || std::memcmp(buffer + 8, "WAVE", 4) != 0))
+        ((std::memcmp(head, "RIFF", 4) != 0 && !rf64) || std::memcmp(head + 8, "WAVE", 4) != 0))
         return kNotWave;
     const char* directory = TemporaryDirectory();
     m_fd = AnonymousFile(directory);
@@ -90,23 +160,69 @@ int Input::Spool(int from) {
         return error;
     }
     m_owned = true;
-    uint64_t left = rf64 ? UINT64_MAX : kRiffMaxBytes;
-    while (got > 0) {
-        if (!WriteAll(m_fd, buffer, size_t(got))) {
-            const int error = errno;
-            m_culprit = directory;
-            return error;
-        }
-        left -= uint64_t(got);
-        if (left == 0) {
-            m_cut = ReadFull(from, buffer, 1) > 0;
-            break;
-        }
-        got = ReadFull(from, buffer, size_t(std::min<uint64_t>(sizeof buffer, left)));
-    }
-    if (got < 0)
-        return errno;
+    Copier copy{from, m_fd};
+    if (!copy.Put(head, size_t(got)) || (whole && !CopyChunks(copy, rf64)))
+        return copy.Failure(m_culprit, directory);
     return lseek(m_fd, 0, SEEK_SET) == 0 ? 0 : errno;
+}
+
+// The chunk headers up to the data chunk, then the rest of the stream, up to
+// the size the header gives: kRiffMaxBytes for RIFF, the RIFF size in the
+// ds64 chunk for RF64. False on a failure, which `copy` holds.
+bool Input::CopyChunks(Copier& copy, bool rf64) {
+    uint64_t limit = kRiffMaxBytes;
+    bool sized = false; // the limit is the one a ds64 chunk gives
+    unsigned char header[kChunkHeaderBytes];
+    size_t carried = 0; // a byte read as the pad of an odd chunk, that was none
+    for (;;) {
+        const size_t want = kChunkHeaderBytes - carried;
+        const ssize_t got = copy.Take(reinterpret_cast<char*>(header) + carried, want);
+        if (got < 0)
+            return false;
+        if (size_t(got) < want)
+            return true; // the reader refuses what was copied
+        // No chunk: the reader refuses it, having read at most a format
+        // chunk's fields after it, so that it says what it would of a file.
+        if (!IsChunkId(header))
+            return copy.Through(kFmtFieldBytes, limit);
+        const uint64_t size = Le32(header + 4);
+        if (std::memcmp(header, "data", 4) == 0)
+            break;
+        uint64_t left = size;
+        if (rf64 && std::memcmp(header, "ds64", 4) == 0 && size >= kDs64SizeBytes) {
+            unsigned char sizes[kDs64SizeBytes];
+            const ssize_t n = copy.Take(reinterpret_cast<char*>(sizes), sizeof sizes);
+            if (n < ssize_t(sizeof sizes))
+                return n >= 0;
+            // The stream is as long as the RIFF size says, unless that is
+            // less than it holds already or more than a file offset can say.
+            const uint64_t riffSize = Le64(sizes);
+            if (riffSize >= copy.done && riffSize <= uint64_t(INT64_MAX) - kRiffSizeAt - 4)
+                limit = riffSize + kRiffSizeAt + 4, sized = true;
+            left -= sizeof sizes;
+        }
+        if (!copy.Through(left, limit))
+            return false;
+        if (copy.ended)
+            return true;
+        if (copy.done >= limit) // a chunk that runs past the most there can be
+            break;
+        carried = 0;
+        if (size % 2 == 1) { // a pad byte of 0, or the next chunk's first byte
+            const ssize_t n = copy.Take(reinterpret_cast<char*>(header), 1);
+            if (n <= 0)
+                return n == 0;
+            carried = header[0] == 0 ? 0 : 1;
+        }
+    }
+    if (!copy.Through(UINT64_MAX, limit))
+        return false;
+    // More to come than a RIFF file can hold: the reader is told.
+    if (copy.done == limit && !sized) {
+        char next;
+        m_cut = ReadFull(copy.from, &next, 1) > 0;
+    }
+    return true;
 }
 
 int Input::Descriptor() const {

@@ -10,8 +10,8 @@ namespace files {
 
 // A RIFF file cannot be longer than the 8 bytes before its size field and
 // the most that 32-bit field can hold (4 GiB + 7 bytes), so a RIFF stream is
-// copied no further. An RF64 file states its sizes in 64 bits: no bound
-// short of the disk applies to it.
+// copied no further. An RF64 file states its RIFF size in 64 bits, in its
+// ds64 chunk: it is copied as far as that says (without one, as RIFF).
 constexpr uint64_t kRiffMaxBytes = uint64_t(UINT32_MAX) + 8;
 
 class Input {
@@ -29,7 +29,9 @@ class Input {
     // device is read in place: by its path, or through descriptor 0 from its
     // current offset. Anything else (a pipe, a FIFO, a character device) is
     // copied into an anonymous file under $TMPDIR, once its first 12 bytes
-    // show a WAV header, up to kRiffMaxBytes for a RIFF file. Returns 0,
+    // show a WAV header, chunk header by chunk header up to the data chunk
+    // (stopping after the first that is none), then up to the size the
+    // header gives (kRiffMaxBytes for a RIFF file). Returns 0,
     // kNotWave, or the errno of a failure, about the file Culprit() names:
     // the input, or the temporary directory when the copy cannot be made.
     int Prepare(const char* arg);
@@ -44,7 +46,9 @@ class Input {
     bool Cut() const { return m_cut; }
 
   private:
+    struct Copier;
     int Spool(int from);
+    bool CopyChunks(Copier& copy, bool rf64);
 
     std::string m_path;
     std::string m_culprit;

@@ -4,33 +4,30 @@
 // this makes is short and taken relative to an open directory, so no path
 // grows past NAME_MAX or PATH_MAX.
 #include "OutputFile.h"
+#include "Attributes.h"
+#include "Links.h"
+#include "Private.h"
 #include "Temporary.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/file.h>
-#include <sys/random.h>
-#include <sys/xattr.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
-#include <vector>
 
 namespace files {
 
 namespace {
 
-// The private directory: a fixed prefix that marks it as this program's,
-// and six random characters. The output inside has a fixed name.
-constexpr char kPrivatePrefix[] = ".pulseregen-";
-constexpr size_t kRandomChars = 6;
-constexpr size_t kPrivateNameLength = sizeof kPrivatePrefix - 1 + kRandomChars;
-constexpr char kFileName[] = "partial.wav";
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// What filling the holes of a sparse file takes beyond their own blocks:
+// a block of block numbers for every 256 blocks (4-byte numbers, 1 KiB
+// blocks, the least), and a few more for the levels above those.
+constexpr uint64_t kBlocksPerPointerBlock = 256;
+constexpr uint64_t kSpareBlocks = 4;
 
 // What a signal handler removes: the output in the private directory and the
 // directory. A handler reaches only static storage and must not allocate.
@@ -79,136 +76,42 @@ class SignalsHeld {
     sigset_t m_before;
 };
 
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool IsPrivateName(const char* name) {
-    return std::strlen(name) == kPrivateNameLength &&
-           std::strncmp(name, kPrivatePrefix, sizeof kPrivatePrefix - 1) == 0;
-}
-
-std::string RandomName() {
-    unsigned char bytes[kRandomChars];
-    if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != ssize_t(sizeof bytes)) {
-        // The count makes each retry within the same second another name.
-        static unsigned long count = 0;
-        const unsigned long seed =
-            ((unsigned long)(time(nullptr)) + count++ * 40503u) * 2654435761u ^ getpid();
-        for (size_t i = 0; i < sizeof bytes; ++i)
-            bytes[i] = (unsigned char)(seed >> (i * 5));
+// The bytes of `fd`'s first `size` that no block holds yet: its holes, and
+// what lies beyond its end. A file system that cannot tell holes shows none.
+uint64_t HoleBytes(int fd, off_t size) {
+    uint64_t holes = 0;
+    for (off_t at = 0; at < size;) {
+        const off_t hole = lseek(fd, at, SEEK_HOLE);
+        if (hole < 0 || hole >= size)
+            break;
+        off_t data = lseek(fd, hole, SEEK_DATA);
+        if (data < 0 || data > size) // ENXIO: a hole to the end, and beyond
+            data = size;
+        holes += uint64_t(data - hole);
+        at = data;
     }
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string name = kPrivatePrefix;
-    for (unsigned char b : bytes)
-        name += kChars[b % (sizeof kChars - 1)];
-    return name;
+    return holes;
 }
 
-// A directory as a run of this user makes it: mode 0700 (a set-group-ID bit
-// comes from a parent that has one), owned by this user, holding a regular
-// output. Root too leaves another user's alone: that user's runs remove it.
-bool LooksOurs(int directory) {
-    struct stat dir, file;
-    return fstat(directory, &dir) == 0 && S_ISDIR(dir.st_mode) && (dir.st_mode & 0777) == 0700 &&
-           dir.st_uid == geteuid() &&
-           fstatat(directory, kFileName, &file, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(file.st_mode);
-}
-
-// A run killed outright (SIGKILL, a power cut) leaves its private directory
-// behind. Its owner held a lock on the directory from before the output was
-// made in it until the end, so one of ours whose lock can be taken and that
-// holds an output is such a leftover. Where locks do not work (some network
-// file systems) nothing is removed.
-void RemoveLeftovers(int parent) {
-    const int scan = openat(parent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = scan >= 0 ? fdopendir(scan) : nullptr;
-    if (!dir) {
-        if (scan >= 0)
-            close(scan);
-        return;
-    }
-    while (const dirent* entry = readdir(dir)) {
-        if (!IsPrivateName(entry->d_name))
-            continue;
-        const int d =
-            openat(parent, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (d < 0)
-            continue;
-        if (LooksOurs(d) && flock(d, LOCK_EX | LOCK_NB) == 0 && unlinkat(d, kFileName, 0) == 0)
-            unlinkat(parent, entry->d_name, AT_REMOVEDIR);
-        close(d);
-    }
-    closedir(dir);
-}
-
-// The names of `fd`'s extended attributes, each ending in a NUL; false when
-// they cannot be read. A file system without them has none.
-bool AttributeNames(int fd, std::vector<char>& names) {
-    for (;;) {
-        const ssize_t size = flistxattr(fd, nullptr, 0);
-        if (size < 0) {
-            names.clear();
-            return errno == ENOTSUP;
-        }
-        names.resize(size_t(size));
-        const ssize_t got = flistxattr(fd, names.data(), names.size());
-        if (got >= 0) {
-            names.resize(size_t(got));
-            return true;
-        }
-        if (errno != ERANGE)
-            return false;
-    }
-}
-
-bool AttributeValue(int fd, const char* name, std::vector<char>& value) {
-    for (;;) {
-        const ssize_t size = fgetxattr(fd, name, nullptr, 0);
-        if (size < 0)
-            return false;
-        value.resize(size_t(size));
-        const ssize_t got = fgetxattr(fd, name, value.data(), value.size());
-        if (got >= 0) {
-            value.resize(size_t(got));
-            return true;
-        }
-        if (errno != ERANGE)
-            return false;
-    }
-}
-
-bool Listed(const std::vector<char>& names, const char* name) {
-    for (size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1)
-        if (std::strcmp(names.data() + at, name) == 0)
-            return true;
-    return false;
-}
-
-// Gives `to` exactly the extended attributes of `from` (an ACL is one);
-// false when that cannot be done.
-bool CopyAttributes(int from, int to) {
-    std::vector<char> fromNames, toNames, value, present;
-    if (!AttributeNames(from, fromNames) || !AttributeNames(to, toNames))
+// Whether the disk has room for what writing `size` bytes over `fd` takes:
+// a block for each block's worth of hole, the blocks that point to them (one
+// per 256 at most, for 4-byte block numbers in blocks of 1 KiB) and a few
+// more. False with errno set (ENOSPC) when they do not fit. Root may use the
+// blocks kept for it.
+bool RoomForHoles(int fd, const struct stat& st, off_t size) {
+    const uint64_t holes = HoleBytes(fd, size);
+    if (holes == 0)
+        return true;
+    const uint64_t block = st.st_blksize > 0 ? uint64_t(st.st_blksize) : 512;
+    const uint64_t needed = holes + holes / kBlocksPerPointerBlock + kSpareBlocks * block;
+    struct statvfs fs;
+    if (fstatvfs(fd, &fs) != 0)
         return false;
-    for (size_t at = 0; at < toNames.size(); at += std::strlen(toNames.data() + at) + 1)
-        if (!Listed(fromNames, toNames.data() + at) && fremovexattr(to, toNames.data() + at) != 0)
-            return false;
-    for (size_t at = 0; at < fromNames.size(); at += std::strlen(fromNames.data() + at) + 1) {
-        const char* name = fromNames.data() + at;
-        if (!AttributeValue(from, name, value))
-            return false;
-        // An attribute the new file already has as it should be (a security
-        // label) is not set again, which could take a privilege.
-        if (AttributeValue(to, name, present) && present == value)
-            continue;
-        if (fsetxattr(to, name, value.data(), value.size(), 0) != 0)
-            return false;
-    }
-    return true;
+    const uint64_t free = uint64_t(geteuid() == 0 ? fs.f_bfree : fs.f_bavail) * fs.f_frsize;
+    if (free >= needed)
+        return true;
+    errno = ENOSPC;
+    return false;
 }
 
 bool IsMountPoint(int fd, int parent) {
@@ -245,24 +148,6 @@ bool CopyBytes(int from, int to, off_t at, off_t end) {
     return true;
 }
 
-// `path` with its symbolic links followed, the last one included, even when
-// the file it finally names does not exist yet.
-std::string FollowLinks(const std::string& path) {
-    std::string p = path;
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return p;
-        char link[PATH_MAX];
-        const ssize_t n = readlink(p.c_str(), link, sizeof link - 1);
-        if (n < 0)
-            return p;
-        const std::string to(link, size_t(n));
-        p = !to.empty() && to[0] == '/' ? to : DirectoryOf(p) + "/" + to;
-    }
-    return p; // a loop: opening it fails as it would have
-}
-
 } // namespace
 
 OutputFile::~OutputFile() {
@@ -275,10 +160,13 @@ OutputFile::~OutputFile() {
 
 int OutputFile::Prepare(const char* path) {
     m_path = m_culprit = path;
-    const std::string target = FollowLinks(path);
-    m_base = target.substr(target.rfind('/') + 1);
+    // Through the kernel, which follows only the links it may: a stat that
+    // fails for any reason but a missing file refuses the output (a link the
+    // kernel will not follow fails with EACCES).
     struct stat st;
     const bool exists = stat(path, &st) == 0;
+    if (!exists && errno != ENOENT)
+        return errno;
     // The writer patches the header when it is done, which takes a file it
     // can seek in; opening a FIFO would also wait for a reader.
     if (exists && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
@@ -289,7 +177,7 @@ int OutputFile::Prepare(const char* path) {
         return 0;
     if (const int error = exists ? OpenOld() : 0)
         return error;
-    if (const int error = OpenParent(DirectoryOf(target)))
+    if (const int error = OpenParent())
         return error;
     return MakeOutput(exists);
 }
@@ -305,11 +193,26 @@ int OutputFile::OpenOld() {
     return 0;
 }
 
-int OutputFile::OpenParent(const std::string& directory) {
-    m_parent = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// The directory that holds the file OUTPUT leads to, its links followed as
+// the kernel follows them, and the file's name in it.
+int OutputFile::OpenParent() {
+    int directory = -1;
+    if (const int error = FollowLinks(m_path.c_str(), directory, m_base))
+        return error;
+    m_parent = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_parent < 0 && errno == EACCES) // a directory we may write but not list
-        m_parent = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return m_parent < 0 ? errno : 0;
+        m_parent = directory;
+    else
+        close(directory);
+    if (m_parent < 0)
+        return errno;
+    // The old file is written over where its name is not where it is (a link
+    // through /proc, or a file moved meanwhile).
+    struct stat named;
+    m_sameName =
+        m_old < 0 || (fstatat(m_parent, m_base.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      named.st_dev == m_oldStat.st_dev && named.st_ino == m_oldStat.st_ino);
+    return 0;
 }
 
 // The file the writer writes, beside the one it replaces. A new file that
@@ -317,7 +220,7 @@ int OutputFile::OpenParent(const std::string& directory) {
 // all; an old one is written over from a copy under $TMPDIR.
 int OutputFile::MakeOutput(bool exists) {
     m_way = exists && MustCopy() ? Way::kCopy : Way::kRename;
-    const int error = MakePrivate();
+    const int error = m_sameName ? MakePrivate() : EXDEV;
     if (error && !exists)
         return error;
     if (error) {
@@ -332,7 +235,7 @@ int OutputFile::MakeOutput(bool exists) {
 // KeepIdentity, which covers a sticky directory such as /tmp as well, where
 // only the file's owner or the directory's may rename over it.)
 bool OutputFile::MustCopy() const {
-    return m_oldStat.st_nlink > 1 || IsMountPoint(m_old, m_parent);
+    return !m_sameName || m_oldStat.st_nlink > 1 || IsMountPoint(m_old, m_parent);
 }
 
 int OutputFile::MakePrivate() {
@@ -346,13 +249,22 @@ int OutputFile::MakePrivate() {
         int made = -1;
         for (int tries = 0; made != 0 && tries < 100; ++tries) {
             name = RandomName();
-            made = mkdirat(m_parent, name.c_str(), 0700);
+            made = mkdirat(m_parent, name.c_str(), kPrivateMode);
             if (made != 0 && errno != EEXIST)
                 return errno;
         }
         if (made != 0)
             return errno;
         m_private = openat(m_parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        // The umask may have taken the owner's bits away (0222 gives 0500,
+        // where no file can be made): the mode is set as such, keeping a
+        // set-group-ID bit the directory took from its parent.
+        struct stat mode;
+        if (m_private >= 0 && (fstat(m_private, &mode) != 0 ||
+                               fchmod(m_private, (mode.st_mode & S_ISGID) | kPrivateMode) != 0)) {
+            close(m_private);
+            m_private = -1;
+        }
         if (m_private < 0) {
             const int error = errno;
             unlinkat(m_parent, name.c_str(), AT_REMOVEDIR);
@@ -433,17 +345,26 @@ int OutputFile::Rename() {
 }
 
 // Writes the finished output over the old file, which keeps its inode and so
-// all that hangs on it. The room is reserved first, so that a full disk fails
-// before anything is overwritten (a file size limit has already failed the
-// output itself); the signals that end a run wait until the copy is done.
-// Where room cannot be reserved, the part beyond the old end is written
-// first and cut off again if the disk is full.
+// all that hangs on it, holding an exclusive lock on it until the run ends.
+// The room is reserved first, so that a full disk fails before anything is
+// overwritten (a file size limit has already failed the output itself); the
+// signals that end a run wait until the copy is done. Where room cannot be
+// reserved, the part beyond the old end is written first and cut off again
+// if the disk is full, and a sparse old file, whose holes take room too, is
+// written over only when the free space covers them.
 int OutputFile::CopyOver() {
+    // Another run copying over the same file (through another link, say)
+    // waits for this one to end rather than mixing their bytes. Where locks
+    // do not work (some network file systems) the copy goes on unlocked.
+    while (flock(m_old, LOCK_EX) != 0 && errno == EINTR) {
+    }
     struct stat st, old;
     if (fstat(m_fd, &st) != 0 || fstat(m_old, &old) != 0)
         return errno;
     const bool reserved = fallocate(m_old, FALLOC_FL_KEEP_SIZE, 0, st.st_size) == 0;
     if (!reserved && errno != EOPNOTSUPP)
+        return errno;
+    if (!reserved && !RoomForHoles(m_old, old, st.st_size))
         return errno;
     SignalsHeld held;
     const bool grow = !reserved && st.st_size > old.st_size;

@@ -45,7 +45,7 @@ class OutputFile {
     enum class Way { kDirect, kRename, kCopy };
 
     int OpenOld();
-    int OpenParent(const std::string& directory);
+    int OpenParent();
     int MakeOutput(bool exists);
     bool MustCopy() const;
     int MakePrivate();
@@ -64,6 +64,7 @@ class OutputFile {
     int m_fd = -1;      // the output being written
     int m_old = -1;     // the file replaced, open for writing, if it exists
     struct stat m_oldStat {};
+    bool m_sameName = true; // m_old is the file m_base names in m_parent
     bool m_done = false;
 };
 

@@ -156,10 +156,13 @@ std::string InputRefusal(const char* path, const CWave& in, const CWave* anyWav)
     return line;
 }
 
-std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held) {
+std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held, uint64_t trailing) {
+    const std::string chunks = trailing == 0 ? ""
+                                             : ", the last " + std::to_string(trailing) +
+                                                   " bytes taken for chunks after the data";
     return Prefix(path) + "the data chunk declares " + std::to_string(declared) +
            " frames but the file ends after " + std::to_string(held) +
-           " (a header written before the length was known, as to a pipe); reading those";
+           " (a header written before the length was known, as to a pipe); reading those" + chunks;
 }
 
 std::string NotWave(const char* path) {
@@ -198,9 +201,10 @@ std::string NoActiveBlock(const char* path, int peak, int activeAbove) {
 
 std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
                        int switchAbove, int window) {
-    return Prefix(path) + "--auto chose --keep-rate (" + std::to_string(rate) +
-           " Hz) --channel=" + channel + " --active=" + std::to_string(activeAbove) +
-           " --switch=" + std::to_string(switchAbove) + " --baseline=" + std::to_string(window);
+    // The options as they paste into a shell; the rate as a comment.
+    return Prefix(path) + "--auto chose --keep-rate --channel=" + channel +
+           " --active=" + std::to_string(activeAbove) + " --switch=" + std::to_string(switchAbove) +
+           " --baseline=" + std::to_string(window) + " # " + std::to_string(rate) + " Hz";
 }
 
 std::string AutoHint(const char* path, const std::vector<std::string>& signs) {

@@ -19,8 +19,8 @@ constexpr char kProgram[] = "pulseregen";
 // reads it, and the format in full.
 std::string InputRefusal(const char* path, const CWave& in, const CWave* anyWav);
 // The data chunk declares more frames than the file holds: the length is
-// the `held` ones.
-std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held);
+// the `held` ones, the last `trailing` bytes of the file taken for chunks.
+std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held, uint64_t trailing);
 std::string NotWave(const char* path);
 // A stream copied only up to `bytes`, the most a RIFF file can hold.
 std::string CutShort(const char* path, uint64_t bytes);

@@ -81,17 +81,6 @@ bool ParseChannel(const char* text, regen::Channel& channel) {
     return false;
 }
 
-// getopt_long's '?' stands for an unknown short option, which optopt holds;
-// an unknown long one, optopt 0, which only the word names; or a long option
-// given a value it does not take, whose letter optopt holds.
-std::string Unrecognized(const char* shortOptions, const std::string& word) {
-    if (optopt == 0)
-        return "unrecognized option '" + word + "'";
-    if (optopt != ':' && std::strchr(shortOptions, optopt))
-        return "option '" + word.substr(0, word.find('=')) + "' takes no value";
-    return std::string("unrecognized option '-") + char(optopt) + "'";
-}
-
 Options Refuse(Options o, const std::string& what) {
     o.action = Action::kUsage;
     o.usageError = what;
@@ -233,6 +222,41 @@ const std::vector<OptionEntry>& Table() {
 
 // The help's option column: "  -a, --active=LEVEL" padded to this width.
 constexpr size_t kHelpColumn = 25;
+
+// The long options that `word` (--NAME or --NAME=VALUE) abbreviates, in the
+// table's order; none when it names one in full.
+std::vector<const char*> Abbreviated(const std::string& word) {
+    std::vector<const char*> names;
+    if (word.compare(0, 2, "--") != 0)
+        return names;
+    const std::string name = word.substr(2, word.find('=') - 2);
+    for (const OptionEntry& entry : Table()) {
+        if (name == entry.name)
+            return {};
+        if (std::strncmp(entry.name, name.c_str(), name.size()) == 0)
+            names.push_back(entry.name);
+    }
+    return names;
+}
+
+// getopt_long's '?' stands for an unknown short option, which optopt holds;
+// an unknown or ambiguous long one, optopt 0, which only the word names
+// (said as GNU getopt says it); or a long option given a value it does not
+// take, whose letter optopt holds.
+std::string Unrecognized(const char* shortOptions, const std::string& word) {
+    const std::vector<const char*> candidates = Abbreviated(word);
+    if (optopt == 0 && candidates.size() > 1) {
+        std::string line = "option '" + word + "' is ambiguous; possibilities:";
+        for (const char* name : candidates)
+            line += std::string(" '--") + name + "'";
+        return line;
+    }
+    if (optopt == 0)
+        return "unrecognized option '" + word + "'";
+    if (optopt != ':' && std::strchr(shortOptions, optopt))
+        return "option '" + word.substr(0, word.find('=')) + "' takes no value";
+    return std::string("unrecognized option '-") + char(optopt) + "'";
+}
 
 } // namespace
 

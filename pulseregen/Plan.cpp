@@ -45,7 +45,7 @@ std::optional<regen::Scan> JudgeBlocks(CWave& in, short* block, int blocks,
 
 // A file that ended before its declared length was read as silence there.
 void WarnIfEnded(const options::Options& opt, CWave& in, bool ended, uint64_t framesRead) {
-    if (ended)
+    if (ended && in.GetReadErrno() == 0) // a failed read is not the file's end
         diag::Say(diag::ShortData(opt.input, uint64_t(in.GetSampleLength()), framesRead));
 }
 
@@ -138,7 +138,8 @@ std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options
 void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
                  const std::vector<regen::Crossings>& crossings) {
     std::vector<std::string> signs;
-    if (plan.span.first < 0)
+    // Said already, with the loudest magnitude, where there were blocks to judge.
+    if (plan.span.first < 0 && in.GetSampleLength() / regen::kBlockFrames <= 1)
         signs.push_back("no block is active");
     if (regen::MostlyShortOfSwitch(plan.active, plan.span, crossings))
         signs.push_back("most active blocks do not swing past the switch level +-" +

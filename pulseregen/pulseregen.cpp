@@ -142,7 +142,7 @@ std::string ExplainRefusal(const options::Options& opt, const files::Input& inpu
 void WarnAboutLength(const options::Options& opt, CWave& in) {
     if (in.GetDeclaredLength() > uint64_t(in.GetSampleLength()))
         diag::Say(diag::LengthFromFile(opt.input, in.GetDeclaredLength(),
-                                       uint64_t(in.GetSampleLength())));
+                                       uint64_t(in.GetSampleLength()), in.GetTrailingBytes()));
 }
 
 // 16-bit mono at 44,100 Hz, or at the input's rate when it is to be kept.
@@ -257,6 +257,10 @@ int main(int argc, char* argv[]) {
         PlanAndRegenerate(in, out, block.data(), blocks, opt, crossings, culprit);
     if (!run)
         return CloseStdout(Explain(culprit, errno));
+    // Samples that could not be read were taken for silence: the output
+    // would be wrong, so it is not installed.
+    if (const int error = in.GetReadErrno())
+        return CloseStdout(Explain(opt.input, error));
     regen::AppendFade(out, block.data(), run->level);
     if (const int error = FinishOutput(output, out)) {
         puts("Error: Output file can't write");

@@ -112,7 +112,7 @@ uint64_t TrailingChunksStart(const unsigned char* tail, size_t size, uint64_t fi
     std::fill(earliest, earliest + size + 1, kNone);
     for (uint64_t at = fileEnd - kChunkHeaderBytes + 1; at-- > from;) {
         const unsigned char* p = tail + (at - tailAt);
-        if (!IsPrintableId(p))
+        if (!IsTrailingId(p))
             continue;
         const uint64_t room = fileEnd - at - kChunkHeaderBytes;
         const uint64_t chunk = Le32(p + 4);

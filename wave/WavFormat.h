@@ -92,6 +92,20 @@ inline bool IsPrintableId(const unsigned char* p) {
             return false;
     return true;
 }
+// The chunks that writers put after the audio (metadata, cue points,
+// padding). Only these end a file whose data chunk claims more than it
+// holds: four printable bytes alone are too common in samples (two 16-bit
+// samples of 20,000 are " N N").
+constexpr char kTrailingIds[][5] = {"LIST", "list", "id3 ", "ID3 ", "JUNK", "junk", "PAD ",
+                                    "FLLR", "bext", "cue ", "fact", "smpl", "inst", "acid",
+                                    "_PMX", "iXML", "umid", "DISP", "afsp", "cart", "axml",
+                                    "levl", "PEAK", "plst", "minf", "elm1", "regn"};
+inline bool IsTrailingId(const unsigned char* p) {
+    for (const char* id : kTrailingIds)
+        if (IsId(p, id))
+            return true;
+    return false;
+}
 inline bool IsRf64(const unsigned char* p) {
     return IsId(p, "RF64") || IsId(p, "BW64");
 }
@@ -124,7 +138,7 @@ bool Readable(const CWave::tSampleFormat& format);
 // Where the data ends in a file whose data chunk claims more than the file
 // holds: before any chunks that close the file, found in `tail`, the last
 // `size` bytes of it (at most kTrailerWindow, ending at `fileEnd`). Walking
-// back from the end, each step takes the earliest chunk (printable id, size
+// back from the end, each step takes the earliest chunk (an IsTrailingId id, size
 // reaching exactly the last one found, or the end) that starts not before
 // `dataTop`. `fileEnd` when there are none.
 uint64_t TrailingChunksStart(const unsigned char* tail, size_t size, uint64_t fileEnd,

@@ -11,8 +11,8 @@ CWave::CWave()
     : m_fileName{}, m_outFrames(0), m_loadedFrames(0), m_fp(nullptr), m_dataTop(0), m_offset(0),
       m_sampleLength(0), m_sampleRate(0), m_fmt{}, m_stopId{}, m_stopIdRead(false),
       m_mode(kOpenPcm16), m_status(kNotWave), m_openErrno(0), m_format{}, m_declaredFrames(0),
-      m_pos(0), m_dataEnd(0), m_outFormat{}, m_writing(false), m_writeError(false),
-      m_writeErrno(0), m_io{}, m_streamBuffer(nullptr) {
+      m_pos(0), m_dataEnd(0), m_outFormat{}, m_writing(false), m_writeError(false), m_writeErrno(0),
+      m_readErrno(0), m_trailingBytes(0), m_io{}, m_streamBuffer(nullptr) {
     static_assert(sizeof m_io == wav::kIoBytes, "the decoding runs fill the scratch buffer");
 }
 

@@ -180,6 +180,10 @@ class CWAVE_EXPORT CWave {
     // The frames the data chunk's header declares; more than the length for
     // a file that ends early.
     uint64_t GetDeclaredLength() const;
+    // In a file that ends early, the bytes at its end taken for chunks that
+    // close it (a LIST or id3 chunk, padding: only ids that writers put after
+    // the audio) rather than samples; else 0.
+    uint64_t GetTrailingBytes() const;
     // What the last OpenWave found: kOpened, or why it refused the file.
     tOpenStatus GetOpenStatus() const;
     // The errno of a file that could not be opened (kCannotOpen); else 0.
@@ -189,8 +193,13 @@ class CWAVE_EXPORT CWave {
     const tSampleFormat& GetSampleFormat() const;
     // Frames the loaders have delivered whole since the last OpenWave or
     // OutputWave; a load that adds fewer than it asked for met the end of the
-    // data.
+    // data, or a read that failed (GetReadErrno).
     uint64_t GetLoadedFrames();
+    // The errno of the first read that failed (EIO from a failing disk, say)
+    // since the last OpenWave: the loaders and SkipFrames zero-fill from
+    // there as at the end of the data, so a caller that is to trust the
+    // samples checks this after its reads. 0 when no read failed.
+    int GetReadErrno() const;
     // What the last OpenWave read, so that a caller can explain a refusal:
     // the format chunk's first 24 bytes (all zero when it was not reached).
     const tWaveFmtChunk& GetFormatChunk() const;
@@ -305,7 +314,8 @@ class CWAVE_EXPORT CWave {
     void Advance(int frames);
     bool StartLoad(int frames);
     bool Write(const void* bytes, size_t size);
-    void Failed(); // keeps the first errno: later failures follow from it
+    void Failed();    // keeps the first errno: later failures follow from it
+    void CheckRead(); // after a short read: keeps the errno of a failed one
 
     // Written by every open; no operation reads it back. Do not remove it:
     // callers built against the library rely on the object's members and
@@ -332,9 +342,11 @@ class CWAVE_EXPORT CWave {
     int64_t m_pos;     // where the stream stands, as the reader has moved it
     int64_t m_dataEnd; // loads stop here: the end of the data the file holds
     tOutputWaveFormat m_outFormat;
-    bool m_writing;    // m_fp was attached by OutputWave
-    bool m_writeError; // a write since OutputWave failed
-    int m_writeErrno;  // errno of that first failure
+    bool m_writing;           // m_fp was attached by OutputWave
+    bool m_writeError;        // a write since OutputWave failed
+    int m_writeErrno;         // errno of that first failure
+    int m_readErrno;          // errno of the first failed read since OpenWave
+    uint64_t m_trailingBytes; // for GetTrailingBytes
     // Scratch for decoding and encoding runs, held here so that neither
     // allocates; its size is wav::kIoBytes (Decode.h).
     unsigned char m_io[64 * 1024];

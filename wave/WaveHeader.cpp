@@ -73,6 +73,8 @@ int CWave::OpenStream(FILE* fp, tOpenMode mode) {
     m_format = tSampleFormat{};
     m_stopIdRead = false;
     m_openErrno = 0;
+    m_readErrno = 0;
+    m_trailingBytes = 0;
     m_mode = mode;
     m_dataEnd = INT64_MAX; // nothing bounds the loads until a data chunk is found
     if (!(m_fp = fp)) {
@@ -255,6 +257,7 @@ int CWave::FoundData(uint64_t declaredBytes) {
     // A size from ds64 on a stream of unknown size can reach 2^64: the end is
     // held where a file offset can still say it.
     bytes = std::min<uint64_t>(bytes, uint64_t(INT64_MAX - m_dataTop));
+    m_trailingBytes = held > bytes && declaredBytes > held ? held - bytes : 0;
     m_dataEnd = m_dataTop + int64_t(bytes);
     m_declaredFrames = frameBytes ? declaredBytes / frameBytes : 0;
     const uint64_t frames = frameBytes ? bytes / frameBytes : 0;
@@ -283,12 +286,20 @@ uint64_t CWave::GetDeclaredLength() const {
     return m_declaredFrames;
 }
 
+uint64_t CWave::GetTrailingBytes() const {
+    return m_trailingBytes;
+}
+
 CWave::tOpenStatus CWave::GetOpenStatus() const {
     return m_status;
 }
 
 int CWave::GetOpenErrno() const {
     return m_openErrno;
+}
+
+int CWave::GetReadErrno() const {
+    return m_readErrno;
 }
 
 const CWave::tSampleFormat& CWave::GetSampleFormat() const {

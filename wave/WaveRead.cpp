@@ -6,6 +6,7 @@
 #include "Wave.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <sys/types.h>
 
@@ -51,11 +52,23 @@ void CWave::SkipBytes(uint64_t count) {
     }
     while (count > 0) {
         const size_t n = fread(m_io, 1, size_t(std::min<uint64_t>(count, sizeof m_io)), m_fp);
-        if (n == 0)
+        if (n == 0) {
+            CheckRead();
             return;
+        }
         m_pos += int64_t(n);
         count -= n;
     }
+}
+
+// A short read is the end of the file or a failure; the stream's error flag
+// tells them apart, and is cleared so that the next failure shows too.
+void CWave::CheckRead() {
+    if (!ferror(m_fp))
+        return;
+    if (m_readErrno == 0)
+        m_readErrno = errno ? errno : EIO;
+    clearerr(m_fp);
 }
 
 bool CWave::SeekTo(int64_t at) {
@@ -153,6 +166,8 @@ void CWave::LoadWaveShort(short* buffer, int frames, int stereo, int interleaved
         }
         m_pos += int64_t(consumed);
         m_loadedFrames += uint64_t(done);
+        if (done < count)
+            CheckRead();
     }
     wav::ZeroFrom(buffer, frames, done, stereo != 0, interleaved != 0);
 }
@@ -180,6 +195,8 @@ void CWave::LoadWaveFloat(float* buffer, int frames, int flags, int interleaved)
                                                      left, right, shift);
         m_pos += int64_t(consumed);
         m_loadedFrames += uint64_t(done);
+        if (done < count)
+            CheckRead();
     }
     wav::ZeroFrom(buffer, frames, done, stereo, interleaved != 0);
 }

@@ -52,6 +52,31 @@ PY
 echo "$got"
 [ "$got" = "$want" ] || { echo "expected: $want"; exit 1; }
 
+step "A CMake program that asks for C++11 and binds kFileNameSize to a reference"
+# The target raises it to C++17, where the member is an inline variable;
+# under C++11 it would find no definition to link.
+mkdir -p "$work/cxx11"
+cat >"$work/cxx11/CMakeLists.txt" <<'CM'
+cmake_minimum_required(VERSION 3.16)
+project(cxx11 CXX)
+set(CMAKE_CXX_STANDARD 11)
+find_package(CWave CONFIG REQUIRED)
+add_executable(cxx11 main.cpp)
+target_link_libraries(cxx11 PRIVATE CWave::cwave)
+CM
+cat >"$work/cxx11/main.cpp" <<'CPP'
+#include <algorithm>
+#include <cstdio>
+#include <cwave/Wave.h>
+int main(int argc, char**) {
+    const size_t n = std::min(size_t(argc) * 10000, CWave::kFileNameSize);
+    std::printf("%zu\n", n);
+}
+CPP
+cmake -S "$work/cxx11" -B "$work/cxx11/build" -DCMAKE_PREFIX_PATH="$root$prefix" >/dev/null
+cmake --build "$work/cxx11/build" >/dev/null
+[ "$("$work/cxx11/build/cxx11")" = 2560 ]
+
 install_project shared -DBUILD_SHARED_LIBS=ON
 sroot="$work/shared-root"
 version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' \

@@ -76,6 +76,35 @@ users)
   "${nobody[@]}" "${prog[@]}" -q - mine/from-stdin.wav <mine/in600.wav 2>err; status=$?
   expect "standard input the shell opened" 0 mine/from-stdin.wav
   [ -z "$(leftover ro)$(leftover sticky)" ] || fail "left: $(ls -A ro sticky)"
+  # A umask without the owner's write bit makes files read-only, as cp
+  # does, yet refuses no new output.
+  "${nobody[@]}" bash -c 'umask 0222 && exec "$@" -q in.wav mine/masked.wav' sh "${prog[@]}" 2>err; status=$?
+  expect "umask 0222" 0 mine/masked.wav 65534:65534 444
+  [ -z "$(leftover mine)" ] || fail "left: $(ls -A mine)"
+  ;;
+concurrent)
+  # Runs copying over the same file through two hard links take turns: the
+  # file ends up one output whole, never pieces of both. A run waits while
+  # another holds the lock.
+  command -v flock >/dev/null || skip "no flock (apt-get install util-linux)"
+  "${prog[@]}" -q --amplitude=20000 in.wav other.wav || fail "second reference run"
+  echo old >out.wav && ln out.wav link.wav
+  flock out.wav sleep 2 &
+  locker=$!
+  for _ in $(seq 50); do flock -n out.wav true || break; sleep 0.05; done
+  "${prog[@]}" -q in.wav out.wav 2>err &
+  runner=$!
+  sleep 1
+  [ "$(head -c 3 link.wav)" = old ] || fail "the copy did not wait for the lock"
+  wait "$runner"; status=$?
+  wait "$locker"
+  expect "after the lock" 0 link.wav
+  for try in $(seq 8); do
+    "${prog[@]}" -q in.wav out.wav & a=$!
+    "${prog[@]}" -q --amplitude=20000 in.wav link.wav & b=$!
+    wait "$a" && wait "$b" || fail "try $try: a run failed"
+    cmp -s link.wav ref.wav || cmp -s link.wav other.wav || fail "try $try: pieces of both outputs"
+  done
   ;;
 identity)
   echo old >theirs.wav && chown 65534:65534 theirs.wav && chmod 640 theirs.wav
@@ -115,15 +144,37 @@ signals)
   # Only what a run of this user leaves is removed: not a directory of
   # another mode or owner that happens to have the name, nor a link; in a
   # set-group-ID directory a leftover has that bit.
+  # A link with such a name leads to a directory that looks like a leftover
+  # (this user's, 0700, an output in it), which is not removed either.
   mkdir -m 2755 mixed && cd mixed && mkdir .pulseregen-keepme .pulseregen-theirs .pulseregen-linked .pulseregen-killed
   chmod 700 .pulseregen-theirs .pulseregen-linked .pulseregen-killed && chown 65534 .pulseregen-theirs
   for d in keepme theirs killed; do touch .pulseregen-$d/partial.wav; done
   ln -s ../../in.wav .pulseregen-linked/partial.wav && cd ..
+  mkdir -m 700 elsewhere && touch elsewhere/partial.wav && ln -s ../elsewhere mixed/.pulseregen-symlnk
   "${prog[@]}" -q in.wav mixed/out.wav; status=$?
   expect "beside directories like its own" 0 mixed/out.wav
-  [ "$(cd mixed && echo .pulseregen-*)" = ".pulseregen-keepme .pulseregen-linked .pulseregen-theirs" ] &&
-    [ "$(cd mixed && echo .pulseregen-*/* | wc -w)" -eq 3 ] ||
-    fail "removed or kept the wrong ones: $(ls -AR mixed)"
+  [ "$(cd mixed && echo .pulseregen-*)" = ".pulseregen-keepme .pulseregen-linked .pulseregen-symlnk .pulseregen-theirs" ] &&
+    [ "$(cd mixed && echo .pulseregen-{keepme,linked,theirs}/* | wc -w)" -eq 3 ] && [ -e elsewhere/partial.wav ] ||
+    fail "removed or kept the wrong ones: $(ls -AR mixed elsewhere)"
+  # A signal during the copy over OUTPUT (a hard link makes the run copy) is
+  # held until the copy is done: OUTPUT is the new output whole, not its
+  # start on the old file's rest. The copy's second read waits 2 s (strace;
+  # a signal is taken when that call returns).
+  command -v strace >/dev/null || skip "no strace for a signal during the copy (apt-get install strace)"
+  export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 # LeakSanitizer shuns ptrace
+  head -c 400000 /dev/zero | tr '\0' x >copied.wav && ln copied.wav copied-link.wav
+  strace -f -qq -o trace-copy -e trace=pread64 "${prog[@]}" -q in.wav copied.wav || fail "copy run"
+  # The copy's second read: the one after the read of the output's start
+  # (the dynamic loader reads with pread64 too).
+  second=$(($(grep -n 'pread64(.*"RIFF' trace-copy | head -n 1 | cut -d: -f1) + 1))
+  head -c 400000 /dev/zero | tr '\0' x >copied.wav
+  strace -f -qq -o /dev/null -e trace=pread64 -e inject=pread64:delay_exit=2000000:when=$second \
+    "${prog[@]}" -q in.wav copied.wav &
+  tracer=$!
+  for _ in $(seq 200); do [ "$(head -c 4 copied.wav)" = RIFF ] && break; sleep 0.05; done
+  kill -TERM "$(pgrep -P "$tracer")" || fail "no run to signal"
+  wait "$tracer"; status=$?
+  [ "$status" -eq 143 ] && cmp -s ref.wav copied.wav || fail "SIGTERM during the copy: status $status, $(cmp ref.wav copied.wav)"
   ;;
 limits)
   echo old >out.wav
@@ -184,10 +235,59 @@ strace)
   strace -f -qq -o trace-wonly -e trace=fsync,syncfs "${nobody[@]}" "${prog[@]}" -q in.wav wonly/out.wav ||
     fail "write-only directory: $(cat trace-wonly)"
   grep -Eq '(fsync|syncfs)\(.*= 0$' trace-wonly || fail "write-only directory not flushed: $(cat trace-wonly)"
+  # Without O_TMPFILE (a file system that lacks it) the copy of a piped
+  # input is a named file, unlinked at once: the run works and leaves
+  # nothing in $TMPDIR.
+  mkdir tmp
+  TMPDIR=$w/tmp strace -f -qq -o trace-open -e trace=openat "${prog[@]}" -q - piped.wav < <(cat in.wav) ||
+    fail "run with O_TMPFILE"
+  at=$(grep -E '^[0-9]+ +openat\(' trace-open | grep -n O_TMPFILE | cut -d: -f1)
+  [ "$(wc -w <<<"$at")" -eq 1 ] || fail "O_TMPFILE opens: $(cat trace-open)"
+  rm piped.wav
+  TMPDIR=$w/tmp strace -f -qq -o trace-named -e trace=openat,unlink -e inject=openat:error=EOPNOTSUPP:when=$at \
+    "${prog[@]}" -q - piped.wav < <(cat in.wav) 2>err
+  status=$?
+  expect "no O_TMPFILE" 0 piped.wav
+  grep -q 'O_TMPFILE.*EOPNOTSUPP' trace-named && grep -q 'unlink(".*/tmp/pulseregen-' trace-named ||
+    fail "no named file made: $(cat trace-named)"
+  [ -z "$(ls -A tmp)" ] || fail "left in \$TMPDIR: $(ls -A tmp)"
   # Without getrandom a name already taken is followed by another one.
   strace -f -qq -o trace-names -e trace=mkdirat,getrandom -e inject=getrandom:error=ENOSYS \
     -e inject=mkdirat:error=EEXIST:when=1 "${prog[@]}" -q in.wav named.wav || fail "run without getrandom"
   [ "$(grep -o '"\.pulseregen-[^"]*"' trace-names | sort -u | wc -l)" -eq 2 ] || fail "names: $(cat trace-names)"
+  ;;
+links)
+  # Links are followed only where the kernel follows them: never another
+  # user's link in a sticky directory anyone may write (fs.protected_symlinks,
+  # set here for the case and put back after), as cp refuses it too.
+  command -v setpriv >/dev/null || skip "no setpriv"
+  protected=$(sysctl -n fs.protected_symlinks 2>/dev/null) || skip "no fs.protected_symlinks"
+  sysctl -qw fs.protected_symlinks=1 2>/dev/null || skip "cannot set fs.protected_symlinks"
+  trap '[ "$BASHPID" != $$ ] || { sysctl -qw fs.protected_symlinks="$protected"; rm -rf "$w"; }' EXIT
+  mkdir -m 1777 st && mkdir -m 755 victim && echo secret >victim/secret.txt && chmod 600 victim/secret.txt
+  "${nobody[@]}" ln -s "$w/victim/secret.txt" st/theirs.wav
+  "${nobody[@]}" ln -s "$w/victim/made.txt" st/dangling.wav
+  for f in theirs dangling; do
+    "${prog[@]}" -q in.wav st/$f.wav >report 2>err; status=$?
+    [ "$status" -eq 1 ] && [ "$(cat report)" = "Error: Output file can't open" ] &&
+      [ "$(cat err)" = "pulseregen: st/$f.wav: Permission denied" ] || fail "$f link: $status $(cat err)"
+  done
+  [ "$(cat victim/secret.txt)" = secret ] && [ "$(stat -c %u:%g victim/secret.txt)" = 0:0 ] &&
+    [ ! -e victim/made.txt ] && [ -z "$(leftover victim)" ] || fail "followed: $(ls -A victim)"
+  # The links the kernel does follow: root's own there, a user's own to a
+  # file of theirs, and a relative chain through another directory to a
+  # file that does not exist yet.
+  echo old >victim/mine.txt && ln -s "$w/victim/mine.txt" st/mine.wav
+  "${prog[@]}" -q in.wav st/mine.wav 2>err; status=$?
+  expect "root's own link" 0 victim/mine.txt
+  mkdir -m 700 st/nobody && echo old >st/nobody/out.wav && chown -R 65534:65534 st/nobody
+  "${nobody[@]}" ln -s nobody/out.wav st/own.wav
+  "${nobody[@]}" "${prog[@]}" -q in.wav st/own.wav 2>err; status=$?
+  expect "a user's own link" 0 st/nobody/out.wav 65534:65534 644
+  mkdir -p a/b && ln -s b/next a/first.wav && ln -s ../made.wav a/b/next
+  "${prog[@]}" -q in.wav a/first.wav 2>err; status=$?
+  expect "a chain to a new file" 0 a/made.wav
+  [ -L a/first.wav ] && [ -L a/b/next ] || fail "a link was replaced"
   ;;
 *) fail "unknown case" ;;
 esac
