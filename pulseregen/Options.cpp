@@ -92,8 +92,8 @@ std::string Unrecognized(const char* shortOptions, const std::string& word) {
     return std::string("unrecognized option '-") + char(optopt) + "'";
 }
 
-Options Refuse(Options o, const std::string& what) {
-    o.action = Action::kUsage;
+Options Refuse(Options o, const std::string& what, Action action = Action::kBadOption) {
+    o.action = action;
     o.usageError = what;
     return o;
 }
@@ -270,8 +270,10 @@ Options Parse(int argc, char* argv[]) {
             return o;
     }
     if (argc - optind != 2)
-        return Refuse(o, "expected two files, INPUT and OUTPUT, got " +
-                             std::to_string(argc > optind ? argc - optind : 0));
+        return Refuse(o,
+                      "expected two files, INPUT and OUTPUT, got " +
+                          std::to_string(argc > optind ? argc - optind : 0),
+                      Action::kUsage);
     o.input = argv[optind];
     o.output = argv[optind + 1];
     return o;
@@ -281,6 +283,10 @@ Options Parse(int argc, char* argv[]) {
 void PrintUsage(const char* program) {
     printf("usage: %s [input(.wav)] [output(.wav)]\n", program);
     puts("The same filename for input and output is not acceptable.");
+}
+
+std::string TryHelp(const char* program) {
+    return std::string("Try '") + program + " --help' for more information.";
 }
 
 void PrintHelp(const char* program) {

@@ -21,7 +21,9 @@
 
 namespace {
 
-// Help, version and bad usage end the run before any file is touched.
+// Help, version and bad usage end the run before any file is touched. The
+// usage text speaks of the files only: a wrong option or value gets its
+// reason alone, and every refusal points to --help.
 int AnswerHelpVersionOrUsage(const options::Options& opt, const char* program) {
     switch (opt.action) {
     case options::Action::kHelp:
@@ -31,8 +33,10 @@ int AnswerHelpVersionOrUsage(const options::Options& opt, const char* program) {
         options::PrintVersion();
         return options::kExitOk;
     default:
-        options::PrintUsage(program);
+        if (opt.action == options::Action::kUsage)
+            options::PrintUsage(program);
         diag::Complain(opt.usageError);
+        diag::Say(options::TryHelp(program));
         return options::kExitUsage;
     }
 }
