@@ -3,9 +3,11 @@
 // user expects. Each is one line that starts with "pulseregen: FILE: ".
 #pragma once
 
+#include "Content.h"
 #include "Wave.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +23,9 @@ std::string InputRefusal(const char* path, const CWave& in, const CWave* anyWav)
 // The data chunk declares more frames than the file holds: the length is
 // the `held` ones.
 std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held);
-std::string NotWave(const char* path);
+// A file the reader refused as no RIFF/WAVE file: what its first bytes
+// show it to be, when they tell, and how to convert it when it is audio.
+std::string NotWave(const char* path, const std::optional<content::Kind>& kind);
 // A stream copied only up to `bytes`, the most a RIFF file can hold.
 std::string CutShort(const char* path, uint64_t bytes);
 // How the output plays when it is labelled 44,100 Hz and the input was

@@ -3,6 +3,7 @@
 // clean square wave and followed by a fade-out block, to a 16-bit mono WAV
 // file (44.1 kHz unless asked to keep the input's rate).
 #include "Auto.h"
+#include "Content.h"
 #include "Diagnostics.h"
 #include "Input.h"
 #include "Options.h"
@@ -87,12 +88,23 @@ int Explain(const char* file, int error) {
     return options::kExitFailed;
 }
 
+// What a stream refused by its first bytes, or a file that is no WAV file,
+// holds: a directory, a text, audio of another container.
+std::optional<content::Kind> Identify(const files::Input& input, bool refusedStream) {
+    if (input.IsDirectory())
+        return content::Identify(true, "", false);
+    const std::optional<std::string> head = input.Head(content::kHeadBytes);
+    if (!head)
+        return std::nullopt; // the reader says why it cannot be read
+    return content::Identify(false, *head, !refusedStream && head->size() < content::kHeadBytes);
+}
+
 // Makes the input readable, or says why it cannot be: 0, or Prepare's result.
 int OpenInput(files::Input& input, const char* arg) {
     const int error = input.Prepare(arg);
     if (error != 0) {
         puts("Error: Input file can't open [0]");
-        diag::Say(error == files::Input::kNotWave ? diag::NotWave(arg)
+        diag::Say(error == files::Input::kNotWave ? diag::NotWave(arg, Identify(input, true))
                                                   : diag::Failure(input.Culprit().c_str(), error));
     } else if (input.Cut()) {
         diag::Say(diag::CutShort(arg, files::kRiffMaxBytes));
@@ -190,10 +202,16 @@ int main(int argc, char* argv[]) {
 
     if (OpenInput(input, opt.input) != 0)
         return CloseStdout(options::kExitFailed);
+    // Said before the reader runs: a header cut off inside a size field
+    // ends the process in it.
+    const std::optional<content::Kind> notWave = Identify(input, false);
+    if (notWave)
+        diag::Say(diag::NotWave(opt.input, notWave));
     const int length = input.Open(in, ReadMode(opt));
     if (length <= 0) {
         printf("Error: Input file can't open [%d]\n", length);
-        diag::Say(ExplainRefusal(opt, input, in));
+        if (!notWave)
+            diag::Say(ExplainRefusal(opt, input, in));
         return CloseStdout(options::kExitFailed);
     }
     const CWave::tOutputWaveFormat format = OutputFormat(opt, in);

@@ -146,14 +146,33 @@ TEST(Cli, RefusalsAndErrors) {
     wide4.channels = 4;
     std::vector<int> held(2 * kBlock + kBlock / 2, 500);
     Swing(held, 1, 12000, 64);
+    const Bytes header = Wav16({});
     const std::vector<CliCase> cases = {
         {"no arguments", {}, std::nullopt, Usage(), 2, std::nullopt, "got 0"},
         {"one argument", {"in.wav"}, quiet, Usage(), 2, std::nullopt, "got 1"},
         {"three arguments", {"in.wav", "out.wav", "x"}, quiet, Usage(), 2, std::nullopt, "got 3"},
         {"missing input", kInOut, std::nullopt, inputError + "0]\n", 1, std::nullopt,
          "in.wav: No such file or directory"},
-        {"not RIFF", kInOut, Bytes(64, 'x'), inputError + "0]\n", 1, std::nullopt,
-         "not a RIFF/WAVE file"},
+        {"not RIFF", kInOut, Cat({Bytes(64, 'x'), Bytes(1, 0)}), inputError + "0]\n", 1,
+         std::nullopt, "in.wav: not a RIFF/WAVE file\n"},
+        {"text", kInOut, Bytes(600, 'x'), inputError + "0]\n", 1, std::nullopt,
+         "in.wav: a text file, not a WAV file\n"},
+        {"empty file", kInOut, Bytes{}, inputError + "0]\n", 1, std::nullopt,
+         "in.wav: an empty file, not a WAV file\n"},
+        {"directory",
+         {".", "out.wav"},
+         std::nullopt,
+         inputError + "0]\n",
+         1,
+         std::nullopt,
+         "pulseregen: .: a directory, not a WAV file\n"},
+        // Cut inside the data chunk's size: the reader ends the run, silently.
+        {"43 bytes of a WAV header", kInOut, Bytes(header.begin(), header.begin() + 43), "", 1,
+         std::nullopt,
+         "in.wav: only 43 bytes, too short for a WAV file, which takes at least 44\n"},
+        {"RIFF of another type", kInOut,
+         Cat({Bytes{'R', 'I', 'F', 'F', 4, 0, 0, 0}, Bytes(60, 'A')}), inputError + "0]\n", 1,
+         std::nullopt, "a RIFF file of type 'AAAA', not 'WAVE'"},
         {"empty data chunk", kInOut, Wav16({}), inputError + "0]\n", 1, std::nullopt,
          "data chunk holds no sample frames"},
         {"8-bit", kInOut, Riff(Cat({FmtChunk(f8), Chunk("data", Bytes(kBlock, 0x80))})),
@@ -166,8 +185,7 @@ TEST(Cli, RefusalsAndErrors) {
          inputError + "0]\n", 1, std::nullopt, "first chunk is 'JUNK'"},
         {"24-bit, 4 channels", kInOut, Riff(Cat({FmtChunk(wide4), Chunk("data", Bytes(64, 0))})),
          inputError + "-1]\n", 1, std::nullopt,
-         "24-bit PCM, 4 channel(s); 16-bit PCM is needed; run with --any-wav to read it, or "
-         "convert it with: sox in.wav -t wavpcm -b 16 -e signed-integer OUT.wav"},
+         "24-bit PCM, 4 channel(s); 16-bit PCM is needed; run with --any-wav to read it\n"},
         {"extensible", kInOut, Riff(Cat({FmtChunk(extensible), Chunk("data", Bytes(64, 0))})),
          inputError + "-1]\n", 1, std::nullopt,
          "16-bit WAVE_FORMAT_EXTENSIBLE of an unknown subformat, 2 channel(s); 16-bit PCM is "
@@ -176,7 +194,7 @@ TEST(Cli, RefusalsAndErrors) {
          Model(held, 1).out, 0, Model(held, 1).wav,
          "declares 40960 frames but the file ends after 25600"},
         {"header cut in RIFF size", kInOut, Bytes{'R', 'I', 'F', 'F', 0x10, 0x00}, "", 1,
-         std::nullopt},
+         std::nullopt, "in.wav: only 6 bytes, too short for a WAV file"},
         {"output is a directory",
          {"in.wav", "."},
          quiet,
