@@ -264,7 +264,7 @@ zones)
         # shellcheck disable=SC2086 # the words are the arguments
         run_thermlog zones $args "$log"
         expect_status "${choices[i + 2]}" "$what"
-        if [ -n "${reason[${choices[i]}]:-}" ]; then
+        if [ -n "${choices[i]}" ] && [ -n "${reason[${choices[i]}]:-}" ]; then
             expect_output_and_reason "${choices[i + 3]}" "${reason[${choices[i]}]}" "$what"
         else
             expect_output "${choices[i + 3]}" "$what"
