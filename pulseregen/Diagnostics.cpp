@@ -195,6 +195,14 @@ std::string NoActiveBlock(const char* path, int peak, int activeAbove) {
            "; for a quiet recording try --active=30% --switch=25%";
 }
 
+std::string NothingFound(const char* path, bool silence, int activeAbove, int switchAbove) {
+    const std::string why = silence
+                                ? "silence: no block swings past +-" + std::to_string(activeAbove)
+                                : "noise: the flips at +-" + std::to_string(switchAbove) +
+                                      " come at no stable pulse widths";
+    return Prefix(path) + "no pulse train found (" + why + "); nothing written";
+}
+
 std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
                        int switchAbove, int window) {
     return Prefix(path) + "--auto chose --keep-rate (" + std::to_string(rate) +

@@ -32,6 +32,9 @@ std::string CutShort(const char* path, uint64_t bytes);
 // sampled at `rate`; empty for 44,100 Hz.
 std::string RateWarning(const char* path, uint32_t rate);
 std::string NoActiveBlock(const char* path, int peak, int activeAbove);
+// --auto found no pulse train: `silence` when no block swings past the
+// active level, else noise without stable pulse widths.
+std::string NothingFound(const char* path, bool silence, int activeAbove, int switchAbove);
 // What --auto chose, as the options that choose the same.
 std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
                        int switchAbove, int window);

@@ -306,8 +306,9 @@ void PrintHelp(const char* program) {
            "recording's peak, rounded down. INPUT and OUTPUT must be different files;\n"
            "INPUT - is standard input. OUTPUT is replaced only when the run succeeds.\n"
            "Exit status: %d on success, %d when a file cannot be read or written, %d on bad "
-           "usage.\n",
-           kMaxSample, kExitOk, kExitFailed, kExitUsage);
+           "usage,\n"
+           "%d when --auto finds no pulse train (silence or noise) and writes no OUTPUT.\n",
+           kMaxSample, kExitOk, kExitFailed, kExitUsage, kExitNothingFound);
 }
 
 void PrintVersion() {

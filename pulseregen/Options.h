@@ -14,6 +14,9 @@ enum ExitStatus {
     kExitOk = 0,
     kExitFailed = 1, // a file could not be read or written
     kExitUsage = 2,
+    // --auto found no pulse train (silence, or noise): nothing is written,
+    // so that a batch job can sort blank recordings out.
+    kExitNothingFound = 3,
 };
 
 // A level given as a sample value or as a percentage of the recording's peak.

@@ -9,6 +9,7 @@
 #include "Options.h"
 #include "OutputFile.h"
 #include "Plan.h"
+#include "PulseTrain.h"
 #include "Regen.h"
 #include "Wave.h"
 
@@ -232,6 +233,17 @@ int main(int argc, char* argv[]) {
                                                : plan::PlanByPeaks(in, block.data(), blocks, opt);
     if (!plan)
         return CloseStdout(Explain(opt.input, errno));
+    if (opt.automatic) {
+        const std::optional<regen::Found> found = regen::FindPulseTrain(
+            in, plan->active, plan->settings.channel, plan->settings.switchAbove);
+        if (!found)
+            return CloseStdout(Explain(opt.input, errno));
+        if (*found != regen::Found::kPulseTrain) {
+            diag::Say(diag::NothingFound(opt.input, *found == regen::Found::kSilence,
+                                         plan->settings.activeAbove, plan->settings.switchAbove));
+            return CloseStdout(options::kExitNothingFound);
+        }
+    }
 
     std::vector<regen::Crossings> crossings;
     const std::optional<short> level =
