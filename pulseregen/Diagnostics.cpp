@@ -191,8 +191,7 @@ std::string RateWarning(const char* path, uint32_t rate) {
 
 std::string NoActiveBlock(const char* path, int peak, int activeAbove) {
     return Prefix(path) + "no block is active: the loudest magnitude is " + std::to_string(peak) +
-           ", the active level " + std::to_string(activeAbove) +
-           "; for a quiet recording try --active=30% --switch=25%";
+           ", the active level " + std::to_string(activeAbove);
 }
 
 std::string NothingFound(const char* path, bool silence, int activeAbove, int switchAbove) {
@@ -208,6 +207,11 @@ std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int
     return Prefix(path) + "--auto chose --keep-rate (" + std::to_string(rate) +
            " Hz) --channel=" + channel + " --active=" + std::to_string(activeAbove) +
            " --switch=" + std::to_string(switchAbove) + " --baseline=" + std::to_string(window);
+}
+
+std::string ShortOfGivenSwitch(const char* path, int switchAbove) {
+    return Prefix(path) + "most active blocks do not swing past the switch level +-" +
+           std::to_string(switchAbove) + " that --switch gave";
 }
 
 std::string AutoHint(const char* path, const std::vector<std::string>& signs) {

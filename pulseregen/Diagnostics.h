@@ -38,6 +38,8 @@ std::string NothingFound(const char* path, bool silence, int activeAbove, int sw
 // What --auto chose, as the options that choose the same.
 std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
                        int switchAbove, int window);
+// Most active blocks did not swing past the switch level that --switch gave.
+std::string ShortOfGivenSwitch(const char* path, int switchAbove);
 // The signs that --auto would do better, and the advice to try it.
 std::string AutoHint(const char* path, const std::vector<std::string>& signs);
 // A failure of `path` with the system's reason for `error` (EIO for 0).

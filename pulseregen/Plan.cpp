@@ -4,6 +4,7 @@
 
 #include "Auto.h"
 #include "Diagnostics.h"
+#include "PulseTrain.h"
 
 #include <cstdio>
 #include <string>
@@ -66,7 +67,12 @@ std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, const optio
     return plan;
 }
 
-std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options& opt) {
+namespace {
+
+// --auto's choices. `report`: the verdicts (unless quiet), the warning about
+// a file that ended early and the line that says what was chosen.
+std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Options& opt,
+                                   bool report) {
     const std::optional<regen::Channel> named =
         opt.channelGiven ? std::optional<regen::Channel>(opt.settings.channel) : std::nullopt;
     const std::optional<regen::SwingScan> scan = regen::ScanSwings(in, block, named);
@@ -83,9 +89,10 @@ std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options
         opt.activeGiven ? opt.active.Resolve(largest) : regen::ActiveLevelFor(swing);
     plan.settings.switchAbove =
         opt.switchGiven ? opt.switchAt.Resolve(largest) : regen::SwitchLevelFor(swing);
-    WarnIfEnded(opt, in, scan->ended, scan->framesRead);
+    if (report)
+        WarnIfEnded(opt, in, scan->ended, scan->framesRead);
     plan.active = regen::JudgeSwings(scan->blocks, channel, plan.settings.activeAbove);
-    if (!opt.quiet)
+    if (report && !opt.quiet)
         PrintVerdicts(plan.active, 0);
     plan.span = regen::Widen(regen::FindSpan(plan.active), int64_t(plan.active.size()));
     std::optional<int> window = opt.baseline;
@@ -94,23 +101,47 @@ std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options
     if (!window)
         return std::nullopt;
     plan.window = *window;
-    diag::Say(diag::AutoChoice(opt.input, in.GetFormatChunk().sampleRate,
-                               options::ChannelName(channel), plan.settings.activeAbove,
-                               plan.settings.switchAbove, plan.window));
+    if (report)
+        diag::Say(diag::AutoChoice(opt.input, in.GetFormatChunk().sampleRate,
+                                   options::ChannelName(channel), plan.settings.activeAbove,
+                                   plan.settings.switchAbove, plan.window));
     return plan;
 }
 
+// Whether --auto, keeping what this run named, would find a pulse train in
+// a recording in which this run found no active block.
+bool AutoFindsPulses(CWave& in, const options::Options& opt) {
+    options::Options automatic = opt;
+    automatic.automatic = automatic.keepRate = true;
+    std::vector<short> block(regen::kBlockFrames);
+    const std::optional<Plan> plan = ChooseBySwings(in, block.data(), automatic, false);
+    return plan && regen::FindPulseTrain(in, plan->active, plan->settings.channel,
+                                         plan->settings.switchAbove) == regen::Found::kPulseTrain;
+}
+
+} // namespace
+
+std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options& opt) {
+    return ChooseBySwings(in, block, opt, true);
+}
+
+// Each sign is one that --auto mends, for a choice this run left to the
+// defaults: --auto keeps what the options named, so it would not do better
+// there. The rate is not one: its own warning names --keep-rate.
 void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
                  const std::vector<regen::Crossings>& crossings) {
     std::vector<std::string> signs;
-    if (plan.span.first < 0)
+    if (plan.span.first < 0 && !opt.activeGiven && AutoFindsPulses(in, opt))
         signs.push_back("no block is active");
-    if (regen::MostlyShortOfSwitch(plan.active, plan.span, crossings))
-        signs.push_back("most active blocks do not swing past the switch level +-" +
-                        std::to_string(plan.settings.switchAbove));
-    const uint32_t rate = in.GetFormatChunk().sampleRate;
-    if (!opt.keepRate && rate != uint32_t(regen::kOutputFormat.samplingRate))
-        signs.push_back("sampled at " + std::to_string(rate) + " Hz");
+    // A level the run named is said, with no remedy: the one there is, a
+    // lower level, is the option already used.
+    if (regen::MostlyShortOfSwitch(plan.active, plan.span, crossings)) {
+        if (opt.switchGiven)
+            diag::Say(diag::ShortOfGivenSwitch(opt.input, plan.settings.switchAbove));
+        else
+            signs.push_back("most active blocks do not swing past the switch level +-" +
+                            std::to_string(plan.settings.switchAbove));
+    }
     if (!opt.channelGiven) {
         const std::optional<regen::Channel> widest = regen::SampleWidest(in);
         if (widest && *widest != regen::Channel::kMix)
