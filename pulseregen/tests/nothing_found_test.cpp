@@ -89,6 +89,12 @@ TEST(NothingFound, JudgeTellsSilenceNoiseAndPulses) {
     EXPECT_EQ(regen::JudgePulseTrain(true, spread), regen::Found::kNoise);
 }
 
+TEST(NothingFound, StatusIsDocumentedInTheHelp) {
+    TempDir dir;
+    const Result r = RunTool(dir.Dir(), {"--help"});
+    EXPECT_NE(r.out.find("3 when --auto finds no pulse train"), std::string::npos) << r.out;
+}
+
 TEST(NothingFound, AutoSortsOutBlankRecordings) {
     const struct {
         const char* name;
