@@ -14,6 +14,10 @@ namespace {
 
 constexpr int kToleranceDivisor = 5; // a fifth of the width
 constexpr int kProbedBlocks = 8;
+// FlipIntervals keeps this many frames of a block as context only: a
+// recording whose active blocks are no longer is too short to judge, and is
+// regenerated as before.
+constexpr int kFlipContext = 1024;
 
 int Tolerance(int width) {
     return width / kToleranceDivisor;
@@ -74,7 +78,7 @@ std::optional<Found> FindPulseTrain(CWave& in, const std::vector<unsigned char>&
     std::vector<float> scratch;
     std::vector<int> intervals;
     int probed = 0;
-    bool anyActive = false;
+    bool anyActive = false, measured = false;
     for (size_t b = 0; b < active.size() && probed < kProbedBlocks; ++b) {
         if (!active[b])
             continue;
@@ -85,7 +89,10 @@ std::optional<Found> FindPulseTrain(CWave& in, const std::vector<unsigned char>&
             return std::nullopt;
         LoadSignal(in, x.data(), frames, channel, scratch);
         FlipIntervals(x.data(), frames, switchAbove, intervals);
+        measured = measured || frames > kFlipContext;
     }
+    if (anyActive && !measured)
+        return Found::kPulseTrain;
     return JudgePulseTrain(anyActive, intervals);
 }
 

@@ -36,7 +36,8 @@ int StablePercent(std::vector<int> intervals);
 // active blocks.
 Found JudgePulseTrain(bool anyActive, const std::vector<int>& intervals);
 // Reads the first active blocks of `channel` as ProbeWindow does and judges
-// them. Empty on a failed seek.
+// them; active blocks too short to time flips in count as a pulse train.
+// Empty on a failed seek.
 std::optional<Found> FindPulseTrain(CWave& in, const std::vector<unsigned char>& active,
                                     Channel channel, int switchAbove);
 
