@@ -78,4 +78,8 @@ endif()
 set(CPACK_DEBIAN_DEV_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "")
 
+# cpack stops, naming the package to install, when a tool it needs is
+# missing (cmake/PackagingChecks.cmake).
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PackagingChecks.cmake)
+
 include(CPack)

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Prints one line naming the tests the last ctest run skipped, and why:
-#   skipped 2 of 106 tests: thermlog_plot: gnuplot is not installed (apt-get
-#   install gnuplot-nox); man_pages_render_without_warnings: ...
+# Prints the tests the last ctest run skipped, one line each, and why:
+#   skipped 2 of 106 tests:
+#     thermlog_plot: gnuplot is not installed (apt-get install gnuplot-nox)
+#     man_pages_render_without_warnings: ...
 # ctest runs it after the tests (CTestCustom.cmake in the build directory),
 # so that a run that skips tests for want of a tool says so without a look
 # into the log. Each skipping test says why in a line of its output, which
@@ -20,12 +21,7 @@ function finish() {
     total++
     if (reason != "") {
         skipped++
-        if (!(reason in names)) {
-            order[++reasons] = reason
-            names[reason] = name
-        } else {
-            names[reason] = names[reason] ", " name
-        }
+        lines[skipped] = "  " name ": " reason
     }
     name = ""
 }
@@ -44,9 +40,8 @@ END {
     finish()
     if (skipped == 0)
         exit
-    line = "skipped " skipped " of " total " tests:"
-    for (i = 1; i <= reasons; i++)
-        line = line (i > 1 ? ";" : "") " " names[order[i]] ": " order[i]
-    print line
+    print "skipped " skipped " of " total " tests:"
+    for (i = 1; i <= skipped; i++)
+        print lines[i]
 }' "$log"
 exit 0

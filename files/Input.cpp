@@ -118,6 +118,7 @@ int Input::Prepare(const char* arg) {
     // A missing file or a directory is left for the reader to refuse.
     if (standard ? fstat(STDIN_FILENO, &st) != 0 : stat(arg, &st) != 0)
         return 0;
+    m_directory = S_ISDIR(st.st_mode);
     if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || S_ISDIR(st.st_mode)) {
         // The descriptor the shell opened: no second permission check, and
         // its offset is where the WAV file starts.
@@ -150,8 +151,10 @@ int Input::Spool(int from) {
     const bool rf64 =
         whole && (std::memcmp(head, "RF64", 4) == 0 || std::memcmp(head, "BW64", 4) == 0);
     if (whole &&
-        ((std::memcmp(head, "RIFF", 4) != 0 && !rf64) || std::memcmp(head + 8, "WAVE", 4) != 0))
+        ((std::memcmp(head, "RIFF", 4) != 0 && !rf64) || std::memcmp(head + 8, "WAVE", 4) != 0)) {
+        m_refusedHead.assign(head, size_t(got));
         return kNotWave;
+    }
     const char* directory = TemporaryDirectory();
     m_fd = AnonymousFile(directory);
     if (m_fd < 0) {
@@ -183,8 +186,10 @@ bool Input::CopyChunks(Copier& copy, bool rf64) {
             return true; // the reader refuses what was copied
         // No chunk: the reader refuses it, having read at most a format
         // chunk's fields after it, so that it says what it would of a file.
-        if (!IsChunkId(header))
+        if (!IsChunkId(header)) {
+            m_stopped = true;
             return copy.Through(kFmtFieldBytes, limit);
+        }
         const uint64_t size = Le32(header + 4);
         if (std::memcmp(header, "data", 4) == 0)
             break;
@@ -229,6 +234,22 @@ int Input::Descriptor() const {
     if (m_fd >= 0 && m_start >= 0)
         lseek(m_fd, m_start, SEEK_SET);
     return m_fd;
+}
+
+std::optional<std::string> Input::Head(size_t n) const {
+    if (!m_refusedHead.empty())
+        return m_refusedHead.substr(0, n);
+    const int fd = m_fd >= 0 ? m_fd : open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string head(n, '\0');
+    const ssize_t got = pread(fd, head.data(), n, m_fd >= 0 && m_start > 0 ? m_start : 0);
+    if (fd != m_fd)
+        close(fd);
+    if (got < 0)
+        return std::nullopt;
+    head.resize(size_t(got));
+    return head;
 }
 
 bool SameFile(const char* input, const char* output) {

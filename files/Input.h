@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -44,6 +45,14 @@ class Input {
     const std::string& Culprit() const { return m_culprit; }
     // The copy stopped at kRiffMaxBytes with more of the stream to come.
     bool Cut() const { return m_cut; }
+    // The copy stopped after a header that is no chunk: how short the copy
+    // is tells nothing of the stream.
+    bool Stopped() const { return m_stopped; }
+    // Up to `n` bytes from where the WAV file would start, to tell what a
+    // refused input is: those of a stream refused by its first 12 bytes
+    // included; empty when it cannot be read.
+    std::optional<std::string> Head(size_t n) const;
+    bool IsDirectory() const { return m_directory; }
 
   private:
     struct Copier;
@@ -56,6 +65,9 @@ class Input {
     off_t m_start = 0;    // where the WAV file starts in m_fd
     bool m_owned = false; // m_fd is the copy, closed with this object
     bool m_cut = false;
+    bool m_stopped = false;
+    bool m_directory = false;
+    std::string m_refusedHead; // the bytes of a stream refused as no WAV file
 };
 
 // True when the two arguments name the same file: the same path, or an

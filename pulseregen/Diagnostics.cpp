@@ -2,6 +2,7 @@
 // it without running the program; Say writes it as one line.
 #include "Diagnostics.h"
 
+#include "Content.h"
 #include "Settings.h"
 
 #include <cerrno>
@@ -54,6 +55,12 @@ bool Padded(const CWave::tSampleFormat& f) {
 }
 
 std::string Describe(const CWave::tSampleFormat& f) {
+    if (const std::optional<std::string> name = content::CompressedFormat(f.encoding)) {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "0x%04X", unsigned(uint16_t(f.encoding)));
+        return *name + " audio inside a WAV file (format tag " + tag + "), " +
+               std::to_string(f.channels) + " channel(s)";
+    }
     std::string s = std::to_string(f.bits) + "-bit " +
                     (f.extensible ? "WAVE_FORMAT_EXTENSIBLE " : "") + EncodingName(f.encoding);
     if (Padded(f))
@@ -61,26 +68,12 @@ std::string Describe(const CWave::tSampleFormat& f) {
     return s + ", " + std::to_string(f.channels) + " channel(s)";
 }
 
-// `path` as one shell word, quoted only where it needs to be.
-std::string ShellWord(const std::string& path) {
-    constexpr const char* kPlain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                   "0123456789_@%+=:,./-";
-    // A leading '-' would read as an option.
-    const std::string word = !path.empty() && path[0] == '-' ? "./" + path : path;
-    if (!word.empty() && word.find_first_not_of(kPlain) == std::string::npos)
-        return word;
-    std::string quoted = "'";
-    for (const char c : word)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 // The sox command that writes the file as 16-bit PCM, keeping its channels:
 // sox writes more than two as WAVE_FORMAT_EXTENSIBLE unless told wavpcm.
 // `ignoreLength` reads the samples to the end of a file whose header gives
 // no length.
 std::string SoxCommand(const char* path, const CWave::tSampleFormat& f, bool ignoreLength) {
-    const std::string in = std::string(path) == "-" ? "-t wav -" : ShellWord(path);
+    const std::string in = std::string(path) == "-" ? "-t wav -" : content::ShellWord(path);
     return std::string("sox ") + (ignoreLength ? "--ignore-length " : "") + in +
            (f.channels > 2 ? " -t wavpcm" : "") + " -b 16 -e signed-integer OUT.wav";
 }
@@ -145,14 +138,17 @@ std::string InputRefusal(const char* path, const CWave& in, const CWave* anyWav)
                (Padded(f) ? "" : ", or convert it with: " + SoxCommand(path, f, true));
     std::string line = Prefix(path) + Reason(in, f, anyWav == nullptr);
     const CWave::tOpenStatus why = in.GetOpenStatus();
+    // One remedy: --any-wav where it reads the file, else a conversion that
+    // reads it (ffmpeg for compressed audio, which Debian's sox does not
+    // decode inside a WAV file).
+    if (anyWav && anyWav->GetOpenStatus() == CWave::kOpened)
+        return line + "; run with --any-wav to read it";
+    if (why == CWave::kUnsupportedFormat && content::CompressedFormat(f.encoding))
+        return line + "; convert it with: " + content::FfmpegCommand(path);
     const bool soxReads = why == CWave::kRf64 || why == CWave::kFirstChunkNotFmt ||
                           why == CWave::kUnsupportedFormat || why == CWave::kChunkBeforeData;
-    const bool offerAnyWav = anyWav && anyWav->GetOpenStatus() == CWave::kOpened;
-    if (offerAnyWav)
-        line += "; run with --any-wav to read it";
     if (soxReads && !Padded(f))
-        line += std::string(offerAnyWav ? ", or" : ";") +
-                " convert it with: " + SoxCommand(path, f, false);
+        line += "; convert it with: " + SoxCommand(path, f, false);
     return line;
 }
 
@@ -165,8 +161,11 @@ std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held, u
            " (a header written before the length was known, as to a pipe); reading those" + chunks;
 }
 
-std::string NotWave(const char* path) {
-    return Prefix(path) + kNotWave;
+std::string NotWave(const char* path, const std::optional<content::Kind>& kind) {
+    if (!kind)
+        return Prefix(path) + kNotWave;
+    return Prefix(path) + kind->what +
+           (kind->audio ? "; convert it with: " + content::FfmpegCommand(path) : "");
 }
 
 std::string CutShort(const char* path, uint64_t bytes) {
@@ -195,8 +194,15 @@ std::string RateWarning(const char* path, uint32_t rate) {
 
 std::string NoActiveBlock(const char* path, int peak, int activeAbove) {
     return Prefix(path) + "no block is active: the loudest magnitude is " + std::to_string(peak) +
-           ", the active level " + std::to_string(activeAbove) +
-           "; for a quiet recording try --active=30% --switch=25%";
+           ", the active level " + std::to_string(activeAbove);
+}
+
+std::string NothingFound(const char* path, bool silence, int activeAbove, int switchAbove) {
+    const std::string why = silence
+                                ? "silence: no block swings past +-" + std::to_string(activeAbove)
+                                : "noise: the flips at +-" + std::to_string(switchAbove) +
+                                      " come at no stable pulse widths";
+    return Prefix(path) + "no pulse train found (" + why + "); nothing written";
 }
 
 std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
@@ -205,6 +211,11 @@ std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int
     return Prefix(path) + "--auto chose --keep-rate --channel=" + channel +
            " --active=" + std::to_string(activeAbove) + " --switch=" + std::to_string(switchAbove) +
            " --baseline=" + std::to_string(window) + " # " + std::to_string(rate) + " Hz";
+}
+
+std::string ShortOfGivenSwitch(const char* path, int switchAbove) {
+    return Prefix(path) + "most active blocks do not swing past the switch level +-" +
+           std::to_string(switchAbove) + " that --switch gave";
 }
 
 std::string AutoHint(const char* path, const std::vector<std::string>& signs) {

@@ -3,9 +3,11 @@
 // user expects. Each is one line that starts with "pulseregen: FILE: ".
 #pragma once
 
+#include "Content.h"
 #include "Wave.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,16 +23,23 @@ std::string InputRefusal(const char* path, const CWave& in, const CWave* anyWav)
 // The data chunk declares more frames than the file holds: the length is
 // the `held` ones, the last `trailing` bytes of the file taken for chunks.
 std::string LengthFromFile(const char* path, uint64_t declared, uint64_t held, uint64_t trailing);
-std::string NotWave(const char* path);
+// A file the reader refused as no RIFF/WAVE file: what its first bytes
+// show it to be, when they tell, and how to convert it when it is audio.
+std::string NotWave(const char* path, const std::optional<content::Kind>& kind);
 // A stream copied only up to `bytes`, the most a RIFF file can hold.
 std::string CutShort(const char* path, uint64_t bytes);
 // How the output plays when it is labelled 44,100 Hz and the input was
 // sampled at `rate`; empty for 44,100 Hz.
 std::string RateWarning(const char* path, uint32_t rate);
 std::string NoActiveBlock(const char* path, int peak, int activeAbove);
+// --auto found no pulse train: `silence` when no block swings past the
+// active level, else noise without stable pulse widths.
+std::string NothingFound(const char* path, bool silence, int activeAbove, int switchAbove);
 // What --auto chose, as the options that choose the same.
 std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
                        int switchAbove, int window);
+// Most active blocks did not swing past the switch level that --switch gave.
+std::string ShortOfGivenSwitch(const char* path, int switchAbove);
 // The signs that --auto would do better, and the advice to try it.
 std::string AutoHint(const char* path, const std::vector<std::string>& signs);
 // A failure of `path` with the system's reason for `error` (EIO for 0).

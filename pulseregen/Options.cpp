@@ -81,8 +81,8 @@ bool ParseChannel(const char* text, regen::Channel& channel) {
     return false;
 }
 
-Options Refuse(Options o, const std::string& what) {
-    o.action = Action::kUsage;
+Options Refuse(Options o, const std::string& what, Action action = Action::kBadOption) {
+    o.action = action;
     o.usageError = what;
     return o;
 }
@@ -294,8 +294,10 @@ Options Parse(int argc, char* argv[]) {
             return o;
     }
     if (argc - optind != 2)
-        return Refuse(o, "expected two files, INPUT and OUTPUT, got " +
-                             std::to_string(argc > optind ? argc - optind : 0));
+        return Refuse(o,
+                      "expected two files, INPUT and OUTPUT, got " +
+                          std::to_string(argc > optind ? argc - optind : 0),
+                      Action::kUsage);
     o.input = argv[optind];
     o.output = argv[optind + 1];
     return o;
@@ -305,6 +307,10 @@ Options Parse(int argc, char* argv[]) {
 void PrintUsage(const char* program) {
     printf("usage: %s [input(.wav)] [output(.wav)]\n", program);
     puts("The same filename for input and output is not acceptable.");
+}
+
+std::string TryHelp(const char* program) {
+    return std::string("Try '") + program + " --help' for more information.";
 }
 
 void PrintHelp(const char* program) {
@@ -324,8 +330,9 @@ void PrintHelp(const char* program) {
            "recording's peak, rounded down. INPUT and OUTPUT must be different files;\n"
            "INPUT - is standard input. OUTPUT is replaced only when the run succeeds.\n"
            "Exit status: %d on success, %d when a file cannot be read or written, %d on bad "
-           "usage.\n",
-           kMaxSample, kExitOk, kExitFailed, kExitUsage);
+           "usage,\n"
+           "%d when --auto finds no pulse train (silence or noise) and writes no OUTPUT.\n",
+           kMaxSample, kExitOk, kExitFailed, kExitUsage, kExitNothingFound);
 }
 
 void PrintVersion() {

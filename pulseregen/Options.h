@@ -14,6 +14,9 @@ enum ExitStatus {
     kExitOk = 0,
     kExitFailed = 1, // a file could not be read or written
     kExitUsage = 2,
+    // --auto found no pulse train (silence, or noise): nothing is written,
+    // so that a batch job can sort blank recordings out.
+    kExitNothingFound = 3,
 };
 
 // A level given as a sample value or as a percentage of the recording's peak.
@@ -28,13 +31,16 @@ struct Level {
     int Resolve(int peak) const;
 };
 
-enum class Action { kRun, kHelp, kVersion, kUsage };
+// kUsage: the files are not two different ones, which the usage text
+// describes; kBadOption: an option or its value is wrong, which the usage
+// text does not mention.
+enum class Action { kRun, kHelp, kVersion, kUsage, kBadOption };
 
 // What the command line asked for. The levels stay as given: a run resolves
 // them once the recording's peak is known.
 struct Options {
     Action action = Action::kRun;
-    std::string usageError; // what was wrong, for kUsage
+    std::string usageError; // what was wrong, for kUsage and kBadOption
     const char* input = nullptr;
     const char* output = nullptr;
     Level active{regen::kActiveAbove};
@@ -61,6 +67,8 @@ bool ParseLevel(const char* text, Level& level);
 const char* ChannelName(regen::Channel channel);
 
 void PrintUsage(const char* program);
+// The GNU pointer to the help, as the second line of a refusal.
+std::string TryHelp(const char* program);
 void PrintHelp(const char* program);
 void PrintVersion();
 

@@ -8,6 +8,7 @@
 #include "Flips.h"
 #include "Held.h"
 #include "Passes.h"
+#include "PulseTrain.h"
 
 #include <cstdio>
 #include <string>
@@ -76,13 +77,12 @@ bool InOneRead(const options::Options& opt) {
 
 std::optional<std::pair<Plan, short>> PlanAndRegenerate(CWave& in, CWave& out, short* block,
                                                         int blocks, const options::Options& opt,
-                                                        const std::function<int()>& spillFile,
+                                                        regen::Held& held,
                                                         std::vector<regen::Crossings>& crossings) {
     Plan plan;
     plan.settings = opt.settings;
     plan.settings.activeAbove = opt.active.value;
     plan.settings.switchAbove = opt.switchAt.value;
-    regen::Held held(spillFile);
     const std::optional<regen::JudgedRun> run = regen::JudgeAndRegenerate(
         in, out, block, blocks, plan.settings, held,
         [&](int b, int peak) {
@@ -101,7 +101,12 @@ std::optional<std::pair<Plan, short>> PlanAndRegenerate(CWave& in, CWave& out, s
     return std::make_pair(std::move(plan), run->level);
 }
 
-std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options& opt) {
+namespace {
+
+// --auto's choices. `report`: the verdicts (unless quiet), the warning about
+// a file that ended early and the line that says what was chosen.
+std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Options& opt,
+                                   bool report) {
     const std::optional<regen::Channel> named =
         opt.channelGiven ? std::optional<regen::Channel>(opt.settings.channel) : std::nullopt;
     const std::optional<regen::SwingScan> scan = regen::ScanSwings(in, block, named);
@@ -118,9 +123,10 @@ std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options
         opt.activeGiven ? opt.active.Resolve(largest) : regen::ActiveLevelFor(swing);
     plan.settings.switchAbove =
         opt.switchGiven ? opt.switchAt.Resolve(largest) : regen::SwitchLevelFor(swing);
-    WarnIfEnded(opt, in, scan->ended, scan->framesRead);
+    if (report)
+        WarnIfEnded(opt, in, scan->ended, scan->framesRead);
     plan.active = regen::JudgeSwings(scan->blocks, channel, plan.settings.activeAbove);
-    if (!opt.quiet)
+    if (report && !opt.quiet)
         PrintVerdicts(plan.active, 0);
     plan.span = regen::Widen(regen::FindSpan(plan.active), int64_t(plan.active.size()));
     std::optional<int> window = opt.baseline;
@@ -129,24 +135,51 @@ std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options
     if (!window)
         return std::nullopt;
     plan.window = *window;
-    diag::Say(diag::AutoChoice(opt.input, in.GetFormatChunk().sampleRate,
-                               options::ChannelName(channel), plan.settings.activeAbove,
-                               plan.settings.switchAbove, plan.window));
+    if (report)
+        diag::Say(diag::AutoChoice(opt.input, in.GetFormatChunk().sampleRate,
+                                   options::ChannelName(channel), plan.settings.activeAbove,
+                                   plan.settings.switchAbove, plan.window));
     return plan;
 }
 
+// Whether --auto, keeping what this run named, would find a pulse train in
+// a recording in which this run found no active block.
+bool AutoFindsPulses(CWave& in, const options::Options& opt) {
+    options::Options automatic = opt;
+    automatic.automatic = automatic.keepRate = true;
+    std::vector<short> block(regen::kBlockFrames);
+    const std::optional<Plan> plan = ChooseBySwings(in, block.data(), automatic, false);
+    return plan && regen::FindPulseTrain(in, plan->active, plan->settings.channel,
+                                         plan->settings.switchAbove) == regen::Found::kPulseTrain;
+}
+
+} // namespace
+
+std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options& opt) {
+    return ChooseBySwings(in, block, opt, true);
+}
+
+// Each sign is one that --auto mends, for a choice this run left to the
+// defaults: --auto keeps what the options named, so it would not do better
+// there. The rate is not one: its own warning names --keep-rate.
 void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
                  const std::vector<regen::Crossings>& crossings) {
     std::vector<std::string> signs;
-    // Said already, with the loudest magnitude, where there were blocks to judge.
-    if (plan.span.first < 0 && in.GetSampleLength() / regen::kBlockFrames <= 1)
-        signs.push_back("no block is active");
-    if (regen::MostlyShortOfSwitch(plan.active, plan.span, crossings))
-        signs.push_back("most active blocks do not swing past the switch level +-" +
-                        std::to_string(plan.settings.switchAbove));
-    const uint32_t rate = in.GetFormatChunk().sampleRate;
-    if (!opt.keepRate && rate != uint32_t(regen::kOutputFormat.samplingRate))
-        signs.push_back("sampled at " + std::to_string(rate) + " Hz");
+    // Where blocks were judged, the warning has said already that none is
+    // active; the sign then says what --auto would find.
+    if (plan.span.first < 0 && !opt.activeGiven && AutoFindsPulses(in, opt))
+        signs.push_back(in.GetSampleLength() / regen::kBlockFrames <= 1
+                            ? "no block is active"
+                            : "a pulse train lies below the active level");
+    // A level the run named is said, with no remedy: the one there is, a
+    // lower level, is the option already used.
+    if (regen::MostlyShortOfSwitch(plan.active, plan.span, crossings)) {
+        if (opt.switchGiven)
+            diag::Say(diag::ShortOfGivenSwitch(opt.input, plan.settings.switchAbove));
+        else
+            signs.push_back("most active blocks do not swing past the switch level +-" +
+                            std::to_string(plan.settings.switchAbove));
+    }
     if (!opt.channelGiven) {
         const std::optional<regen::Channel> widest = regen::SampleWidest(in);
         if (widest && *widest != regen::Channel::kMix)

@@ -13,6 +13,10 @@
 #include <utility>
 #include <vector>
 
+namespace regen {
+class Held;
+}
+
 namespace plan {
 
 struct Plan {
@@ -31,11 +35,11 @@ std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, const optio
 bool InOneRead(const options::Options& opt);
 // The fixed way in one read (InOneRead): the plan as PlanByPeaks makes it,
 // the span regenerated into `out` as it is found, and the level it ends on.
-// Empty, with errno set, on a failed seek or when the blocks held back
-// cannot be kept (`spillFile` opens the file for them).
+// Empty, with errno set, on a failed seek or when `held` cannot keep the
+// blocks held back (held.Failed() then tells).
 std::optional<std::pair<Plan, short>> PlanAndRegenerate(CWave& in, CWave& out, short* block,
                                                         int blocks, const options::Options& opt,
-                                                        const std::function<int()>& spillFile,
+                                                        regen::Held& held,
                                                         std::vector<regen::Crossings>& crossings);
 // --auto: every block judged by its swings; what no option named is chosen
 // from the recording and said in one line; the span widened by a block at

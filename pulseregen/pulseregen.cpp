@@ -2,12 +2,15 @@
 // WAV recording (any WAV with --any-wav) and writes it, regenerated as a
 // clean square wave and followed by a fade-out block, to a 16-bit mono WAV
 // file (44.1 kHz unless asked to keep the input's rate).
+#include "Content.h"
 #include "Diagnostics.h"
+#include "Held.h"
 #include "Input.h"
 #include "Options.h"
 #include "OutputFile.h"
 #include "Passes.h"
 #include "Plan.h"
+#include "PulseTrain.h"
 #include "Settings.h"
 #include "Temporary.h"
 #include "Wave.h"
@@ -22,7 +25,9 @@
 
 namespace {
 
-// Help, version and bad usage end the run before any file is touched.
+// Help, version and bad usage end the run before any file is touched. The
+// usage text speaks of the files only: a wrong option or value gets its
+// reason alone, and every refusal points to --help.
 int AnswerHelpVersionOrUsage(const options::Options& opt, const char* program) {
     switch (opt.action) {
     case options::Action::kHelp:
@@ -32,8 +37,10 @@ int AnswerHelpVersionOrUsage(const options::Options& opt, const char* program) {
         options::PrintVersion();
         return options::kExitOk;
     default:
-        options::PrintUsage(program);
+        if (opt.action == options::Action::kUsage)
+            options::PrintUsage(program);
         diag::Complain(opt.usageError);
+        diag::Say(options::TryHelp(program));
         return options::kExitUsage;
     }
 }
@@ -84,12 +91,24 @@ int Explain(const char* file, int error) {
     return options::kExitFailed;
 }
 
+// What a stream refused by its first bytes, or a file that is no WAV file,
+// holds: a directory, a text, audio of another container.
+std::optional<content::Kind> Identify(const files::Input& input, bool refusedStream) {
+    if (input.IsDirectory())
+        return content::Identify(true, "", false);
+    const std::optional<std::string> head = input.Head(content::kHeadBytes);
+    if (!head)
+        return std::nullopt; // the reader says why it cannot be read
+    return content::Identify(
+        false, *head, !refusedStream && !input.Stopped() && head->size() < content::kHeadBytes);
+}
+
 // Makes the input readable, or says why it cannot be: 0, or Prepare's result.
 int OpenInput(files::Input& input, const char* arg) {
     const int error = input.Prepare(arg);
     if (error != 0) {
         puts("Error: Input file can't open [0]");
-        diag::Say(error == files::Input::kNotWave ? diag::NotWave(arg)
+        diag::Say(error == files::Input::kNotWave ? diag::NotWave(arg, Identify(input, true))
                                                   : diag::Failure(input.Culprit().c_str(), error));
     } else if (input.Cut()) {
         diag::Say(diag::CutShort(arg, files::kRiffMaxBytes));
@@ -181,7 +200,23 @@ int SpillFile() {
 struct Regenerated {
     plan::Plan plan;
     short level = 0;
+    bool nothingFound = false; // --auto found no pulse train and wrote nothing
 };
+
+// --auto's verdict on a recording that may hold no pulse train: true when
+// it found one; otherwise says why and sets `nothing`. Empty on a failed seek.
+std::optional<bool> HoldsPulseTrain(CWave& in, const options::Options& opt,
+                                    const plan::Plan& plan) {
+    const std::optional<regen::Found> found =
+        regen::FindPulseTrain(in, plan.active, plan.settings.channel, plan.settings.switchAbove);
+    if (!found)
+        return std::nullopt;
+    if (*found == regen::Found::kPulseTrain)
+        return true;
+    diag::Say(diag::NothingFound(opt.input, *found == regen::Found::kSilence,
+                                 plan.settings.activeAbove, plan.settings.switchAbove));
+    return false;
+}
 
 // Plans the run and regenerates its span into `out`: in one read of the
 // input where the levels are known beforehand, else a pass that plans and
@@ -193,9 +228,10 @@ std::optional<Regenerated> PlanAndRegenerate(CWave& in, CWave& out, short* block
                                              const char*& culprit) {
     culprit = opt.input;
     if (plan::InOneRead(opt)) {
-        auto run = plan::PlanAndRegenerate(in, out, block, blocks, opt, SpillFile, crossings);
+        regen::Held held(SpillFile);
+        auto run = plan::PlanAndRegenerate(in, out, block, blocks, opt, held, crossings);
         if (!run) {
-            if (errno != ESPIPE)
+            if (held.Failed())
                 culprit = files::TemporaryDirectory();
             return std::nullopt;
         }
@@ -205,6 +241,13 @@ std::optional<Regenerated> PlanAndRegenerate(CWave& in, CWave& out, short* block
                                                    : plan::PlanByPeaks(in, block, blocks, opt);
     if (!plan)
         return std::nullopt;
+    if (opt.automatic) {
+        const std::optional<bool> pulses = HoldsPulseTrain(in, opt, *plan);
+        if (!pulses)
+            return std::nullopt;
+        if (!*pulses)
+            return Regenerated{std::move(*plan), 0, true};
+    }
     const std::optional<short> level =
         RegeneratePass(in, out, block, blocks, opt, *plan, crossings);
     if (!level)
@@ -232,10 +275,16 @@ int main(int argc, char* argv[]) {
 
     if (OpenInput(input, opt.input) != 0)
         return CloseStdout(options::kExitFailed);
+    // Said before the reader runs: a header cut off inside a size field
+    // ends the process in it.
+    const std::optional<content::Kind> notWave = Identify(input, false);
+    if (notWave)
+        diag::Say(diag::NotWave(opt.input, notWave));
     const int length = OpenWaveOn(input, in, ReadMode(opt));
     if (length <= 0) {
         printf("Error: Input file can't open [%d]\n", length);
-        diag::Say(ExplainRefusal(opt, input, in));
+        if (!notWave)
+            diag::Say(ExplainRefusal(opt, input, in));
         return CloseStdout(options::kExitFailed);
     }
     const CWave::tOutputWaveFormat format = OutputFormat(opt, in);
@@ -257,6 +306,8 @@ int main(int argc, char* argv[]) {
         PlanAndRegenerate(in, out, block.data(), blocks, opt, crossings, culprit);
     if (!run)
         return CloseStdout(Explain(culprit, errno));
+    if (run->nothingFound)
+        return CloseStdout(options::kExitNothingFound);
     // Samples that could not be read were taken for silence: the output
     // would be wrong, so it is not installed.
     if (const int error = in.GetReadErrno())

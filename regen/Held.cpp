@@ -43,10 +43,10 @@ bool Held::Hold(const short* samples, int frames) {
 
 bool Held::Spill(const short* samples, size_t frames) {
     if (m_fd < 0 && (m_fd = m_spillFile()) < 0)
-        return false;
+        return !(m_failed = true);
     if (!Transfer(m_fd, const_cast<char*>(reinterpret_cast<const char*>(samples)),
                   frames * sizeof(short), false))
-        return false;
+        return !(m_failed = true);
     m_spilled += frames;
     return true;
 }
@@ -56,12 +56,12 @@ bool Held::Release(CWave& out) {
     if (m_spilled > 0) {
         // Read back through the memory part, now written, in pieces of its size.
         if (lseek(m_fd, 0, SEEK_SET) != 0)
-            return false;
+            return !(m_failed = true);
         m_memory.resize(kMemoryFrames);
         for (uint64_t left = m_spilled; left > 0;) {
             const size_t n = size_t(std::min<uint64_t>(left, kMemoryFrames));
             if (!Transfer(m_fd, reinterpret_cast<char*>(m_memory.data()), n * sizeof(short), true))
-                return false;
+                return !(m_failed = true);
             out.OutputWaveFrameByMono(m_memory.data(), int(n));
             left -= n;
         }

@@ -33,6 +33,8 @@ class Held {
     bool Release(CWave& out);
     // Forgets everything held.
     void Drop();
+    // Whether a Hold or a Release has failed.
+    bool Failed() const { return m_failed; }
 
   private:
     bool Spill(const short* samples, size_t frames);
@@ -41,6 +43,7 @@ class Held {
     std::vector<short> m_memory;
     int m_fd = -1;
     uint64_t m_spilled = 0; // frames in the file
+    bool m_failed = false;
 };
 
 } // namespace regen

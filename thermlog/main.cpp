@@ -104,20 +104,32 @@ bool WriteAndClose(std::FILE* log, const std::string& line) {
 }
 
 // Degrees Celsius from a zone's temp file; empty when the file cannot be
-// opened or read, so that the caller can tell a dead sensor from a reading.
-std::optional<double> GetCPUTemp(const std::string& path) {
+// opened or read, with the reason in `error`, so that the caller can tell a
+// dead sensor from a reading.
+std::optional<double> GetCPUTemp(const std::string& path, int& error) {
     std::FILE* thermal = std::fopen(path.c_str(), "rt");
-    if (thermal == nullptr)
+    if (thermal == nullptr) {
+        error = errno;
         return std::nullopt;
+    }
     char bytes[thermlog::kThermalReadMax];
     const std::size_t count = std::fread(bytes, 1, sizeof bytes, thermal);
     // A directory or a dead device opens but fails to read.
     const bool readFailed = std::ferror(thermal) != 0;
+    error = errno;
     std::fclose(thermal);
     if (readFailed)
         return std::nullopt;
     return thermlog::CelsiusFromThermalText(std::string_view(bytes, count));
 }
+
+std::optional<double> GetCPUTemp(const std::string& path) {
+    int error = 0;
+    return GetCPUTemp(path, error);
+}
+
+// What to run when the zone asked for gives no reading.
+constexpr char kSeeList[] = "; 'thermlog --list' shows the zones and their readings";
 
 int ListThermalZones() {
     const std::vector<thermlog::Zone> zones = thermlog::ListZones(kThermalDir);
@@ -156,8 +168,9 @@ int LogOnce(const thermlog::CommandLine& command) {
     // The time is taken first so that the stamp marks when the run started.
     const std::tm now = LocalTimeNow();
     const std::optional<std::string> thermalPath = ZonePath(command.zone);
+    int error = 0;
     const std::optional<double> celsius =
-        thermalPath ? GetCPUTemp(*thermalPath) : std::optional<double>();
+        thermalPath ? GetCPUTemp(*thermalPath, error) : std::optional<double>();
 
     // A dead sensor still gets its line, so the log keeps one line per run.
     const double value = celsius.value_or(thermlog::kUnreadCelsius);
@@ -165,10 +178,14 @@ int LogOnce(const thermlog::CommandLine& command) {
                                                         : thermlog::FormatLogLine(now, value));
     if (!written)
         std::printf("Error: File can't write [%s]\n", logPath);
-    if (!thermalPath)
+    if (!thermalPath) {
         std::printf("Error: Thermal zone not found [%s]\n", command.zone.type.c_str());
-    else if (!celsius)
+        Complain(std::string(kThermalDir) + ": no thermal zone of type '" + command.zone.type +
+                 "'" + kSeeList);
+    } else if (!celsius) {
         std::printf("Error: Thermal file can't open [%s]\n", thermalPath->c_str());
+        Complain(*thermalPath + ": " + std::strerror(error ? error : EIO) + kSeeList);
+    }
     return written && celsius ? thermlog::kExitOk : thermlog::kExitFailed;
 }
 

@@ -9,3 +9,6 @@ CXXFLAGS="-Werror" cmake --workflow --preset default
 
 step "Run pulseregen on the example (README)"
 ./build/default/pulseregen/pulseregen examples/bursts.wav build/bursts-out.wav
+
+step "Run pulseregen --auto on the noisy example (README)"
+./build/default/pulseregen/pulseregen --auto -q examples/tape.wav build/tape-out.wav

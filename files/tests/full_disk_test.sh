@@ -11,8 +11,13 @@ rm -rf "$work" && mkdir -p "$work/disk" || exit 1
 cp "$input" "$work/in.wav" || exit 1
 printf 'previous output' >"$work/old"
 
-if ! unshare -m true 2>/dev/null; then
-  echo "SKIPPED: cannot make a mount namespace (needs root)"
+# The true cause: root may be refused a namespace too (a chroot, a container).
+if ! why=$(unshare -m true 2>&1); then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIPPED: a private mount namespace needs root (uid $(id -u))"
+  else
+    echo "SKIPPED: no private mount namespace here, as root too: ${why:-unshare -m failed}"
+  fi
   exit 77
 fi
 # The output of the input is larger than the 16 KiB file system. Four runs:

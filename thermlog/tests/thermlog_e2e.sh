@@ -102,6 +102,21 @@ expect_output() {
     [ ! -s "$work/stderr" ] || fail "$2: stderr [$(cat "$work/stderr")]"
 }
 
+# Standard output must be exactly the given text, and standard error one
+# line that names the thermal file and the reason and points to --list.
+expect_output_and_reason() {
+    printf '%s' "$1" >"$work/expected"
+    cmp -s "$work/expected" "$work/stdout" ||
+        fail "$3: stdout [$(cat "$work/stdout")], expected [$1]"
+    local err
+    err=$(cat "$work/stderr")
+    [ "$(wc -l <"$work/stderr")" -eq 1 ] || fail "$3: stderr is not one line: [$err]"
+    case $err in
+    "thermlog: $2; 'thermlog --list' shows the zones and their readings") ;;
+    *) fail "$3: stderr [$err], expected the reason [$2] and --list" ;;
+    esac
+}
+
 # The file holds exactly one newline-terminated log line, whose temperature
 # field is FIELD; the line (without newline) is left in `line`.
 expect_one_line() {
@@ -176,11 +191,12 @@ readings)
     ;;
 dead_sensor)
     # No thermal file, or one that opens but cannot be read.
+    declare -A reason=([none]="No such file or directory" [dir]="Is a directory")
     for sensor in none dir; do
         log=$work/$sensor.log
         run_thermlog "$sensor" "$log"
         expect_status 1 "sensor $sensor"
-        expect_output "$thermal_message" "sensor $sensor"
+        expect_output_and_reason "$thermal_message" "$TEMP: ${reason[$sensor]}" "sensor $sensor"
         expect_one_line "$log" 0.0 "sensor $sensor"
     done
     ;;
@@ -239,13 +255,20 @@ zones)
         '-z nosuch' 0.0 1 $'Error: Thermal zone not found [nosuch]\n'
         '-z 7' 0.0 1 "Error: Thermal file can't open [$THERMAL/thermal_zone7/temp]"$'\n'
     )
+    # The reason on standard error for the rows that fail.
+    declare -A reason=(['-z nosuch']="$THERMAL: no thermal zone of type 'nosuch'"
+        ['-z 7']="$THERMAL/thermal_zone7/temp: No such file or directory")
     for ((i = 0; i < ${#choices[@]}; i += 4)); do
         args=${choices[i]} what="zone arguments [${choices[i]}]"
         log=$work/zone$i.log
         # shellcheck disable=SC2086 # the words are the arguments
         run_thermlog zones $args "$log"
         expect_status "${choices[i + 2]}" "$what"
-        expect_output "${choices[i + 3]}" "$what"
+        if [ -n "${choices[i]}" ] && [ -n "${reason[${choices[i]}]:-}" ]; then
+            expect_output_and_reason "${choices[i + 3]}" "${reason[${choices[i]}]}" "$what"
+        else
+            expect_output "${choices[i + 3]}" "$what"
+        fi
         expect_one_line "$log" "${choices[i + 1]}" "$what"
     done
     ;;
