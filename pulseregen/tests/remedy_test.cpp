@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,15 +32,42 @@ Bytes Pulses(int amplitude, bool stereo, bool outOfPhase, uint32_t rate) {
 
 // Every option that standard error suggests ("try --auto", "--keep-rate
 // keeps", "run with --any-wav"), once for each time it is suggested.
+// The option "--NAME" at `at`, or "" (NAME of lower-case letters and dashes).
+std::string OptionAt(const std::string& text, size_t at) {
+    if (text.compare(at, 2, "--") != 0)
+        return "";
+    size_t end = at + 2;
+    while (end < text.size() &&
+           (std::islower(static_cast<unsigned char>(text[end])) || text[end] == '-'))
+        ++end;
+    return end > at + 2 ? text.substr(at, end - at) : "";
+}
+
 std::vector<std::string> Suggested(const std::string& err) {
-    static const std::regex kOption(
-        "(try|run with|with) (--[a-z-]+)|(--[a-z-]+) keeps|convert it with");
     std::vector<std::string> found;
-    for (auto it = std::sregex_iterator(err.begin(), err.end(), kOption);
-         it != std::sregex_iterator(); ++it)
-        found.push_back((*it)[2].matched   ? (*it)[2].str()
-                        : (*it)[3].matched ? (*it)[3].str()
-                                           : "a conversion");
+    for (size_t i = 0; i < err.size(); ++i) {
+        bool matched = false;
+        for (const char* lead : {"try ", "run with ", "with "}) {
+            const size_t n = std::strlen(lead);
+            const std::string option = err.compare(i, n, lead) == 0 ? OptionAt(err, i + n) : "";
+            if (!option.empty()) {
+                found.push_back(option);
+                i += n + option.size() - 1;
+                matched = true;
+                break;
+            }
+        }
+        if (matched)
+            continue;
+        const std::string option = OptionAt(err, i);
+        if (!option.empty() && err.compare(i + option.size(), 6, " keeps") == 0) {
+            found.push_back(option);
+            i += option.size() + 5;
+        } else if (err.compare(i, 15, "convert it with") == 0) {
+            found.push_back("a conversion");
+            i += 14;
+        }
+    }
     return found;
 }
 
