@@ -206,16 +206,32 @@ std::string NothingFound(const char* path, bool silence, int activeAbove, int sw
 }
 
 std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
-                       int switchAbove, int window) {
+                       int switchAbove, int window, int smooth, int follow,
+                       const std::string& pair) {
     // The options as they paste into a shell; the rate as a comment.
     return Prefix(path) + "--auto chose --keep-rate --channel=" + channel +
            " --active=" + std::to_string(activeAbove) + " --switch=" + std::to_string(switchAbove) +
-           " --baseline=" + std::to_string(window) + " # " + std::to_string(rate) + " Hz";
+           " --baseline=" + std::to_string(window) + " --smooth=" + std::to_string(smooth) +
+           " --follow=" + std::to_string(follow) + pair + " # " + std::to_string(rate) + " Hz";
 }
 
 std::string ShortOfGivenSwitch(const char* path, int switchAbove) {
     return Prefix(path) + "most active blocks do not swing past the switch level +-" +
            std::to_string(switchAbove) + " that --switch gave";
+}
+
+std::string PairChoice(double lag, int balance) {
+    char text[64];
+    snprintf(text, sizeof text, " --lag=%.1f --balance=%d", lag, balance);
+    return text;
+}
+
+std::string Drowned(const char* path, int noise, int height) {
+    return Prefix(path) + "the noise on the pulses' flat tops (" + std::to_string(noise) +
+           ", one standard deviation) is more than a sixth of their height (" +
+           std::to_string(height) +
+           "): no gap keeps it out and lets short pulses through; the raw recording may "
+           "decode better";
 }
 
 std::string AutoHint(const char* path, const std::vector<std::string>& signs) {

@@ -37,9 +37,16 @@ std::string NoActiveBlock(const char* path, int peak, int activeAbove);
 std::string NothingFound(const char* path, bool silence, int activeAbove, int switchAbove);
 // What --auto chose, as the options that choose the same.
 std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
-                       int switchAbove, int window);
+                       int switchAbove, int window, int smooth, int follow,
+                       const std::string& pair);
 // Most active blocks did not swing past the switch level that --switch gave.
 std::string ShortOfGivenSwitch(const char* path, int switchAbove);
+// The choices for a stereo recording, lag and balance, as options; they go
+// in AutoChoice's line.
+std::string PairChoice(double lag, int balance);
+// The noise on the pulses' flat tops is so strong that no gap keeps it
+// out and still lets the short pulses through.
+std::string Drowned(const char* path, int noise, int height);
 // The signs that --auto would do better, and the advice to try it.
 std::string AutoHint(const char* path, const std::vector<std::string>& signs);
 // A failure of `path` with the system's reason for `error` (EIO for 0).

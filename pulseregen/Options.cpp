@@ -21,6 +21,9 @@ namespace {
 
 constexpr int kMaxSample = 32767;
 constexpr int kMaxDecimals = 9;
+constexpr int kMaxSmooth = 1023;  // well within the baseline's look-ahead
+constexpr int kMaxFollow = 10000; // half-periods: far slower than any tape
+constexpr int kMaxLag = 1000;     // frames: 10 ms at 96 kHz, far beyond any head
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -100,6 +103,24 @@ int Level::Resolve(int peak) const {
     if (!percent)
         return value;
     return int(numerator * uint64_t(peak > 0 ? peak : 0) / (100 * denominator));
+}
+
+bool ParseLag(const char* text, double& lag) {
+    const bool negative = *text == '-';
+    std::string digits(text + (negative ? 1 : 0));
+    const size_t point = digits.find('.');
+    uint64_t tenths = 0;
+    if (point != std::string::npos) {
+        if (point + 2 != digits.size())
+            return false;
+        digits.erase(point, 1);
+    } else {
+        digits += '0';
+    }
+    if (!ParseCount(digits.c_str(), 10 * uint64_t(kMaxLag), tenths))
+        return false;
+    lag = (negative ? -1.0 : 1.0) * double(tenths) / 10;
+    return true;
 }
 
 bool ParseLevel(const char* text, Level& level) {
@@ -195,8 +216,9 @@ const std::vector<OptionEntry>& Table() {
          "float samples, WAVE_FORMAT_EXTENSIBLE, RF64, any chunks",
          Set<&Options::anyWav>},
         {"auto", 'u', nullptr,
-         "choose channel, levels and baseline from the recording,\n"
-         "keep its rate, and say what was chosen on stderr",
+         "choose channel, lag, balance, levels, baseline, smoothing\n"
+         "and following from the recording, keep its rate, and say\n"
+         "what was chosen on stderr",
          [](Options& o, const char*) {
              o.automatic = true;
              o.keepRate = true;
@@ -212,6 +234,51 @@ const std::vector<OptionEntry>& Table() {
                  return "invalid baseline window " + Quoted(v) + " (0, or 2 to " +
                         std::to_string(regen::kMaxWindow) + " frames)";
              o.baseline = int(window);
+             return std::string();
+         }},
+        {"smooth", 'm', "N",
+         "average N frames (odd, 1: none) centred on each before\n"
+         "the switch compares: a band filter for the pulses",
+         [](Options& o, const char* v) {
+             uint64_t frames = 0;
+             if (!ParseCount(v, kMaxSmooth, frames) || frames % 2 == 0)
+                 return "invalid smoothing " + Quoted(v) + " (odd, 1 to " +
+                        std::to_string(kMaxSmooth) + " frames)";
+             o.smooth = int(frames);
+             return std::string();
+         }},
+        {"follow", 'f', "N",
+         "switch around the pulses' midpoint, tracked with their\n"
+         "height over N half-periods (0: fixed at the baseline);\n"
+         "the switch level bounds the gap, half the height too",
+         [](Options& o, const char* v) {
+             uint64_t halves = 0;
+             if (!ParseCount(v, kMaxFollow, halves))
+                 return "invalid follow " + Quoted(v) + " (0 to " + std::to_string(kMaxFollow) +
+                        " half-periods)";
+             o.follow = int(halves);
+             return std::string();
+         }},
+        {"lag", 'l', "FRAMES",
+         "the right channel lags the left by FRAMES (one decimal;\n"
+         "negative: it leads): the mix or difference is taken with\n"
+         "the left delayed by as much, between frames",
+         [](Options& o, const char* v) {
+             o.lagGiven = true;
+             return ParseLag(v, o.settings.lag)
+                        ? ""
+                        : "invalid lag " + Quoted(v) + " (-" + std::to_string(kMaxLag) + ".0 to " +
+                              std::to_string(kMaxLag) + ".0 frames, one decimal)";
+         }},
+        {"balance", 'B', "P",
+         "the left channel's share of the mix or difference in\n"
+         "percent, 0 to 100 (default 50)",
+         [](Options& o, const char* v) {
+             o.balanceGiven = true;
+             uint64_t share = 0;
+             if (!ParseCount(v, 100, share))
+                 return "invalid balance " + Quoted(v) + " (0 to 100)";
+             o.settings.balance = int(share);
              return std::string();
          }},
         {"help", 'h', nullptr, "print this help and exit", Answer<Action::kHelp>},

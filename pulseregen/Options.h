@@ -55,7 +55,15 @@ struct Options {
     bool switchGiven = false;
     bool channelGiven = false;
     int baseline = -1; // the baseline window in frames, 0 for none; -1 unless given
+    int smooth = 0;    // the band filter's window in frames; 0 unless given
+    int follow = -1;   // half-periods the levels follow over, 0 for fixed; -1 unless given
+    bool lagGiven = false;
+    bool balanceGiven = false;
 };
+
+// Parses a lag: frames with a sign and at most one decimal, within
+// +-kMaxLag. False when malformed or out of range.
+bool ParseLag(const char* text, double& lag);
 
 // Parses argv; never prints.
 Options Parse(int argc, char* argv[]);

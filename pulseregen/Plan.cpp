@@ -7,7 +7,9 @@
 #include "Diagnostics.h"
 #include "Flips.h"
 #include "Held.h"
+#include "Judged.h"
 #include "Passes.h"
+#include "Probe.h"
 #include "PulseTrain.h"
 
 #include <cstdio>
@@ -50,6 +52,32 @@ void WarnIfEnded(const options::Options& opt, CWave& in, bool ended, uint64_t fr
         diag::Say(diag::ShortData(opt.input, uint64_t(in.GetSampleLength()), framesRead));
 }
 
+// What the tracked levels start from and hold through: a height that
+// leaves the whole gap at first, and a pause as the baseline window sets it.
+void Follow(Plan& plan) {
+    plan.settings.height = 2 * plan.settings.switchAbove;
+    plan.settings.pause = regen::PauseFor(plan.window);
+}
+
+// Lines up and weighs the two channels of a stereo recording, or takes
+// one alone where the other adds little but noise. False on a failed seek.
+bool Pair(CWave& in, const std::vector<unsigned char>& active, regen::Settings& settings) {
+    const int maxLag =
+        int(int64_t(in.GetFormatChunk().sampleRate) * regen::kMaxLagMicroseconds / 1000000) + 1;
+    const std::optional<regen::Pairing> pairing = regen::ProbePairing(in, active, maxLag);
+    if (!pairing)
+        return false;
+    if (pairing->balance >= regen::kAlone || pairing->balance <= 100 - regen::kAlone) {
+        settings.channel =
+            pairing->balance >= regen::kAlone ? regen::Channel::kLeft : regen::Channel::kRight;
+        return true;
+    }
+    settings.channel = pairing->sign < 0 ? regen::Channel::kDiff : regen::Channel::kMix;
+    settings.lag = pairing->lag;
+    settings.balance = pairing->balance;
+    return true;
+}
+
 } // namespace
 
 std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, const options::Options& opt) {
@@ -68,11 +96,15 @@ std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, const optio
     if (plan.span.first < 0 && blocks > 1)
         diag::Say(diag::NoActiveBlock(opt.input, scan->peak, plan.settings.activeAbove));
     plan.window = opt.baseline > 0 ? opt.baseline : regen::kNoWindow;
+    plan.settings.smooth = opt.smooth > 0 ? opt.smooth : 1;
+    plan.settings.follow = opt.follow > 0 ? opt.follow : 0;
+    Follow(plan);
     return plan;
 }
 
 bool InOneRead(const options::Options& opt) {
-    return !opt.automatic && opt.baseline <= 0 && !opt.active.percent && !opt.switchAt.percent;
+    return !opt.automatic && opt.baseline <= 0 && !opt.active.percent && !opt.switchAt.percent &&
+           opt.smooth <= 1 && opt.follow <= 0 && !regen::Combines(opt.settings);
 }
 
 std::optional<std::pair<Plan, short>> PlanAndRegenerate(CWave& in, CWave& out, short* block,
@@ -119,26 +151,41 @@ std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Optio
     const regen::Channel channel = plan.settings.channel;
     const int swing = regen::LoudSwing(scan->blocks, channel);
     const int largest = regen::LargestSwing(scan->blocks, channel);
-    plan.settings.activeAbove =
-        opt.activeGiven ? opt.active.Resolve(largest) : regen::ActiveLevelFor(swing);
-    plan.settings.switchAbove =
-        opt.switchGiven ? opt.switchAt.Resolve(largest) : regen::SwitchLevelFor(swing);
+    plan.settings.activeAbove = opt.activeGiven ? opt.active.Resolve(largest)
+                                                : regen::ActiveLevelFrom(scan->blocks, channel);
     if (report)
         WarnIfEnded(opt, in, scan->ended, scan->framesRead);
     plan.active = regen::JudgeSwings(scan->blocks, channel, plan.settings.activeAbove);
     if (report && !opt.quiet)
         PrintVerdicts(plan.active, 0);
     plan.span = regen::Widen(regen::FindSpan(plan.active), int64_t(plan.active.size()));
-    std::optional<int> window = opt.baseline;
-    if (opt.baseline < 0)
-        window = regen::ProbeWindow(in, plan.active, channel, plan.settings.switchAbove);
-    if (!window)
+    if (!named && scan->channels == 2 && !opt.lagGiven && !opt.balanceGiven &&
+        !Pair(in, plan.active, plan.settings))
         return std::nullopt;
-    plan.window = *window;
+    const std::optional<regen::Shape> shape =
+        regen::ProbeShape(in, plan.active, plan.settings, swing, largest);
+    if (!shape)
+        return std::nullopt;
+    plan.settings.switchAbove = opt.switchGiven ? opt.switchAt.Resolve(largest) : shape->gap;
+    plan.settings.smooth = opt.smooth > 0 ? opt.smooth : shape->smooth;
+    plan.settings.follow = opt.follow >= 0 ? opt.follow : regen::kFollowHalfPeriods;
+    // A switch that follows the midpoint follows wander and hum itself; a
+    // mean over a few pulses would only add a bias wherever the pulses are
+    // not balanced (scrambled codes, a pilot's end), so the baseline then
+    // takes out DC and the slowest drift alone, over the longest window.
+    plan.window = opt.baseline >= 0          ? opt.baseline
+                  : plan.settings.follow > 0 ? regen::kMaxWindow
+                                             : shape->window;
+    Follow(plan);
+    if (report && shape->drowned && !opt.switchGiven)
+        diag::Say(diag::Drowned(opt.input, shape->noise, shape->height));
     if (report)
-        diag::Say(diag::AutoChoice(opt.input, in.GetFormatChunk().sampleRate,
-                                   options::ChannelName(channel), plan.settings.activeAbove,
-                                   plan.settings.switchAbove, plan.window));
+        diag::Say(diag::AutoChoice(
+            opt.input, in.GetFormatChunk().sampleRate, options::ChannelName(plan.settings.channel),
+            plan.settings.activeAbove, plan.settings.switchAbove, plan.window, plan.settings.smooth,
+            plan.settings.follow,
+            scan->channels == 2 ? diag::PairChoice(plan.settings.lag, plan.settings.balance)
+                                : std::string()));
     return plan;
 }
 

@@ -6,6 +6,7 @@
 #include "Diagnostics.h"
 #include "Held.h"
 #include "Input.h"
+#include "Judged.h"
 #include "Options.h"
 #include "OutputFile.h"
 #include "Passes.h"
@@ -187,7 +188,8 @@ void WarnAboutRate(const options::Options& opt, const CWave& in,
 std::optional<short> RegeneratePass(CWave& in, CWave& out, short* block, int blocks,
                                     const options::Options& opt, const plan::Plan& plan,
                                     std::vector<regen::Crossings>& crossings) {
-    if (opt.automatic || plan.window > 0)
+    if (opt.automatic || plan.window > 0 || plan.settings.smooth > 1 || plan.settings.follow > 0 ||
+        regen::Combines(plan.settings))
         return regen::RegenerateTracked(in, out, plan.span, plan.window, plan.settings, &crossings);
     return regen::RegenerateSpan(in, out, block, blocks, plan.span, plan.settings, &crossings);
 }

@@ -13,7 +13,6 @@ namespace {
 // a window of about 23 ms at 44.1 kHz.
 constexpr int kHalfPeriodsPerWindow = 8;
 constexpr int kMinWindow = 16;
-constexpr int kDefaultWindow = 1024;
 constexpr int kMinFlips = 32;
 constexpr int kLongPercentile = 90; // the "longest common" half-period
 

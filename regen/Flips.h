@@ -15,7 +15,8 @@ void FlipIntervals(const short* x, int frames, int above, std::vector<int>& inte
 // common pulses, so that the mean over it cancels the pulses themselves.
 int WindowFor(std::vector<int> intervals);
 
-constexpr int kMaxWindow = 8192; // at most a block's worth of look-ahead
+constexpr int kMaxWindow = 8192;     // at most a block's worth of look-ahead
+constexpr int kDefaultWindow = 1024; // for recordings with too few flips to measure
 constexpr int kNoWindow = 0;
 
 } // namespace regen

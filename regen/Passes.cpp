@@ -4,10 +4,12 @@
 #include "Passes.h"
 
 #include "Activity.h"
-#include "Baseline.h"
+#include "Band.h"
 #include "Blocks.h"
 #include "Fade.h"
+#include "Follow.h"
 #include "Held.h"
+#include "Judged.h"
 #include "Loader.h"
 #include "Switch.h"
 #include "Take.h"
@@ -131,37 +133,56 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
     uint64_t spanFrames = 0;
     for (int64_t b = span.first; b <= last; ++b)
         spanFrames += uint64_t(FramesOf(b, length));
-    // The baseline looks a little ahead, so the chain is fed one block past
-    // the span (where there is one) and cut back to the span before the
-    // switch; past the file's end its last sample is held.
-    const int before = window / 2;
+    // The chain: the band filter (the baseline out, the pulses smoothed)
+    // where one is asked for, the span's end, and the decision: the fixed
+    // switch, or the one that follows the pulses' midpoint. The filter
+    // looks a little ahead, so the chain is fed one block past the span
+    // (where there is one) and cut back before the decision; past the
+    // file's end its last sample is held.
+    const bool follows = settings.follow > 0 || settings.smooth > 1;
+    Chain chain;
+    std::unique_ptr<Band> band;
+    if (window > 0 || settings.smooth > 1)
+        band = std::make_unique<Band>(window, settings.smooth, follows);
+    const int before = band ? band->Before() : 0;
     const int64_t first = span.first * kBlockFrames;
     if (in.SetPos(int(std::max<int64_t>(0, first - before))) != 0)
         return std::nullopt;
-    Loader loader(in, settings.channel);
+    JudgedSource source(settings);
     std::vector<short> block(kBlockFrames);
-    Chain chain;
-    if (window > 0) {
-        auto baseline = std::make_unique<Baseline>(window);
-        if (first >= before) { // else the file's first sample stands for what precedes it
-            loader.Load(block.data(), before);
-            baseline->Prime(block.data());
-        }
-        chain.Add(std::move(baseline));
+    if (band && first >= before) { // else the file's first sample stands for what precedes it
+        source.Load(in, block.data(), before);
+        band->Prime(block.data());
     }
+    if (band)
+        chain.Add(std::move(band));
     chain.Add(std::make_unique<Take>(spanFrames));
-    auto decide = std::make_unique<Switch>(settings, crossings);
-    const Switch& state = *decide;
-    chain.Add(std::move(decide));
+    std::function<short()> level;
+    if (follows) {
+        auto follower = std::make_unique<LevelFollower>(
+            FollowSettings{settings.height, settings.switchAbove, settings.follow, settings.pause,
+                           settings.amplitude, settings.invert});
+        const LevelFollower* state = follower.get();
+        level = [state] { return state->Level(); };
+        chain.Add(std::move(follower));
+        // No fixed thresholds to count crossings of: one empty record per block.
+        if (crossings)
+            crossings->assign(size_t(last - span.first + 1), Crossings{});
+    } else {
+        auto decide = std::make_unique<Switch>(settings, crossings);
+        const Switch* state = decide.get();
+        level = [state] { return state->Level(); };
+        chain.Add(std::move(decide));
+    }
     std::vector<short> given(size_t(chain.MaxOutput(kBlockFrames)));
     const int64_t fed = std::min(last + 1, blocks - 1);
     for (int64_t b = span.first; b <= fed; ++b) {
         const int frames = FramesOf(b, length);
-        loader.Load(block.data(), frames);
+        source.Load(in, block.data(), frames);
         out.OutputWaveFrameByMono(given.data(), chain.Flow(block.data(), frames, given.data()));
     }
     out.OutputWaveFrameByMono(given.data(), chain.Drain(given.data()));
-    return state.Level();
+    return level();
 }
 
 void AppendFade(CWave& out, short* block, short level) {

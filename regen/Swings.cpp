@@ -24,6 +24,12 @@ constexpr int kActivePercent = 50;
 constexpr int kSwitchPercent = 40;
 // Below these a swing is the recorder's own noise floor, not a pulse.
 constexpr int kMinActive = 32;
+// A block is active when its largest swing stands this many times above the
+// noise floor (12 dB), and a burst this many times quieter than the loud
+// ones (18 dB) still counts: a level taken from the blocks' typical swing
+// alone would sink to the noise when pulses are sparse.
+constexpr int kFloorTimes = 4;
+constexpr int kQuietestBurst = 8;
 constexpr int kMinSwitch = 24;
 
 // A block swings past the switch when this many of its samples lie beyond
@@ -125,6 +131,28 @@ Channel ChooseChannel(const std::vector<BlockSwings>& blocks) {
     const int pairSwing = pair == Channel::kDiff ? diff : mix;
     const Channel single = right > left ? Channel::kRight : Channel::kLeft;
     return muchWider(std::max(left, right), pairSwing) ? single : pair;
+}
+
+int ActiveLevelFrom(const std::vector<BlockSwings>& blocks, Channel channel) {
+    const size_t c = size_t(channel);
+    std::vector<uint16_t> typical, peaks;
+    int largest = 0;
+    for (const BlockSwings& b : blocks) {
+        typical.push_back(b.typical[c]);
+        largest = std::max(largest, int(b.peak[c]));
+    }
+    if (largest == 0)
+        return kMinActive;
+    for (const BlockSwings& b : blocks)
+        if (2 * int(b.peak[c]) >= largest)
+            peaks.push_back(b.peak[c]);
+    const int loud = Median(peaks.data(), peaks.size());
+    // The floor: what the quietest blocks swing, most often the noise
+    // between bursts; in a recording full of pulses, the pulses themselves.
+    std::nth_element(typical.begin(), typical.begin() + long(typical.size() / 10), typical.end());
+    const int floor = typical[typical.size() / 10];
+    return std::max(kMinActive, std::min(loud * kActivePercent / 100,
+                                         std::max(kFloorTimes * floor, loud / kQuietestBurst)));
 }
 
 int ActiveLevelFor(int loudSwing) {

@@ -42,6 +42,11 @@ int LargestSwing(const std::vector<BlockSwings>& blocks, Channel channel);
 // channel halves the mix; out-of-phase channels cancel in it).
 Channel ChooseChannel(const std::vector<BlockSwings>& blocks);
 
+// The active level for --auto: half the loud blocks' largest swing, or
+// lower where the noise floor between bursts lies far below it, so that
+// sparse pulses and a quieter burst later on count as the default run
+// counts them, while the noise floor itself never does.
+int ActiveLevelFrom(const std::vector<BlockSwings>& blocks, Channel channel);
 // Levels that follow from the loud blocks' typical swing.
 int ActiveLevelFor(int loudSwing);
 int SwitchLevelFor(int loudSwing);

@@ -1,5 +1,6 @@
 // The stages carry their state across the cuts between blocks: whatever the
 // runs they are fed in, they give what one run over the whole signal gives.
+#include "Band.h"
 #include "Baseline.h"
 #include "Stage.h"
 #include "Switch.h"
@@ -75,7 +76,7 @@ TEST(Stages, BaselineInAnyRunsEqualsOneRunWithTheEndsHeld) {
         regen::RemoveBaseline(padded.data() + before, int(c.frames), c.window, want.data());
 
         regen::Chain chain;
-        chain.Add(std::make_unique<regen::Baseline>(c.window));
+        chain.Add(std::make_unique<regen::Band>(c.window, 1, false));
         EXPECT_EQ(FlowInRuns(chain, x, Cuts(c.frames, c.longest, 1)), want);
     }
 }

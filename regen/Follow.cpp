@@ -1,0 +1,115 @@
+#include "Follow.h"
+
+#include <cstring>
+
+#include <algorithm>
+#include <cmath>
+
+namespace regen {
+
+namespace {
+
+// The gap is at most this share of the tracked height, so that a short
+// pulse whose band limit leaves it below its neighbours' height still
+// flips the switch.
+constexpr float kGapOfHeight = 0.5f;
+// A half-period peaking below a quarter (12 dB under) of the tracked
+// height is not taken for a pulse.
+constexpr float kNotAPulse = 4.0f;
+// Below this the gap is the last bit or two of a 16-bit sample.
+constexpr float kMinGap = 2.0f;
+
+// The first frame from `from` on whose sample is below `least`, or `frames`.
+int ScanWhile(const short* y, int from, int frames, int least) {
+    while (from < frames && y[from] >= least)
+        ++from;
+    return from;
+}
+
+// The first frame from `from` on whose sample is at least `least`, or `frames`.
+int ScanBelow(const short* y, int from, int frames, int least) {
+    while (from < frames && y[from] < least)
+        ++from;
+    return from;
+}
+
+// A threshold as an integer that every sample can be compared with.
+int AtLeast(double threshold) {
+    return int(std::max(-40000.0, std::min(40000.0, threshold)));
+}
+
+} // namespace
+
+LevelFollower::LevelFollower(const FollowSettings& settings)
+    : m_settings(settings), m_high(float(settings.height)), m_low(-float(settings.height)),
+      m_mid(0.0f), m_gap(float(settings.hysteresis)),
+      m_alpha(settings.follow > 0 ? 1.0f / float(settings.follow) : 0.0f) {}
+
+void LevelFollower::Close(int state) {
+    // A half-period longer than a pause is silence or noise, not a pulse:
+    // the levels stay where the pulses left them.
+    if (m_alpha == 0.0f || m_count == 0 || m_count > m_settings.pause)
+        return;
+    // Nor does a half-period that peaks far below the pulses: noise that
+    // flipped the switch in a pause, which would sink the levels into the
+    // noise. A slow fade or a shallow dropout is followed; under a deep
+    // one the gap, which the noise sets, still lets the pulses through.
+    const float peak = state > 0 ? float(m_extreme) - m_mid : m_mid - float(m_extreme);
+    if (peak * kNotAPulse < (m_high - m_low) / 2)
+        return;
+    if (state > 0)
+        m_high += (float(m_extreme) - m_high) * m_alpha;
+    else
+        m_low += (float(m_extreme) - m_low) * m_alpha;
+    m_mid = (m_high + m_low) / 2;
+    const float height = (m_high - m_low) / 2;
+    m_gap = std::max(kMinGap, std::min(float(m_settings.hysteresis), height * kGapOfHeight));
+}
+
+short LevelFollower::Process(short* y, int frames) {
+    // Runs between flips are scanned against integer thresholds, their
+    // peak taken and their output written by loops without branches; only
+    // the flips, a few per pulse, take the slow road. A sample v flips the
+    // switch up when v > mid + gap, that is when v >= floor(mid + gap) + 1,
+    // and down when v < ceil(mid - gap).
+    const int sign = m_settings.invert ? -1 : 1;
+    const short up = short(sign * m_settings.amplitude), down = short(-up);
+    int i = 0;
+    while (i < frames) {
+        const float upper = m_mid + m_gap, lower = m_mid - m_gap;
+        const int end = m_state > 0 ? ScanWhile(y, i, frames, AtLeast(std::ceil(lower)))
+                                    : ScanBelow(y, i, frames, AtLeast(std::floor(upper)) + 1);
+        if (end > i) {
+            short peak = y[i];
+            for (int k = i; k < end; ++k)
+                peak = m_state > 0 ? std::max(peak, y[k]) : std::min(peak, y[k]);
+            if (m_count > 0)
+                m_extreme = m_state > 0 ? std::max(m_extreme, peak) : std::min(m_extreme, peak);
+            else
+                m_extreme = peak;
+            m_count += end - i;
+            const short level = m_state == 0 ? short(0) : m_state > 0 ? up : down;
+            std::fill(y + i, y + end, level);
+        }
+        if (end == frames)
+            break;
+        // y[end] flips the switch and starts the next half-period.
+        if (m_state != 0)
+            Close(m_state);
+        m_state = m_state > 0 ? -1 : 1;
+        m_extreme = y[end];
+        m_count = 1;
+        y[end] = m_state > 0 ? up : down;
+        i = end + 1;
+    }
+    return short(m_state * m_settings.amplitude);
+}
+
+int LevelFollower::Flow(const short* in, int frames, short* out) {
+    if (out != in)
+        std::memmove(out, in, size_t(frames > 0 ? frames : 0) * sizeof(short));
+    Process(out, frames);
+    return frames;
+}
+
+} // namespace regen

@@ -1,0 +1,38 @@
+// The noise estimate of --auto: what a few blocks of the judged signal,
+// smoothed and with its baseline out, show of the noise apart from the
+// pulses' height, and of the pulses' lengths.
+#pragma once
+
+#include <vector>
+
+namespace regen {
+
+// What the half-periods of a two-threshold switch at +-`above` around 0
+// show, gathered over several blocks.
+struct TopMeasure {
+    std::vector<int> lengths;    // of each whole half-period, in frames
+    std::vector<int> deviations; // of the samples along the flat parts from their neighbours' line
+    std::vector<int> peaks;      // the largest |sample| of each half-period
+};
+
+// Adds the half-periods of `y` (the first and the last, cut by the block's
+// ends, are left out). A sample lies on the flat part when it is at least
+// `ramp` frames from both flips: the smoothing's ramps are left out, so
+// that the deviations are the noise and not the edges.
+void MeasureTops(const short* y, int frames, int above, int ramp, TopMeasure& into);
+
+// The value at `percent` of the way from the smallest to the largest; 0
+// for none (the values are reordered).
+int Percentile(std::vector<int>& values, int percent);
+
+// The noise's standard deviation: the median deviation scaled as for
+// Gaussian noise, whose median absolute deviation is 0.6745 of it.
+int NoiseOf(TopMeasure& m);
+// Leaves out the half-periods that peak far below the loud ones: noise in
+// pauses and around the edges, not pulses.
+void DropChatter(TopMeasure& m);
+// The pulses' height: the median of the half-periods' peaks, where a
+// drooping pulse shows its height as a band-limited one does.
+int HeightOf(const TopMeasure& m);
+
+} // namespace regen

@@ -1,0 +1,197 @@
+#include "Probe.h"
+
+#include "Band.h"
+#include "Blocks.h"
+#include "Flips.h"
+#include "Swings.h"
+#include "Judged.h"
+#include "Noise.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace regen {
+
+namespace {
+
+// Gaussian noise reaches 3 standard deviations in one sample of 370: seldom
+// enough along a pulse's flat top, where it would have to cross the whole
+// gap besides.
+constexpr int kGapSigmas = 3;
+// The gap leaves most of a pulse's height to spare: a short pulse that a
+// band limit or a dropout leaves lower than its neighbours still flips it.
+constexpr int kHeightPerGap = 4;
+// And at least the baseline's own ripple where a burst starts or ends: a
+// mean over eight half-periods that takes in only some of them leaves up
+// to an eighth of the height behind.
+constexpr int kRippleOfHeight = 8;
+constexpr int kMinGap = 24;      // a gap below this is the last bits of a sample
+constexpr double kLagSteps = 10; // the lag is kept to a tenth of a frame
+// The baseline spans four periods of the longest common pulse; the band
+// filter's window fits several times into it.
+constexpr int kHalfPeriodsPerWindow = 8;
+constexpr int kSmoothsPerWindow = 4;
+constexpr int kMinWindow = 16;
+constexpr int kProbed = 16;     // blocks read, spread over the active ones
+constexpr int kRefinements = 3; // the band filter converges in two or three
+constexpr int kShortPercentile = 10, kLongPercentile = 90;
+// Half-periods of one or two frames are the noise's, not the pulses'.
+constexpr int kMinHalfPeriod = 3;
+constexpr int kMinFlips = 32; // fewer tell nothing of the pulses' lengths
+// The first gap: a quarter of the largest swing, which noise inflates but
+// which lets the pulses through; the typical swing would be the noise's
+// where pulses are sparse.
+constexpr int kFirstGapPercent = 25;
+
+Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int window, int gap) {
+    TopMeasure m;
+    std::vector<short> y;
+    std::vector<int32_t> sums;
+    const int before = ContextBefore(window, smooth), after = ContextAfter(window, smooth);
+    for (const std::vector<short>& b : blocks) {
+        const int inner = int(b.size()) - before - after;
+        if (inner <= 0)
+            continue;
+        y.resize(size_t(inner));
+        SmoothAndRemoveBaseline(b.data() + before, inner, window, smooth, y.data(), sums);
+        MeasureTops(y.data(), inner, gap, smooth / 2 + 1, m);
+    }
+    DropChatter(m);
+    Shape s;
+    s.smooth = smooth;
+    s.window = window;
+    std::vector<int> lengths;
+    for (int n : m.lengths)
+        if (n >= kMinHalfPeriod)
+            lengths.push_back(n);
+    s.shortest = Percentile(lengths, kShortPercentile);
+    s.longest = Percentile(lengths, kLongPercentile);
+    s.noise = NoiseOf(m);
+    s.height = HeightOf(m);
+    s.measured = lengths.size() >= size_t(kMinFlips);
+    return s;
+}
+
+} // namespace
+
+int GapFor(int noise, int height) {
+    return std::max(
+        {kMinGap, height / kRippleOfHeight, std::min(kGapSigmas * noise, height / kHeightPerGap)});
+}
+
+int PauseFor(int window) {
+    return (window > 0 ? window : kMaxWindow) / 2;
+}
+
+int BaselineFor(int longest, int smooth) {
+    const long w =
+        std::max<long>(long(longest) * kHalfPeriodsPerWindow, long(smooth) * kSmoothsPerWindow);
+    return int(std::min<long>(kMaxWindow, std::max<long>(kMinWindow, w)));
+}
+
+namespace {
+
+// Up to kProbed active blocks, spread evenly over them.
+std::vector<int64_t> Probed(const std::vector<unsigned char>& active) {
+    std::vector<int64_t> chosen, probed;
+    for (size_t b = 0; b < active.size(); ++b)
+        if (active[b])
+            chosen.push_back(int64_t(b));
+    const size_t step = std::max<size_t>(1, chosen.size() / kProbed);
+    for (size_t k = 0; k < chosen.size() && probed.size() < size_t(kProbed); k += step)
+        probed.push_back(chosen[k]);
+    return probed;
+}
+
+// A channel's weight in the combination: its height over its noise
+// squared, which adds the two channels' signals in proportion to what
+// each adds to the signal-to-noise ratio (maximal-ratio combining).
+double WeightOf(const std::vector<std::vector<short>>& blocks) {
+    TopMeasure m;
+    std::vector<short> y;
+    std::vector<int32_t> sums;
+    const int before = ContextBefore(kDefaultWindow, 1), after = ContextAfter(kDefaultWindow, 1);
+    for (const std::vector<short>& b : blocks) {
+        const int inner = int(b.size()) - before - after;
+        if (inner <= 0)
+            continue;
+        y.resize(size_t(inner));
+        SmoothAndRemoveBaseline(b.data() + before, inner, kDefaultWindow, 1, y.data(), sums);
+        std::vector<int> magnitudes(y.begin(), y.end());
+        for (int& v : magnitudes)
+            v = std::abs(v);
+        const int gap = std::max(kMinGap, Percentile(magnitudes, kLongPercentile) / kHeightPerGap);
+        MeasureTops(y.data(), inner, gap, 1, m);
+    }
+    DropChatter(m);
+    const double noise = std::max(1, NoiseOf(m));
+    return HeightOf(m) / (noise * noise);
+}
+
+} // namespace
+
+std::optional<Pairing> ProbePairing(CWave& in, const std::vector<unsigned char>& active,
+                                    int maxLag) {
+    std::vector<std::vector<short>> left, right;
+    std::vector<double> lags;
+    int agree = 0;
+    std::vector<short> stereo;
+    for (const int64_t b : Probed(active)) {
+        const int frames = FramesOf(b, in.GetSampleLength());
+        if (in.SetPos(int(b * kBlockFrames)) != 0)
+            return std::nullopt;
+        stereo.resize(2 * size_t(frames));
+        in.LoadWaveShortStereo(stereo.data(), frames, 1);
+        int sign = 1;
+        lags.push_back(FindLag(stereo.data(), frames, maxLag, &sign));
+        agree += sign;
+        left.emplace_back(size_t(frames));
+        right.emplace_back(size_t(frames));
+        for (int i = 0; i < frames; ++i)
+            left.back()[size_t(i)] = stereo[2 * size_t(i)],
+            right.back()[size_t(i)] = stereo[2 * size_t(i) + 1];
+    }
+    Pairing p;
+    if (lags.empty())
+        return p;
+    std::nth_element(lags.begin(), lags.begin() + long(lags.size() / 2), lags.end());
+    p.lag = std::round(lags[lags.size() / 2] * kLagSteps) / kLagSteps + 0.0; // never -0
+    p.sign = agree < 0 ? -1 : 1;
+    const double wl = WeightOf(left), wr = WeightOf(right);
+    p.balance = wl + wr > 0 ? int(std::lround(100 * wl / (wl + wr))) : 50;
+    return p;
+}
+
+std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& active,
+                                const Settings& settings, int swing, int largest) {
+    std::vector<std::vector<short>> blocks;
+    for (const int64_t b : Probed(active)) {
+        const int frames = FramesOf(b, in.GetSampleLength());
+        if (in.SetPos(int(b * kBlockFrames)) != 0)
+            return std::nullopt;
+        blocks.emplace_back(size_t(frames));
+        JudgedSource(settings).Load(in, blocks.back().data(), frames);
+    }
+    Shape s =
+        Measure(blocks, 1, kDefaultWindow, std::max(kMinGap, largest * kFirstGapPercent / 100));
+    if (!s.measured) {
+        // Too few pulses to measure: no band filter, and the levels of a
+        // recording whose noise is unknown.
+        s.gap = SwitchLevelFor(swing);
+        return s;
+    }
+    for (int r = 0; r < kRefinements; ++r) {
+        const int smooth = SmoothingFor(s.shortest);
+        const Shape next =
+            Measure(blocks, smooth, BaselineFor(s.longest, smooth), GapFor(s.noise, s.height));
+        if (!next.measured)
+            break;
+        s = next;
+    }
+    s.gap = GapFor(s.noise, s.height);
+    s.drowned = kGapSigmas * s.noise > s.height / 2;
+    return s;
+}
+
+} // namespace regen

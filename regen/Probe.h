@@ -1,0 +1,72 @@
+// The measurements --auto makes on a few active blocks of the judged
+// signal: the pulses' shortest and longest common half-periods, the band
+// filter and baseline window they call for, the noise apart from the
+// pulses' height, and the switch's gap that the noise needs.
+#pragma once
+
+#include "Settings.h"
+#include "Wave.h"
+
+#include <optional>
+#include <vector>
+
+namespace regen {
+
+struct Shape {
+    int shortest = 0;      // frames: the shortest common half-period
+    int longest = 0;       // and the longest
+    int smooth = 1;        // the band filter's window
+    int window = 0;        // the baseline's window
+    int noise = 0;         // standard deviation on the flat tops, after the band filter
+    int height = 0;        // of the flat tops
+    int gap = 0;           // the switch flips beyond the midpoint +- this
+    bool drowned = false;  // the noise leaves no gap that the short pulses pass
+    bool measured = false; // enough half-periods to measure them
+};
+
+// The half-periods the levels follow over, in --auto: enough to average
+// the noise of a few pulses away, few enough to follow a dropout's edge
+// within a millisecond or two of tape.
+constexpr int kFollowHalfPeriods = 8;
+// A half-period longer than this is a pause: half the baseline window,
+// four of the longest common half-periods.
+int PauseFor(int window);
+
+// The gap for pulses of `height` (their median peak) in noise of `noise`
+// (a standard deviation): a few of the noise's, but at most a quarter of
+// the height, so that a short pulse that a band limit or a dropout leaves
+// lower still flips it, and at least an eighth, the baseline's ripple at
+// a burst's ends.
+int GapFor(int noise, int height);
+// The baseline window for pulses whose longest common half-period is
+// `longest`, at least a few band-filter windows long.
+int BaselineFor(int longest, int smooth);
+
+// Reads up to a few active blocks spread over the recording and measures
+// them, refining the band filter from the pulses it lets through. The
+// first measurement's gap starts from `largest`, the largest swing; `swing`,
+// the loud blocks' typical swing, sets the levels where too few pulses are
+// found to measure. Empty on a failed seek.
+std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& active,
+                                const Settings& settings, int swing, int largest);
+
+// How the two channels of a stereo recording pair up.
+struct Pairing {
+    double lag = 0;   // frames the right channel lags the left, to a tenth
+    int balance = 50; // percent: the left channel's share of the combination
+    int sign = 1;     // -1 when the right channel carries the left's negative
+};
+
+// The farthest a head's azimuth puts one channel behind the other: 0.6 ms.
+constexpr int kMaxLagMicroseconds = 600;
+// One channel is used alone when its share of the combination is at least
+// this (percent): beside it the other adds little but its noise.
+constexpr int kAlone = 90;
+
+// Reads a few active blocks of a stereo recording: the lag within
+// +-maxLag frames, and each channel's share from its signal-to-noise
+// ratio. Empty on a failed seek.
+std::optional<Pairing> ProbePairing(CWave& in, const std::vector<unsigned char>& active,
+                                    int maxLag);
+
+} // namespace regen

@@ -1,0 +1,193 @@
+// The stages of --auto's detector on signals whose answer is known: the
+// noise estimate, the band filter's edges, the tracked levels through a
+// dropout and a pause, and the lag between two channels.
+#include "Align.h"
+#include "Band.h"
+#include "Follow.h"
+#include "Noise.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace {
+
+// A square wave of +-height with half-periods of `half` frames, starting high.
+std::vector<short> Square(int frames, int half, int height) {
+    std::vector<short> x(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        x[size_t(i)] = short((i / half) % 2 == 0 ? height : -height);
+    return x;
+}
+
+void AddNoise(std::vector<short>& x, double sd, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> n(0, sd);
+    for (short& v : x)
+        v = short(std::lround(std::max(-32768.0, std::min(32767.0, v + n(rng)))));
+}
+
+// Frames at which y changes sign, from `from` on.
+std::vector<int> SignChanges(const std::vector<short>& y, int from) {
+    std::vector<int> at;
+    for (size_t i = size_t(from) + 1; i < y.size(); ++i)
+        if ((y[i] >= 0) != (y[i - 1] >= 0))
+            at.push_back(int(i));
+    return at;
+}
+
+TEST(Detector, NoiseOnTheFlatTopsIsTheNoiseNotThePulses) {
+    // The estimate follows the noise and not the pulses' height: the same
+    // noise on pulses of 4,000 and of 20,000 gives the same figure.
+    struct Row {
+        int height;
+        double sd;
+    } rows[] = {{4000, 0}, {4000, 200}, {20000, 200}, {20000, 1000}, {10000, 2000}};
+    for (const Row& r : rows) {
+        std::vector<short> x = Square(8192, 64, r.height);
+        AddNoise(x, r.sd, 7);
+        regen::TopMeasure m;
+        regen::MeasureTops(x.data(), int(x.size()), r.height / 2, 2, m);
+        regen::DropChatter(m);
+        EXPECT_NEAR(regen::NoiseOf(m), r.sd, r.sd * 0.15 + 2) << r.height << " " << r.sd;
+        EXPECT_NEAR(regen::HeightOf(m), r.height + 2.5 * r.sd, 1.2 * r.sd + 2);
+        // Half-periods of 64 frames, whatever the noise.
+        EXPECT_NEAR(regen::Percentile(m.lengths, 50), 64, 1);
+    }
+}
+
+TEST(Detector, BandFilterKeepsEdgesWhereTheyAreAndTakesNoiseOut) {
+    // Each edge of the square lies between frames k * 40 - 1 and k * 40;
+    // after the centred average it still does, to within a frame when
+    // noisy, and the noise between edges falls by about the square root
+    // of the window.
+    struct Row {
+        double sd;
+        int smooth;
+        int within;
+    } rows[] = {{0, 1, 0}, {0, 9, 0}, {0, 19, 0}, {1500, 9, 2}, {1500, 19, 1}};
+    for (const Row& r : rows) {
+        std::vector<short> x = Square(4096 + 2048, 40, 8000);
+        AddNoise(x, r.sd, 11);
+        const int context = 1024;
+        std::vector<short> y(4096);
+        std::vector<int32_t> sums;
+        regen::SmoothAndRemoveBaseline(x.data() + context, 4096, 2000, r.smooth, y.data(), sums);
+        int edges = 0;
+        for (int at : SignChanges(y, 0)) {
+            const int edge = (at + context + 20) / 40 * 40 - context;
+            if (r.sd == 0)
+                EXPECT_EQ(at, edge) << "smooth " << r.smooth;
+            else if (std::abs(at - edge) <= r.within)
+                ++edges;
+        }
+        if (r.sd > 0) { // nearly every one of the 102 edges, and few extra sign changes
+            EXPECT_GE(edges, 95) << r.smooth;
+            EXPECT_LE(SignChanges(y, 0).size(), 110u) << r.smooth;
+        }
+    }
+}
+
+TEST(Detector, LevelsFollowADropoutAndHoldThroughAPause) {
+    // Pulses of +-10,000 every 30 frames; a dropout 20 dB down for 600
+    // frames; then a pause of 3,000 frames of noise that flips the switch
+    // now and then; then the pulses again. Every pulse edge comes out, and
+    // the levels the pause leaves are the pulses', not the noise's.
+    std::vector<short> x = Square(9000, 30, 10000);
+    for (int i = 2400; i < 3000; ++i)
+        x[size_t(i)] = short(x[size_t(i)] / 10);
+    for (int i = 4500; i < 7500; ++i)
+        x[size_t(i)] = 0;
+    std::vector<short> noise(3000, 0);
+    AddNoise(noise, 40, 3);
+    for (int i = 0; i < 3000; ++i)
+        x[size_t(4500 + i)] = noise[size_t(i)];
+    regen::FollowSettings s;
+    s.height = 10000;
+    s.hysteresis = 80; // two of the pause's standard deviations
+    s.follow = 8;
+    s.pause = 120;
+    s.amplitude = 30000;
+    s.invert = false;
+    regen::LevelFollower follower(s);
+    std::vector<short> y = x;
+    // Fed in uneven pieces, as blocks of a run would feed it.
+    int done = 0;
+    for (int n : {1000, 1400, 333, 4667, 1600}) {
+        follower.Process(y.data() + done, n);
+        done += n;
+        if (done == 7400) { // at the end of the pause
+            EXPECT_NEAR(follower.Height(), 10000, 600);
+            EXPECT_NEAR(follower.Midpoint(), 0, 300);
+        }
+    }
+    int flips = 0;
+    for (size_t i = 1; i < y.size(); ++i)
+        flips += y[i] != y[i - 1];
+    // 4,500 / 30 - 1 edges before the pause, and the 50 after it.
+    int after = 0;
+    for (size_t i = 7501; i < y.size(); ++i)
+        after += y[i] != y[i - 1];
+    EXPECT_GE(flips, 149 + 50);
+    EXPECT_EQ(after, 49);
+    for (size_t i = 1; i < 4500; ++i)
+        ASSERT_EQ(y[i] != y[i - 1], i % 30 == 0) << i;
+}
+
+TEST(Detector, LagIsFoundToATenthOfAFrame) {
+    // A band-limited noise in the left channel, the same delayed by a
+    // fraction of frames in the right (or ahead of it, or inverted).
+    struct Row {
+        double lag;
+        int sign;
+    } rows[] = {{0.0, 1}, {3.3, 1}, {-7.75, 1}, {12.5, -1}, {21.9, 1}};
+    for (const Row& r : rows) {
+        const int frames = 8192;
+        std::mt19937 rng(5);
+        std::normal_distribution<double> n(0, 1);
+        std::vector<double> white(frames + 64);
+        for (double& v : white)
+            v = n(rng);
+        // A few sines with random phases stand for a band-limited signal
+        // whose value between frames is known exactly.
+        std::vector<short> stereo(2 * frames);
+        const double f[] = {0.013, 0.031, 0.047, 0.061, 0.083};
+        for (int i = 0; i < frames; ++i) {
+            double l = 0, rr = 0;
+            for (int k = 0; k < 5; ++k) {
+                l += std::sin(2 * M_PI * f[k] * i + white[size_t(k)]);
+                rr += std::sin(2 * M_PI * f[k] * (i - r.lag) + white[size_t(k)]);
+            }
+            stereo[2 * size_t(i)] = short(4000 * l);
+            stereo[2 * size_t(i) + 1] = short(r.sign * 4000 * rr);
+        }
+        int sign = 0;
+        EXPECT_NEAR(regen::FindLag(stereo.data(), frames, 30, &sign), r.lag, 0.1) << r.lag;
+        EXPECT_EQ(sign, r.sign);
+    }
+}
+
+TEST(Detector, AlignerLinesTheChannelsUpAcrossCalls) {
+    // The right channel 2.5 frames behind the left: with the left delayed
+    // by as much, left minus right cancels (between frames as well, as
+    // far as a straight line between them is the signal).
+    const int frames = 3000;
+    std::vector<short> stereo(2 * frames);
+    for (int i = 0; i < frames; ++i) {
+        stereo[2 * size_t(i)] = short(std::lround(2000 * std::sin(0.02 * i)));
+        stereo[2 * size_t(i) + 1] = short(std::lround(2000 * std::sin(0.02 * (i - 2.5))));
+    }
+    regen::Aligner diff(2.5, 0.5, -1);
+    std::vector<short> out(frames);
+    diff.Process(stereo.data(), out.data(), 1000);
+    diff.Process(stereo.data() + 2000, out.data() + 1000, 2000);
+    for (int i = 10; i < frames; ++i)
+        ASSERT_LE(std::abs(out[size_t(i)]), 2) << i;
+    regen::Aligner mix(2.5, 0.5, 1);
+    mix.Process(stereo.data(), out.data(), frames);
+    EXPECT_NEAR(out[1000], 2000 * std::sin(0.02 * (1000 - 2.5)), 3);
+}
+
+} // namespace
