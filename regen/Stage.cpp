@@ -18,7 +18,7 @@ int Chain::MaxOutput(int frames) const {
 
 int Chain::FlowFrom(size_t first, const short* in, int frames, short* out) {
     if (first == m_stages.size()) {
-        if (out != in)
+        if (out != in && frames > 0)
             std::memmove(out, in, size_t(frames) * sizeof(short));
         return frames;
     }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace model {
@@ -25,8 +26,14 @@ inline uint16_t Get16(const uint8_t* p) {
 inline bool Is(const uint8_t* p, const char* id) {
     return std::memcmp(p, id, 4) == 0;
 }
-inline bool Printable(const uint8_t* p) {
-    return std::all_of(p, p + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+// The ids of the chunks that writers put after the audio; only a chain of
+// these is taken for chunks that close a file.
+inline bool AfterAudio(const uint8_t* p) {
+    static const char* const kIds[] = {"LIST", "list", "id3 ", "ID3 ", "JUNK", "junk", "PAD ",
+                                       "FLLR", "bext", "cue ", "fact", "smpl", "inst", "acid",
+                                       "_PMX", "iXML", "umid", "DISP", "afsp", "cart", "axml",
+                                       "levl", "PEAK", "plst", "minf", "elm1", "regn"};
+    return std::any_of(std::begin(kIds), std::end(kIds), [p](const char* id) { return Is(p, id); });
 }
 
 // What OpenWave on a fresh object does with a file.
@@ -56,7 +63,7 @@ inline void FoundData(Open& o, const uint8_t* b, size_t n, uint64_t top, uint64_
             more = false;
             for (uint64_t at = from; at + 8 <= end && !more; ++at) {
                 const uint64_t room = end - at - 8, size = Get32(b + at + 4);
-                if (Printable(b + at) && (size == room || (size % 2 && size + 1 == room))) {
+                if (AfterAudio(b + at) && (size == room || (size % 2 && size + 1 == room))) {
                     end = at;
                     more = true;
                 }
