@@ -4,6 +4,7 @@
 
 #include "Diagnostics.h"
 #include "Flips.h"
+#include "Values.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -18,53 +19,6 @@
 namespace options {
 
 namespace {
-
-constexpr int kMaxSample = 32767;
-constexpr int kMaxDecimals = 9;
-constexpr int kMaxSmooth = 1023;  // well within the baseline's look-ahead
-constexpr int kMaxFollow = 10000; // half-periods: far slower than any tape
-constexpr int kMaxLag = 1000;     // frames: 10 ms at 96 kHz, far beyond any head
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// A run of decimal digits with no sign, at most `limit` in value.
-bool ParseCount(const char* text, uint64_t limit, uint64_t& value) {
-    value = 0;
-    if (!*text)
-        return false;
-    for (; *text; ++text) {
-        if (!IsDigit(*text))
-            return false;
-        value = value * 10 + uint64_t(*text - '0');
-        if (value > limit)
-            return false;
-    }
-    return true;
-}
-
-// P as an exact fraction: the digits without the point over a power of 10,
-// so that the level is rounded down from the exact product.
-bool ParsePercent(std::string text, Level& level) {
-    const size_t point = text.find('.');
-    uint64_t denominator = 1;
-    if (point != std::string::npos) {
-        const size_t decimals = text.size() - point - 1;
-        if (decimals == 0 || decimals > kMaxDecimals)
-            return false;
-        for (size_t i = 0; i < decimals; ++i)
-            denominator *= 10;
-        text.erase(point, 1);
-    }
-    uint64_t numerator = 0;
-    if (!ParseCount(text.c_str(), 100 * denominator, numerator) || numerator == 0)
-        return false;
-    level.percent = true;
-    level.numerator = numerator;
-    level.denominator = denominator;
-    return true;
-}
 
 const struct {
     const char* name;
@@ -97,41 +51,6 @@ const char* ChannelName(regen::Channel channel) {
         if (n.channel == channel)
             return n.name;
     return "mix";
-}
-
-int Level::Resolve(int peak) const {
-    if (!percent)
-        return value;
-    return int(numerator * uint64_t(peak > 0 ? peak : 0) / (100 * denominator));
-}
-
-bool ParseLag(const char* text, double& lag) {
-    const bool negative = *text == '-';
-    std::string digits(text + (negative ? 1 : 0));
-    const size_t point = digits.find('.');
-    uint64_t tenths = 0;
-    if (point != std::string::npos) {
-        if (point + 2 != digits.size())
-            return false;
-        digits.erase(point, 1);
-    } else {
-        digits += '0';
-    }
-    if (!ParseCount(digits.c_str(), 10 * uint64_t(kMaxLag), tenths))
-        return false;
-    lag = (negative ? -1.0 : 1.0) * double(tenths) / 10;
-    return true;
-}
-
-bool ParseLevel(const char* text, Level& level) {
-    const size_t n = std::strlen(text);
-    if (n > 0 && text[n - 1] == '%')
-        return ParsePercent(std::string(text, n - 1), level);
-    uint64_t value = 0;
-    if (!ParseCount(text, kMaxSample, value))
-        return false;
-    level = Level{int(value)};
-    return true;
 }
 
 namespace {
