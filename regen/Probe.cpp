@@ -3,9 +3,9 @@
 #include "Band.h"
 #include "Blocks.h"
 #include "Flips.h"
-#include "Swings.h"
 #include "Judged.h"
 #include "Noise.h"
+#include "Swings.h"
 
 #include <algorithm>
 #include <cmath>
