@@ -60,7 +60,7 @@ int StablePercent(std::vector<int> intervals) {
     return int(held * 100 / all);
 }
 
-Found JudgePulseTrain(bool anyActive, const std::vector<int>& intervals) {
+Found JudgePulseTrain(bool anyActive, const std::vector<int>& intervals, int minPulseFrames) {
     if (!anyActive)
         return Found::kSilence;
     if (intervals.size() < size_t(kMinTrainFlips))
@@ -68,7 +68,7 @@ Found JudgePulseTrain(bool anyActive, const std::vector<int>& intervals) {
     long long sum = 0;
     for (const int i : intervals)
         sum += i;
-    if (sum < (long long)(intervals.size()) * kMinPulseFrames)
+    if (sum < (long long)(intervals.size()) * minPulseFrames)
         return Found::kNoise;
     return StablePercent(intervals) >= kStablePercent ? Found::kPulseTrain : Found::kNoise;
 }
@@ -102,7 +102,9 @@ std::optional<Found> FindPulseTrain(CWave& in, const std::vector<unsigned char>&
     }
     if (anyActive && !measured)
         return Found::kPulseTrain;
-    return JudgePulseTrain(anyActive, intervals);
+    const int minPulseFrames =
+        int(int64_t(kMinPulseFrames) * in.GetFormatChunk().sampleRate / kMinPulseRate);
+    return JudgePulseTrain(anyActive, intervals, minPulseFrames);
 }
 
 } // namespace regen

@@ -22,9 +22,12 @@ enum class Found {
 // commonest widths, the rest being noise at the edges of bursts.
 constexpr int kStablePercent = 80;
 constexpr int kPulseWidths = 3;
-// Flips closer than this many frames on average are noise, not pulses: at
-// such widths the tolerance above no longer tells noise from pulses.
+// Flips closer than this many frames on average, at kMinPulseRate, are
+// noise, not pulses: at such widths the tolerance above no longer tells
+// noise from pulses. The bound is a time (90 us), so it scales with the
+// rate: at 8 kHz the tones of a modem lie closer than 4 frames apart.
 constexpr int kMinPulseFrames = 4;
+constexpr int kMinPulseRate = 44100;
 // Fewer flips than this are a click or two, not a train.
 constexpr int kMinTrainFlips = 16;
 
@@ -34,7 +37,9 @@ int StablePercent(std::vector<int> intervals);
 // The verdict on a recording from what --auto measured: whether any block is
 // active, and the intervals between flips at the switch level in the first
 // active blocks.
-Found JudgePulseTrain(bool anyActive, const std::vector<int>& intervals);
+// `minPulseFrames` is the shortest average flip interval of a pulse train.
+Found JudgePulseTrain(bool anyActive, const std::vector<int>& intervals,
+                      int minPulseFrames = kMinPulseFrames);
 // Reads the first active blocks of `channel` as ProbeWindow does and judges
 // them; active blocks too short to time flips in count as a pulse train.
 // Empty on a failed seek.

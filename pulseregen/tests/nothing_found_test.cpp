@@ -102,6 +102,7 @@ TEST(NothingFound, AutoSortsOutBlankRecordings) {
         std::vector<int> samples;
         int status;
         const char* reason; // on stderr's last line; "" for a regenerated run
+        int rate = kRate;
     } cases[] = {
         {"digital silence", std::vector<int>(kFrames, 0), 3, "(silence: no block swings past"},
         {"hiss of a blank tape", WhiteNoise(20, 1), 3, "(silence: no block swings past"},
@@ -110,6 +111,8 @@ TEST(NothingFound, AutoSortsOutBlankRecordings) {
         {"square wave", Pulses(12000, 50, 0, 0, 4), 0, ""},
         {"noisy tape data, two widths", Pulses(9000, 9, 18, 2500, 5), 0, ""},
         {"faint pulses", Pulses(300, 40, 0, 30, 6), 0, ""},
+        // A modem's tones at 8 kHz flip every 2 or 3 frames: pulses still.
+        {"FSK at 8 kHz", Pulses(9000, 2, 3, 300, 8), 0, "", 8000},
         // Too short to time its flips: regenerated as before.
         {"900 frames of pulses",
          std::vector<int>(square.begin() + 10240, square.begin() + 10240 + 900), 0, ""},
@@ -117,7 +120,7 @@ TEST(NothingFound, AutoSortsOutBlankRecordings) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
-        dir.Write("in.wav", Wav16(c.samples));
+        dir.Write("in.wav", Wav16(c.samples, 1, c.rate));
         const Result r = RunTool(dir.Dir(), {"--auto", "-q", "in.wav", "out.wav"});
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(r.out, "");
