@@ -177,6 +177,7 @@ std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Optio
                   : plan.settings.follow > 0 ? regen::kMaxWindow
                                              : shape->window;
     Follow(plan);
+    plan.drowned = shape->drowned;
     if (report && shape->drowned && !opt.switchGiven)
         diag::Say(diag::Drowned(opt.input, shape->noise, shape->height));
     if (report)

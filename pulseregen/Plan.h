@@ -24,6 +24,7 @@ struct Plan {
     regen::Span span;
     regen::Settings settings; // the options' settings, levels resolved
     int window = 0;           // the baseline window taken out first; 0 for none
+    bool drowned = false;     // --auto: the noise on the pulses leaves no gap to switch in
 };
 
 // The fixed way: block 0 and the trailing part block are never judged, the

@@ -213,7 +213,10 @@ std::optional<bool> HoldsPulseTrain(CWave& in, const options::Options& opt,
         regen::FindPulseTrain(in, plan.active, plan.settings.channel, plan.settings.switchAbove);
     if (!found)
         return std::nullopt;
-    if (*found == regen::Found::kPulseTrain)
+    // Flips at no stable widths are noise only where the noise also drowns
+    // the pulses: scrambled data flips at widths of every count of bits,
+    // and regenerated it decodes.
+    if (*found == regen::Found::kPulseTrain || (*found == regen::Found::kNoise && !plan.drowned))
         return true;
     diag::Say(diag::NothingFound(opt.input, *found == regen::Found::kSilence,
                                  plan.settings.activeAbove, plan.settings.switchAbove));
