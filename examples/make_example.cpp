@@ -1,6 +1,8 @@
 // Writes the example recording: 4 s of 44.1 kHz 16-bit mono PCM, a faint
 // hiss with two loud bursts of a 440 Hz tone, so that pulseregen finds a
 // span with quiet blocks inside it. The output is the same on every run.
+#include "MonoWav.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -10,15 +12,6 @@ namespace {
 
 constexpr uint32_t kRate = 44100;
 constexpr uint32_t kFrames = kRate * 4;
-
-void PutLe(std::vector<unsigned char>& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-void PutId(std::vector<unsigned char>& out, const char* id) {
-    out.insert(out.end(), id, id + 4);
-}
 
 double Burst(double t) {
     // Two bursts, each with a short attack and release so the edges are soft.
@@ -39,20 +32,7 @@ int main(int argc, char* argv[]) {
         fprintf(stderr, "usage: %s OUTPUT.wav\n", argv[0]);
         return 2;
     }
-    std::vector<unsigned char> wav;
-    PutId(wav, "RIFF");
-    PutLe(wav, 36 + kFrames * 2, 4);
-    PutId(wav, "WAVE");
-    PutId(wav, "fmt ");
-    PutLe(wav, 16, 4);
-    PutLe(wav, 1, 2); // PCM
-    PutLe(wav, 1, 2); // mono
-    PutLe(wav, kRate, 4);
-    PutLe(wav, kRate * 2, 4);
-    PutLe(wav, 2, 2);
-    PutLe(wav, 16, 2);
-    PutId(wav, "data");
-    PutLe(wav, kFrames * 2, 4);
+    std::vector<unsigned char> wav = MonoWavHeader(kRate, kFrames);
 
     uint32_t noise = 12345; // a fixed linear congruential sequence
     const double kTwoPi = 6.283185307179586;

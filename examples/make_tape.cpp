@@ -4,6 +4,8 @@
 // plays it back: quiet (peaks near 5,000, under the fixed active level),
 // dulled by a low-pass, with hiss, mains hum and a slowly drifting DC
 // offset. 44.1 kHz 16-bit mono PCM; the same bytes on every run.
+#include "MonoWav.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -20,15 +22,6 @@ constexpr double kCarrierSeconds = 0.3;
 constexpr double kTailSeconds = 0.5;
 constexpr char kText[] = "pulseregen example tape: the quick brown fox jumps over the lazy dog. "
                          "0123456789\n";
-
-void PutLe(std::vector<unsigned char>& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-void PutId(std::vector<unsigned char>& out, const char* id) {
-    out.insert(out.end(), id, id + 4);
-}
 
 // The bits sent, one per baud: carrier (1s), then each byte as a 0 start
 // bit, eight data bits from the lowest, and a 1 stop bit, then carrier.
@@ -56,20 +49,7 @@ int main(int argc, char* argv[]) {
     const uint32_t tones = uint32_t(double(bits.size()) / kBaud * kRate);
     const uint32_t frames = lead + tones + uint32_t(kTailSeconds * kRate);
 
-    std::vector<unsigned char> wav;
-    PutId(wav, "RIFF");
-    PutLe(wav, 36 + frames * 2, 4);
-    PutId(wav, "WAVE");
-    PutId(wav, "fmt ");
-    PutLe(wav, 16, 4);
-    PutLe(wav, 1, 2); // PCM
-    PutLe(wav, 1, 2); // mono
-    PutLe(wav, kRate, 4);
-    PutLe(wav, kRate * 2, 4);
-    PutLe(wav, 2, 2);
-    PutLe(wav, 16, 2);
-    PutId(wav, "data");
-    PutLe(wav, frames * 2, 4);
+    std::vector<unsigned char> wav = MonoWavHeader(kRate, frames);
 
     const double kTwoPi = 6.283185307179586;
     uint32_t noise = 2024; // a fixed linear congruential sequence
