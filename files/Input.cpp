@@ -1,5 +1,6 @@
 // An INPUT that cannot seek (a pipe, a terminal) is copied into an anonymous
-// file first: the two passes over the data need a stream that seeks.
+// file first where the data is read twice; read once, only its header is
+// kept, in memory.
 #include "Input.h"
 #include "Temporary.h"
 
@@ -59,20 +60,44 @@ ssize_t ReadFull(int fd, char* buffer, size_t size) {
 } // namespace
 
 // Copies the stream into the anonymous file, counting what it copied.
+// Into memory, while `memory` is set: once that passes kStreamHeadBytes, or
+// where it was never set, into the anonymous file `to`, made when needed.
 struct Input::Copier {
     int from, to;
+    const char* directory;
+    std::string* memory = nullptr;
     uint64_t done = 0;
     bool ended = false;   // the stream ended
     int error = 0;        // the errno of a failed read (or 0) ...
     bool writing = false; // ... or write
 
     bool Put(const char* bytes, size_t size) {
+        if (memory && memory->size() + size <= kStreamHeadBytes) {
+            memory->append(bytes, size);
+            done += size;
+            return true;
+        }
+        if (to < 0 && !Open())
+            return false;
         if (!WriteAll(to, bytes, size)) {
             error = errno;
             writing = true;
             return false;
         }
         done += size;
+        return true;
+    }
+    // Makes the anonymous file, with what memory holds.
+    bool Open() {
+        to = AnonymousFile(directory);
+        if (to < 0 || (memory && !WriteAll(to, memory->data(), memory->size()))) {
+            error = errno;
+            writing = true;
+            return false;
+        }
+        if (memory)
+            memory->clear();
+        memory = nullptr;
         return true;
     }
     // Reads up to `size` bytes and copies them; how many, or -1.
@@ -111,7 +136,7 @@ Input::~Input() {
         close(m_fd);
 }
 
-int Input::Prepare(const char* arg) {
+int Input::Prepare(const char* arg, bool once) {
     const bool standard = IsStandardInput(arg);
     m_path = m_culprit = arg;
     struct stat st;
@@ -131,9 +156,13 @@ int Input::Prepare(const char* arg) {
     const int from = standard ? STDIN_FILENO : open(arg, O_RDONLY | O_CLOEXEC);
     if (from < 0)
         return errno;
-    const int result = Spool(from);
-    if (!standard)
+    const int result = Spool(from, once);
+    if (m_streamed && !standard) {
+        m_fd = from;
+        m_owned = true;
+    } else if (!standard) {
         close(from);
+    }
     return result;
 }
 
@@ -142,7 +171,7 @@ int Input::Prepare(const char* arg) {
 // so is every chunk header up to the data chunk: the copy stops after the
 // first that is none, for the reader to refuse. A stream that ends early is
 // copied for the reader to judge.
-int Input::Spool(int from) {
+int Input::Spool(int from, bool once) {
     char head[kHeadBytes];
     const ssize_t got = ReadFull(from, head, kHeadBytes);
     if (got < 0)
@@ -156,16 +185,19 @@ int Input::Spool(int from) {
         return kNotWave;
     }
     const char* directory = TemporaryDirectory();
-    m_fd = AnonymousFile(directory);
-    if (m_fd < 0) {
-        const int error = errno; // before the assignment, which may allocate
-        m_culprit = directory;
-        return error;
+    Copier copy{from, -1, directory, once ? &m_streamHead : nullptr};
+    const bool copied = copy.Put(head, size_t(got)) && (!whole || CopyChunks(copy, rf64));
+    if (copy.to >= 0) {
+        m_fd = copy.to;
+        m_owned = true;
     }
-    m_owned = true;
-    Copier copy{from, m_fd};
-    if (!copy.Put(head, size_t(got)) || (whole && !CopyChunks(copy, rf64)))
+    if (!copied)
         return copy.Failure(m_culprit, directory);
+    if (copy.memory) {
+        m_streamed = true;
+        m_fd = from;
+        return 0;
+    }
     return lseek(m_fd, 0, SEEK_SET) == 0 ? 0 : errno;
 }
 
@@ -191,8 +223,13 @@ bool Input::CopyChunks(Copier& copy, bool rf64) {
             return copy.Through(kFmtFieldBytes, limit);
         }
         const uint64_t size = Le32(header + 4);
-        if (std::memcmp(header, "data", 4) == 0)
+        if (std::memcmp(header, "data", 4) == 0) {
+            if (copy.memory) { // the reader takes the rest as it comes
+                m_streamGoesOn = true;
+                return true;
+            }
             break;
+        }
         uint64_t left = size;
         if (rf64 && std::memcmp(header, "ds64", 4) == 0 && size >= kDs64SizeBytes) {
             unsigned char sizes[kDs64SizeBytes];
@@ -231,7 +268,7 @@ bool Input::CopyChunks(Copier& copy, bool rf64) {
 }
 
 int Input::Descriptor() const {
-    if (m_fd >= 0 && m_start >= 0)
+    if (m_fd >= 0 && m_start >= 0 && !m_streamed)
         lseek(m_fd, m_start, SEEK_SET);
     return m_fd;
 }
@@ -239,6 +276,8 @@ int Input::Descriptor() const {
 std::optional<std::string> Input::Head(size_t n) const {
     if (!m_refusedHead.empty())
         return m_refusedHead.substr(0, n);
+    if (m_streamed)
+        return m_streamHead.substr(0, n);
     const int fd = m_fd >= 0 ? m_fd : open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;

@@ -1,5 +1,5 @@
-// The INPUT argument made readable with seeking: the reader goes through the
-// data twice, which a pipe cannot do.
+// The INPUT argument made readable: with seeking where the reader goes
+// through the data twice, which a pipe cannot do; else as it comes.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,9 @@ namespace files {
 // copied no further. An RF64 file states its RIFF size in 64 bits, in its
 // ds64 chunk: it is copied as far as that says (without one, as RIFF).
 constexpr uint64_t kRiffMaxBytes = uint64_t(UINT32_MAX) + 8;
+// A stream read as it comes keeps its header in memory up to this size
+// (lists and tags before the samples are far smaller); past it, it is copied.
+constexpr size_t kStreamHeadBytes = size_t(1) << 20;
 
 class Input {
   public:
@@ -35,7 +38,17 @@ class Input {
     // header gives (kRiffMaxBytes for a RIFF file). Returns 0,
     // kNotWave, or the errno of a failure, about the file Culprit() names:
     // the input, or the temporary directory when the copy cannot be made.
-    int Prepare(const char* arg);
+    // With `once` (the reader goes through the data once) such a stream is
+    // not copied: its header, up to the data chunk's, is read into memory
+    // (copied as above where it passes kStreamHeadBytes), and the reader
+    // takes StreamHead() and then the descriptor.
+    int Prepare(const char* arg, bool once = false);
+    // The stream is read as it comes: StreamHead(), then the descriptor
+    // where the head reached the data chunk (else the head is all the
+    // reader is to see, as it would be of the copy).
+    bool Streamed() const { return m_streamed; }
+    bool StreamGoesOn() const { return m_streamGoesOn; }
+    const std::string& StreamHead() const { return m_streamHead; }
     // Where to read what Prepare made readable: the descriptor, positioned
     // at the first byte of the WAV file, or -1 when it is to be opened by
     // Path(). Each call goes back to the first byte, so a second reader (to
@@ -56,7 +69,7 @@ class Input {
 
   private:
     struct Copier;
-    int Spool(int from);
+    int Spool(int from, bool once);
     bool CopyChunks(Copier& copy, bool rf64);
 
     std::string m_path;
@@ -67,6 +80,9 @@ class Input {
     bool m_cut = false;
     bool m_stopped = false;
     bool m_directory = false;
+    bool m_streamed = false;
+    bool m_streamGoesOn = false;
+    std::string m_streamHead;
     std::string m_refusedHead; // the bytes of a stream refused as no WAV file
 };
 

@@ -24,8 +24,8 @@ void PrintVerdict(size_t block, bool valid) {
     printf("%zu: %s\n", block, valid ? "Valid" : "Invalid");
 }
 
-void PrintVerdicts(const std::vector<unsigned char>& active, size_t from) {
-    for (size_t b = from; b < active.size(); ++b)
+void PrintVerdicts(const std::vector<unsigned char>& active, size_t from, size_t to = SIZE_MAX) {
+    for (size_t b = from; b < active.size() && b < to; ++b)
         PrintVerdict(b, active[b]);
 }
 
@@ -107,25 +107,41 @@ bool InOneRead(const options::Options& opt) {
            opt.smooth <= 1 && opt.follow <= 0 && !regen::Combines(opt.settings);
 }
 
-std::optional<std::pair<Plan, short>> PlanAndRegenerate(CWave& in, CWave& out, short* block,
-                                                        int blocks, const options::Options& opt,
-                                                        regen::Held& held,
-                                                        std::vector<regen::Crossings>& crossings) {
+void PrintLength(CWave& in) {
+    printf("Input Length = %d samples\n", in.GetSampleLength());
+}
+
+std::optional<std::pair<Plan, short>>
+PlanAndRegenerate(CWave& in, CWave& out, short* block, int blocks, const options::Options& opt,
+                  regen::Held& held, std::vector<regen::Crossings>& crossings, bool streamed) {
     Plan plan;
     plan.settings = opt.settings;
     plan.settings.activeAbove = opt.active.value;
     plan.settings.switchAbove = opt.switchAt.value;
+    const bool printNow = !opt.quiet && !streamed;
     const std::optional<regen::JudgedRun> run = regen::JudgeAndRegenerate(
         in, out, block, blocks, plan.settings, held,
         [&](int b, int peak) {
-            if (!opt.quiet)
+            if (printNow)
                 PrintVerdict(size_t(b), peak > plan.settings.activeAbove);
         },
         &crossings);
     if (!run)
         return std::nullopt;
-    WarnIfEnded(opt, in, run->scan.ended, run->scan.framesRead);
     plan.active = regen::Judge(run->scan.peaks, plan.settings.activeAbove);
+    if (streamed) {
+        // The trailing part block, never judged, is read to find where a
+        // stream that holds less than it declares ends.
+        if (!run->scan.ended)
+            in.SkipFrames(int(uint64_t(in.GetSampleLength()) - run->scan.framesRead));
+        blocks = in.GetSampleLength() / regen::kBlockFrames;
+        if (!opt.quiet && in.GetReadErrno() == 0) {
+            PrintLength(in);
+            PrintVerdicts(plan.active, 1, size_t(blocks));
+        }
+    } else {
+        WarnIfEnded(opt, in, run->scan.ended, run->scan.framesRead);
+    }
     plan.span = run->span;
     if (plan.span.first < 0 && blocks > 1)
         diag::Say(diag::NoActiveBlock(opt.input, run->scan.peak, plan.settings.activeAbove));
@@ -211,11 +227,11 @@ std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options
 // defaults: --auto keeps what the options named, so it would not do better
 // there. The rate is not one: its own warning names --keep-rate.
 void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
-                 const std::vector<regen::Crossings>& crossings) {
+                 const std::vector<regen::Crossings>& crossings, bool reread) {
     std::vector<std::string> signs;
     // Where blocks were judged, the warning has said already that none is
     // active; the sign then says what --auto would find.
-    if (plan.span.first < 0 && !opt.activeGiven && AutoFindsPulses(in, opt))
+    if (reread && plan.span.first < 0 && !opt.activeGiven && AutoFindsPulses(in, opt))
         signs.push_back(in.GetSampleLength() / regen::kBlockFrames <= 1
                             ? "no block is active"
                             : "a pulse train lies below the active level");
@@ -228,7 +244,7 @@ void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
             signs.push_back("most active blocks do not swing past the switch level +-" +
                             std::to_string(plan.settings.switchAbove));
     }
-    if (!opt.channelGiven) {
+    if (reread && !opt.channelGiven) {
         const std::optional<regen::Channel> widest = regen::SampleWidest(in);
         if (widest && *widest != regen::Channel::kMix)
             signs.push_back(std::string("the mix is much weaker than the ") +

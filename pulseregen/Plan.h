@@ -37,11 +37,14 @@ bool InOneRead(const options::Options& opt);
 // The fixed way in one read (InOneRead): the plan as PlanByPeaks makes it,
 // the span regenerated into `out` as it is found, and the level it ends on.
 // Empty, with errno set, on a failed seek or when `held` cannot keep the
-// blocks held back (held.Failed() then tells).
-std::optional<std::pair<Plan, short>> PlanAndRegenerate(CWave& in, CWave& out, short* block,
-                                                        int blocks, const options::Options& opt,
-                                                        regen::Held& held,
-                                                        std::vector<regen::Crossings>& crossings);
+// blocks held back (held.Failed() then tells). A `streamed` input (a pipe)
+// tells its length only at its end, which it is read to: the report (the
+// length and the verdicts) is printed then, unless a read failed.
+std::optional<std::pair<Plan, short>>
+PlanAndRegenerate(CWave& in, CWave& out, short* block, int blocks, const options::Options& opt,
+                  regen::Held& held, std::vector<regen::Crossings>& crossings, bool streamed);
+// The report's first line.
+void PrintLength(CWave& in);
 // --auto: every block judged by its swings; what no option named is chosen
 // from the recording and said in one line; the span widened by a block at
 // each end. Empty on a failed seek.
@@ -49,8 +52,9 @@ std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options
 
 // Ends a run without --auto that shows the signs that the fixed choices do
 // not fit the recording with one line suggesting it. `crossings` has one
-// record per block of the span.
+// record per block of the span. The signs that need the recording read
+// again are looked for only where it can be (`reread`).
 void SuggestAuto(CWave& in, const options::Options& opt, const Plan& plan,
-                 const std::vector<regen::Crossings>& crossings);
+                 const std::vector<regen::Crossings>& crossings, bool reread);
 
 } // namespace plan

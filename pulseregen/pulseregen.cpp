@@ -105,8 +105,8 @@ std::optional<content::Kind> Identify(const files::Input& input, bool refusedStr
 }
 
 // Makes the input readable, or says why it cannot be: 0, or Prepare's result.
-int OpenInput(files::Input& input, const char* arg) {
-    const int error = input.Prepare(arg);
+int OpenInput(files::Input& input, const char* arg, bool once) {
+    const int error = input.Prepare(arg, once);
     if (error != 0) {
         puts("Error: Input file can't open [0]");
         diag::Say(error == files::Input::kNotWave ? diag::NotWave(arg, Identify(input, true))
@@ -140,8 +140,14 @@ CWave::tOpenMode ReadMode(const options::Options& opt) {
     return opt.anyWav ? CWave::kOpenAnyWav : CWave::kOpenPcm16;
 }
 
-// OpenWave on what Input::Prepare made readable, in `mode`; its results.
-int OpenWaveOn(const files::Input& input, CWave& in, CWave::tOpenMode mode) {
+// OpenWave on what Input::Prepare made readable, in `mode`; its results. A
+// stream read as it comes can be read `again` only as far as its head.
+int OpenWaveOn(const files::Input& input, CWave& in, CWave::tOpenMode mode, bool again = false) {
+    if (input.Streamed()) {
+        const std::string& head = input.StreamHead();
+        const int fd = input.StreamGoesOn() && !again ? input.Descriptor() : -1;
+        return in.OpenWaveFd(fd, mode, head.data(), head.size());
+    }
     const int fd = input.Descriptor();
     return fd < 0 ? in.OpenWave(input.Path().c_str(), mode) : in.OpenWaveFd(fd, mode);
 }
@@ -153,7 +159,7 @@ std::string ExplainRefusal(const options::Options& opt, const files::Input& inpu
     if (opt.anyWav)
         return diag::InputRefusal(opt.input, in, nullptr);
     CWave anyWav;
-    OpenWaveOn(input, anyWav, CWave::kOpenAnyWav);
+    OpenWaveOn(input, anyWav, CWave::kOpenAnyWav, true);
     return diag::InputRefusal(opt.input, in, &anyWav);
 }
 
@@ -230,11 +236,11 @@ std::optional<bool> HoldsPulseTrain(CWave& in, const options::Options& opt,
 std::optional<Regenerated> PlanAndRegenerate(CWave& in, CWave& out, short* block, int blocks,
                                              const options::Options& opt,
                                              std::vector<regen::Crossings>& crossings,
-                                             const char*& culprit) {
+                                             bool streamed, const char*& culprit) {
     culprit = opt.input;
     if (plan::InOneRead(opt)) {
         regen::Held held(SpillFile);
-        auto run = plan::PlanAndRegenerate(in, out, block, blocks, opt, held, crossings);
+        auto run = plan::PlanAndRegenerate(in, out, block, blocks, opt, held, crossings, streamed);
         if (!run) {
             if (held.Failed())
                 culprit = files::TemporaryDirectory();
@@ -278,7 +284,7 @@ int main(int argc, char* argv[]) {
     CWave out;
     std::vector<short> block(regen::kBlockFrames);
 
-    if (OpenInput(input, opt.input) != 0)
+    if (OpenInput(input, opt.input, plan::InOneRead(opt)) != 0)
         return CloseStdout(options::kExitFailed);
     // Said before the reader runs: a header cut off inside a size field
     // ends the process in it.
@@ -298,31 +304,40 @@ int main(int argc, char* argv[]) {
         return CloseStdout(Explain(output.Culprit(), error));
     }
     WarnAboutRate(opt, in, format);
-    WarnAboutLength(opt, in);
+    // A stream read as it comes tells its length at its end.
+    const bool streamed = input.Streamed();
+    if (!streamed)
+        WarnAboutLength(opt, in);
 
-    if (!opt.quiet)
-        printf("Input Length = %d samples\n", in.GetSampleLength());
+    if (!opt.quiet && !streamed)
+        plan::PrintLength(in);
     // A trailing part block is never read (imposed: the verdicts' readers and
     // the outputs rely on it, as on block 0 going unjudged).
     const int blocks = in.GetSampleLength() / regen::kBlockFrames;
     std::vector<regen::Crossings> crossings;
     const char* culprit = nullptr;
     const std::optional<Regenerated> run =
-        PlanAndRegenerate(in, out, block.data(), blocks, opt, crossings, culprit);
+        PlanAndRegenerate(in, out, block.data(), blocks, opt, crossings, streamed, culprit);
     if (!run)
         return CloseStdout(Explain(culprit, errno));
+    if (streamed)
+        WarnAboutLength(opt, in);
     if (run->nothingFound)
         return CloseStdout(options::kExitNothingFound);
     // Samples that could not be read were taken for silence: the output
     // would be wrong, so it is not installed.
-    if (const int error = in.GetReadErrno())
+    if (const int error = in.GetReadErrno()) {
+        // As when a stream that is copied first fails in the copy.
+        if (streamed)
+            puts("Error: Input file can't open [0]");
         return CloseStdout(Explain(opt.input, error));
+    }
     regen::AppendFade(out, block.data(), run->level);
     if (const int error = FinishOutput(output, out)) {
         puts("Error: Output file can't write");
         return CloseStdout(Explain(output.Culprit(), error));
     }
     if (!opt.automatic)
-        plan::SuggestAuto(in, opt, run->plan, crossings);
+        plan::SuggestAuto(in, opt, run->plan, crossings, !streamed);
     return CloseStdout(options::kExitOk);
 }

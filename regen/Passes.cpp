@@ -67,9 +67,13 @@ std::optional<JudgedRun> JudgeAndRegenerate(CWave& in, CWave& out, short* block,
         const bool loaded = !scan.ended;
         if (loaded) {
             const int got = loader.Load(block, kBlockFrames);
+            scan.ended = got < kBlockFrames;
+            // A stream that cannot seek shows where it ends only when it is
+            // read there: the block it ends in then lies past its length.
+            if (scan.ended && b >= in.GetSampleLength() / kBlockFrames)
+                break;
             if (b > 0)
                 scan.peaks[size_t(b)] = Peak(block, kBlockFrames, settings.activeAbove);
-            scan.ended = got < kBlockFrames;
         }
         const int peak = scan.peaks[size_t(b)];
         scan.peak = std::max(scan.peak, peak);

@@ -58,6 +58,10 @@ constexpr size_t kDs64Bytes = 24;
 constexpr size_t kDs64DataSizeAt = 8;
 constexpr uint32_t kSizeInDs64 = 0xFFFFFFFFu;
 
+// A RIFF file is no longer than the 8 bytes before its size field and the
+// most that 32-bit field can hold.
+constexpr uint64_t kRiffMaxBytes = uint64_t(UINT32_MAX) + kRiffSizeAt + 4;
+
 // Lengths are ints in the interface.
 constexpr uint64_t kMaxLength = 0x7FFFFFFF;
 // Chunks that close a file after streamed samples are looked for in this

@@ -2,6 +2,7 @@
 // closing detaches whichever it was.
 #include "Wave.h"
 #include "Decode.h"
+#include "Lookahead.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -12,7 +13,7 @@ CWave::CWave()
       m_sampleLength(0), m_sampleRate(0), m_fmt{}, m_stopId{}, m_stopIdRead(false),
       m_mode(kOpenPcm16), m_status(kNotWave), m_openErrno(0), m_format{}, m_declaredFrames(0),
       m_pos(0), m_dataEnd(0), m_outFormat{}, m_writing(false), m_writeError(false), m_writeErrno(0),
-      m_readErrno(0), m_trailingBytes(0), m_io{}, m_streamBuffer(nullptr) {
+      m_readErrno(0), m_trailingBytes(0), m_io{}, m_streamBuffer(nullptr), m_lookahead(nullptr) {
     static_assert(sizeof m_io == wav::kIoBytes, "the decoding runs fill the scratch buffer");
 }
 
@@ -24,6 +25,7 @@ int CWave::CloseWave() {
     if (m_fp)
         fclose(m_fp);
     m_fp = nullptr;
+    m_lookahead = nullptr; // closed with the stream
     ReleaseStreamBuffer();
     m_writing = false;
     return 0;
@@ -32,6 +34,22 @@ int CWave::CloseWave() {
 void CWave::ReleaseStreamBuffer() {
     delete[] m_streamBuffer;
     m_streamBuffer = nullptr;
+}
+
+FILE* CWave::ReadStreamOn(int fd, const void* head, size_t headBytes) {
+    if (headBytes == 0 && lseek(fd, 0, SEEK_CUR) >= 0)
+        return StreamOn(fd, "rb");
+    const int copy = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0 && copy < 0)
+        return nullptr;
+    FILE* fp =
+        Lookahead::Open(copy, static_cast<const unsigned char*>(head), headBytes, &m_lookahead);
+    if (!fp && copy >= 0) {
+        const int error = errno;
+        close(copy);
+        errno = error;
+    }
+    return fp;
 }
 
 FILE* CWave::StreamOn(int fd, const char* mode) {

@@ -170,12 +170,21 @@ class CWAVE_EXPORT CWave {
     // a stream.
     int OpenWaveFd(int fd); // kOpenPcm16
     int OpenWaveFd(int fd, tOpenMode mode);
+    // OpenWaveFd on a stream of which the caller has read the first
+    // `headBytes` already, to see what it holds: they are `head`, and the
+    // file goes on at `fd`'s offset. Positions count from the head's first
+    // byte, and the object cannot seek: it reads the file once, from the
+    // first sample on. With `fd` < 0 the head is the whole file.
+    int OpenWaveFd(int fd, tOpenMode mode, const void* head, size_t headBytes);
     // The length the last successful OpenWave returned (0 on a fresh
     // object): the frames the data chunk declares, or, when the file ends
     // before the data chunk does (a header written to a pipe, which could not
     // go back to set the size), the whole frames the file holds of it, up to
     // any chunks that close the file. The loaders stop at the end of that
-    // data: what follows it reads as silence.
+    // data: what follows it reads as silence. A stream that cannot seek (a
+    // pipe) tells where it ends only when it is read there: until then the
+    // length is the declared one, and once a load or skip reaches an end
+    // short of it, it is what the stream held.
     int GetSampleLength();
     // The frames the data chunk's header declares; more than the length for
     // a file that ends early.
@@ -287,6 +296,15 @@ class CWAVE_EXPORT CWave {
     int GetWriteErrno();
 
   private:
+    class Lookahead; // Lookahead.h
+    // A stream for reading a duplicate of `fd` (null: errno set): through a
+    // Lookahead where `fd` cannot seek or a head was read from it already.
+    FILE* ReadStreamOn(int fd, const void* head, size_t headBytes);
+    // A stream that cannot seek has ended before its declared data did:
+    // the length becomes what it held.
+    void EndOfStream();
+    // Sets the length and where the loads stop from the data's bytes.
+    void SetDataBytes(uint64_t bytes);
     // A stream on a duplicate of `fd`, which the caller keeps; null with
     // errno set on failure.
     static FILE* StreamOn(int fd, const char* mode);
@@ -353,4 +371,7 @@ class CWAVE_EXPORT CWave {
     // The stream's buffer (wav::kStreamBufferBytes), freed once it is
     // closed; null for stdio's own.
     unsigned char* m_streamBuffer;
+    // The stream's Lookahead, freed when the stream is closed; null for a
+    // stream that seeks.
+    Lookahead* m_lookahead;
 };

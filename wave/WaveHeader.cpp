@@ -1,6 +1,7 @@
 // Opening: the two header walks, from "RIFF" to the first sample, and what
 // they leave for the loaders and for a caller explaining a refusal: the
 // length, where the data ends, the sample format and the reason.
+#include "Lookahead.h"
 #include "Stream.h"
 #include "WavFormat.h"
 #include "Wave.h"
@@ -52,6 +53,13 @@ int CWave::OpenWave(const char* path, tOpenMode mode) {
         fp = fopen(path, "rb");
     else
         errno = EINVAL;
+    if (fp && lseek(fileno(fp), 0, SEEK_CUR) < 0) { // a FIFO
+        FILE* stream = ReadStreamOn(fileno(fp), nullptr, 0);
+        const int error = errno;
+        fclose(fp);
+        errno = error;
+        fp = stream;
+    }
     return OpenStream(fp, mode);
 }
 
@@ -62,7 +70,13 @@ int CWave::OpenWaveFd(int fd) {
 int CWave::OpenWaveFd(int fd, tOpenMode mode) {
     CloseWave();
     m_fileName[0] = '\0';
-    return OpenStream(StreamOn(fd, "rb"), mode);
+    return OpenStream(ReadStreamOn(fd, nullptr, 0), mode);
+}
+
+int CWave::OpenWaveFd(int fd, tOpenMode mode, const void* head, size_t headBytes) {
+    CloseWave();
+    m_fileName[0] = '\0';
+    return OpenStream(ReadStreamOn(fd, head, headBytes), mode);
 }
 
 // Offsets are taken from the stream itself (ftello), so a header that starts
@@ -82,7 +96,9 @@ int CWave::OpenStream(FILE* fp, tOpenMode mode) {
         m_status = kCannotOpen;
         return 0;
     }
-    m_streamBuffer = wav::UseLargeBuffer(m_fp);
+    // A Lookahead buffers for itself, and must see every request.
+    if (!m_lookahead)
+        m_streamBuffer = wav::UseLargeBuffer(m_fp);
     const off_t start = ftello(m_fp);
     m_pos = start > 0 ? int64_t(start) : 0; // a pipe's reads count from 0
     return ReadHeader(mode);
@@ -118,6 +134,8 @@ int CWave::ReadPcm16Header() {
         return Refuse(kNotWave);
     if (!wav::IsId(id, "RIFF"))
         return Refuse(wav::IsRf64(id) ? kRf64 : kNotWave);
+    if (m_lookahead)
+        m_lookahead->Limit(wav::kRiffMaxBytes);
     ReadSize(); // the RIFF size says nothing the chunks do not
     if (!ReadBytes(id, 4) || !wav::IsId(id, "WAVE"))
         return Refuse(kNotWave);
@@ -161,6 +179,8 @@ int CWave::ReadAnyHeader() {
     if (!ReadBytes(id, 4) || !(wav::IsId(id, "RIFF") || wav::IsRf64(id)))
         return Refuse(kNotWave);
     const bool rf64 = wav::IsRf64(id);
+    if (m_lookahead)
+        m_lookahead->Limit(wav::kRiffMaxBytes);
     if (!ReadBytes(field, 4) || !ReadBytes(id, 4) || !wav::IsId(id, "WAVE"))
         return Refuse(kNotWave);
     uint64_t ds64DataSize = 0;
@@ -190,6 +210,12 @@ int CWave::ReadAnyHeader() {
             if (!ReadBytes(ds64, sizeof ds64))
                 return Refuse(kNoDataChunk);
             ds64DataSize = wav::Le64(ds64 + wav::kDs64DataSizeAt);
+            // An RF64 file is as long as its ds64 chunk says, where that
+            // is no less than what has been read and a file offset can say.
+            const uint64_t riffSize = wav::Le64(ds64);
+            if (m_lookahead && riffSize >= uint64_t(m_pos) &&
+                riffSize <= uint64_t(INT64_MAX) - wav::kRiffSizeAt - 4)
+                m_lookahead->Limit(riffSize + wav::kRiffSizeAt + 4);
             SkipBytes(size - sizeof ds64);
         } else {
             SkipBytes(size);
@@ -258,24 +284,49 @@ int CWave::FoundData(uint64_t declaredBytes) {
     // held where a file offset can still say it.
     bytes = std::min<uint64_t>(bytes, uint64_t(INT64_MAX - m_dataTop));
     m_trailingBytes = held > bytes && declaredBytes > held ? held - bytes : 0;
-    m_dataEnd = m_dataTop + int64_t(bytes);
     m_declaredFrames = frameBytes ? declaredBytes / frameBytes : 0;
-    const uint64_t frames = frameBytes ? bytes / frameBytes : 0;
-    // The 16-bit reader keeps its length in 32 bits, which its largest data
-    // chunk fits; any other is held at the interface's limit.
-    m_sampleLength =
-        m_mode == kOpenAnyWav ? uint32_t(std::min(frames, wav::kMaxLength)) : uint32_t(frames);
+    SetDataBytes(bytes);
+    if (m_lookahead)
+        m_lookahead->Data(uint64_t(m_dataTop), uint64_t(m_dataEnd));
     if (m_sampleLength > 0)
         return int(m_sampleLength);
     // Nothing to read. A size of 0 with bytes after it that do not begin a
     // chunk is a header written before the length was known.
     unsigned char next[wav::kChunkHeaderBytes];
-    const bool chunkFollows = held >= sizeof next && ReadAt(m_fp, next, sizeof next, m_dataTop) &&
-                              wav::IsPrintableId(next);
-    m_status = declaredBytes == 0 && held > 0 && !chunkFollows ? kUnknownLength : kEmptyData;
+    bool chunkFollows, follows;
+    if (m_lookahead) {
+        const unsigned char* ahead = m_lookahead->Peek(sizeof next);
+        chunkFollows = ahead && wav::IsPrintableId(ahead);
+        follows = m_lookahead->Peek(1) != nullptr;
+    } else {
+        chunkFollows = held >= sizeof next && ReadAt(m_fp, next, sizeof next, m_dataTop) &&
+                       wav::IsPrintableId(next);
+        follows = held > 0;
+    }
+    m_status = declaredBytes == 0 && follows && !chunkFollows ? kUnknownLength : kEmptyData;
     if (m_mode == kOpenAnyWav)
         CloseWave();
     return 0;
+}
+
+void CWave::SetDataBytes(uint64_t bytes) {
+    bytes = std::min<uint64_t>(bytes, uint64_t(INT64_MAX - m_dataTop));
+    m_dataEnd = m_dataTop + int64_t(bytes);
+    const uint64_t frameBytes = FrameBytes();
+    const uint64_t frames = frameBytes ? bytes / frameBytes : 0;
+    // The 16-bit reader keeps its length in 32 bits, which its largest data
+    // chunk fits; any other is held at the interface's limit.
+    m_sampleLength =
+        m_mode == kOpenAnyWav ? uint32_t(std::min(frames, wav::kMaxLength)) : uint32_t(frames);
+}
+
+// As FoundData does for a file that ends early, once the stream has shown
+// where it ends: its bytes, less the chunks that close it.
+void CWave::EndOfStream() {
+    if (!m_lookahead || !m_lookahead->InData() || m_pos >= m_dataEnd)
+        return;
+    SetDataBytes(uint64_t(m_pos - m_dataTop));
+    m_trailingBytes = m_lookahead->TrailingBytes();
 }
 
 int CWave::GetSampleLength() {

@@ -64,14 +64,19 @@ void CWave::SkipBytes(uint64_t count) {
 // A short read is the end of the file or a failure; the stream's error flag
 // tells them apart, and is cleared so that the next failure shows too.
 void CWave::CheckRead() {
-    if (!ferror(m_fp))
+    if (!ferror(m_fp)) {
+        if (feof(m_fp))
+            EndOfStream();
         return;
+    }
     if (m_readErrno == 0)
         m_readErrno = errno ? errno : EIO;
     clearerr(m_fp);
 }
 
 bool CWave::SeekTo(int64_t at) {
+    if (m_lookahead) // a stream that cannot seek is where it stands
+        return at == m_pos;
     if (fseeko(m_fp, off_t(at), SEEK_SET) != 0)
         return false;
     m_pos = at;

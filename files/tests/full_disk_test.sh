@@ -10,6 +10,7 @@ shift 2
 rm -rf "$work" && mkdir -p "$work/disk" || exit 1
 cp "$input" "$work/in.wav" || exit 1
 printf 'previous output' >"$work/old"
+"${@: -1}" "$work/in.wav" "$work/once-want.wav" >"$work/stdout-once-want" 2>/dev/null || exit 1
 
 # The true cause: root may be refused a namespace too (a chroot, a container).
 if ! why=$(unshare -m true 2>&1); then
@@ -24,7 +25,8 @@ fi
 # a new output, an existing one, one reached through a symlink, and one
 # bind-mounted from the full disk, written over from a whole copy made
 # outside it; then a piped input that cannot be copied to the full disk as
-# its $TMPDIR.
+# its $TMPDIR (percentages need the whole recording first), and one that
+# needs no copy: read once, as it comes, it gives what the file gives.
 unshare -m sh -c 'mount -t tmpfs -o size=16k none "$1" || exit 77
   d=$1; shift; cp "$d/../old" "$d/out.wav"; cp "$d/../old" "$d/target.wav"
   ln -s target.wav "$d/link.wav"
@@ -44,8 +46,11 @@ unshare -m sh -c 'mount -t tmpfs -o size=16k none "$1" || exit 77
       >"$d/../stdout-nofallocate" 2>"$d/../stderr-nofallocate"
     echo $? >"$d/../status-nofallocate"
   fi
-  cat "$d/../in.wav" | TMPDIR=$d "$@" - "$d/../piped.wav" >"$d/../stdout-pipe" 2>"$d/../stderr-pipe"
+  cat "$d/../in.wav" | TMPDIR=$d "$@" --active=30% - "$d/../piped.wav" >"$d/../stdout-pipe" \
+    2>"$d/../stderr-pipe"
   echo $? >"$d/../status-pipe"
+  cat "$d/../in.wav" | TMPDIR=$d "$@" - "$d/../once.wav" >"$d/../stdout-once" 2>"$d/../stderr-once"
+  echo $? >"$d/../status-once"
   ls -A "$d" >"$d/../left"; cp "$d/out.wav" "$d/target.wav" "$d/.."
   cp "$d/mounted.wav" "$d/../mounted-after"' \
   sh "$work/disk" "$@"
@@ -71,6 +76,9 @@ done
 grep -qx "pulseregen: $work/disk: No space left on device" "$work/stderr-pipe" ||
   { echo "pipe: standard error: $(cat "$work/stderr-pipe")"; fail=1; }
 [ ! -e "$work/piped.wav" ] || { echo "pipe: output created"; fail=1; }
+[ "$(cat "$work/status-once")" = 0 ] && cmp -s "$work/once-want.wav" "$work/once.wav" &&
+  cmp -s "$work/stdout-once-want" "$work/stdout-once" ||
+  { echo "pipe read once: status $(cat "$work/status-once"), $(cat "$work/stderr-once")"; fail=1; }
 [ "$(tr '\n' ' ' <"$work/left")" = "link.wav mounted.wav out.wav target.wav " ] ||
   { echo "left on the full disk: $(cat "$work/left")"; fail=1; }
 cmp -s "$work/old" "$work/out.wav" || { echo "previous output changed"; fail=1; }

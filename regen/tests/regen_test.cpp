@@ -119,7 +119,8 @@ TEST(MakeFade, LinearFromLevelTruncated) {
 
 // A stream that cannot go back to the first sample fails both passes rather
 // than reading on from wherever it stands.
-TEST(Passes, InputThatCannotSeekFails) {
+// A pipe is read once: the first pass reads it, a second cannot go back.
+TEST(Passes, InputThatCannotSeekIsReadOnce) {
     const int frames = 2 * regen::kBlockFrames;
     const wavtest::Bytes wav = wavtest::Wav16(std::vector<int>(size_t(frames), 0));
     int ends[2];
@@ -130,6 +131,6 @@ TEST(Passes, InputThatCannotSeekFails) {
     ASSERT_EQ(in.OpenWave(("/dev/fd/" + std::to_string(ends[0])).c_str()), frames);
     close(ends[0]);
     std::vector<short> block(regen::kBlockFrames);
-    EXPECT_FALSE(regen::ScanActivity(in, block.data(), 2));
+    EXPECT_TRUE(regen::ScanActivity(in, block.data(), 2));
     EXPECT_FALSE(regen::RegenerateSpan(in, out, block.data(), 2, regen::Span{1, 1}));
 }
