@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 using namespace wavtest;
@@ -28,23 +31,20 @@ Bytes Claiming(uint32_t dataSize, const Bytes& body) {
     return Riff(Cat({FmtChunk(Fmt{}), ChunkSized("data", dataSize, body)}));
 }
 
-} // namespace
+struct OverClaim {
+    const char* name;
+    Bytes file;
+    int length;
+    uint64_t trailing;
+};
 
-// Only chunks that writers put after the audio end the data; samples that
-// happen to look like a chunk header are samples, and no chunk is believed
-// that would begin before the data. GetTrailingBytes counts what was taken.
-TEST(OverClaiming, EndsOnlyAtChunksWritersPutAfterAudio) {
+std::vector<OverClaim> OverClaims() {
     const Bytes pulses = Samples16(Pulses(400));
     const Bytes list = Chunk("LIST", Cat({Text("INFOISFT"), Le32(2), Text("x"), {0}}));
     // "LIST" as the data size, the first two samples as its size: a chunk
     // from 4 bytes before the data to the end of the file.
     const Bytes early = Cat({Le32(8), Samples16({1, 2, 3, 4})});
-    struct {
-        const char* name;
-        Bytes file;
-        int length;
-        uint64_t trailing;
-    } cases[] = {
+    return {
         {"a pulse train to the end", Claiming(0xFFFFFFFF, pulses), 400, 0},
         {"pulses, then a LIST chunk", Claiming(0xFFFFFFFF, Cat({pulses, list})), 400, list.size()},
         {"pulses, then id3 and its pad",
@@ -53,9 +53,34 @@ TEST(OverClaiming, EndsOnlyAtChunksWritersPutAfterAudio) {
          404, 0},
         {"a chunk that would start before the data",
          Riff(Cat({FmtChunk(Fmt{}), Text("data"), Text("LIST"), early})), 6, 0},
+        {"a pulse train shorter than it declares, ending in a frame's half",
+         Claiming(2000, Cat({pulses, {7}})), 400, 0},
     };
+}
+
+// A pipe holding `bytes` (small enough for the pipe to take them at once),
+// read from its start; -1 on failure.
+int PipeOf(const Bytes& bytes) {
+    int ends[2];
+    if (pipe(ends) != 0)
+        return -1;
+    const bool written = write(ends[1], bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    close(ends[1]);
+    if (!written) {
+        close(ends[0]);
+        return -1;
+    }
+    return ends[0];
+}
+
+} // namespace
+
+// Only chunks that writers put after the audio end the data; samples that
+// happen to look like a chunk header are samples, and no chunk is believed
+// that would begin before the data. GetTrailingBytes counts what was taken.
+TEST(OverClaiming, EndsOnlyAtChunksWritersPutAfterAudio) {
     TempDir dir;
-    for (const auto& c : cases) {
+    for (const auto& c : OverClaims()) {
         SCOPED_TRACE(c.name);
         for (CWave::tOpenMode mode : {CWave::kOpenPcm16, CWave::kOpenAnyWav}) {
             CWave w;
@@ -71,6 +96,38 @@ TEST(OverClaiming, EndsOnlyAtChunksWritersPutAfterAudio) {
     CWave w;
     ASSERT_EQ(w.OpenWave(dir.Write("in.wav", Wav16(Pulses(8))).c_str()), 8);
     EXPECT_EQ(w.GetTrailingBytes(), 0u);
+}
+
+// A pipe tells where it ends only when it is read there: it opens with the
+// declared length, and once read to its end it has the length, the chunks
+// taken off and the samples of the file with the same bytes, whether the
+// caller read none, some or all of its bytes first.
+TEST(OverClaiming, PipeEndsWhereTheFileDoes) {
+    for (const auto& c : OverClaims()) {
+        for (size_t headBytes : {size_t(0), size_t(12), size_t(44), c.file.size()}) {
+            SCOPED_TRACE(std::string(c.name) + ", head of " + std::to_string(headBytes));
+            TempDir dir;
+            CWave file;
+            file.OpenWave(dir.Write("in.wav", c.file).c_str());
+            std::vector<short> want(size_t(c.length) + 8, 1);
+            file.LoadWaveShort(want.data(), int(want.size()), 0, 0);
+            const bool all = headBytes == c.file.size();
+            const int fd = all ? -1 : PipeOf(Bytes(c.file.begin() + long(headBytes), c.file.end()));
+            ASSERT_TRUE(all || fd >= 0);
+            CWave piped;
+            const int declared = piped.OpenWaveFd(fd, CWave::kOpenPcm16, c.file.data(), headBytes);
+            if (fd >= 0)
+                close(fd);
+            EXPECT_EQ(declared, int(std::min<uint64_t>(piped.GetDeclaredLength(), INT32_MAX)));
+            std::vector<short> got(want.size(), 1);
+            piped.LoadWaveShort(got.data(), int(got.size()), 0, 0);
+            EXPECT_EQ(piped.GetSampleLength(), c.length);
+            EXPECT_EQ(piped.GetTrailingBytes(), c.trailing);
+            EXPECT_EQ(piped.GetLoadedFrames(), uint64_t(c.length));
+            EXPECT_EQ(got, want);
+            EXPECT_EQ(piped.SetPos(0), -1); // read once: it cannot go back
+        }
+    }
 }
 
 // A 24-bit frame of more than 21,845 channels is wider than one read run of
