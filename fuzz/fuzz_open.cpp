@@ -4,7 +4,8 @@
 // of the 16-bit reader in testing/WaveModel.h, which the any-WAV mode must
 // match on a 16-bit PCM file whose header both walks read alike; on any other
 // file that mode must neither crash nor exit, claim more frames than the file
-// holds, or load a float out of range.
+// holds, or load a float out of range. The same bytes as a stream must give
+// what the file gives.
 #include "Wave.h"
 #include "WaveModel.h"
 #include "fuzz_memfile.h"
@@ -145,6 +146,28 @@ void Apply(const Op& op, CWave& w, model::Reader& m) {
     }
 }
 
+// A stream of the same bytes, read once from its first sample, gives the
+// file's samples, and once read to its end the file's length and the bytes
+// it took for chunks after the data.
+void CheckStream(const std::vector<uint8_t>& bytes, CWave::tOpenMode mode, const char* path) {
+    CWave file;
+    const int length = file.OpenWave(path, mode);
+    if (length <= 0)
+        return;
+    CWave stream;
+    if (stream.OpenWaveFd(-1, mode, bytes.data(), bytes.size()) <= 0)
+        Mismatch("stream refused");
+    const int frames = std::min(length, kMaxFrames) + 1;
+    std::vector<short> want(size_t(frames) * 2), got(want.size());
+    file.LoadWaveShort(want.data(), frames, 1, 1);
+    stream.LoadWaveShort(got.data(), frames, 1, 1);
+    if (got != want)
+        Mismatch("stream samples");
+    if (length < frames && (stream.GetSampleLength() != length ||
+                            stream.GetTrailingBytes() != file.GetTrailingBytes()))
+        Mismatch("stream length");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -184,5 +207,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (g_modelled && w.GetLoadedFrames() != m.loaded)
             Mismatch("loaded frame count");
     }
+    CheckStream(bytes, anyWav ? CWave::kOpenAnyWav : CWave::kOpenPcm16, file.Path());
     return 0;
 }

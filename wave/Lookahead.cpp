@@ -42,9 +42,6 @@ FILE* CWave::Lookahead::Open(int fd, const unsigned char* head, size_t headBytes
         errno = error;
         return nullptr;
     }
-    // Unbuffered, so that every byte the reader has not asked for stays
-    // here, where the end of the stream can still take it back.
-    setvbuf(fp, nullptr, _IONBF, 0);
     *state = self;
     return fp;
 }
@@ -110,8 +107,11 @@ const unsigned char* CWave::Lookahead::Peek(size_t n) {
 
 ssize_t CWave::Lookahead::Read(void* cookie, char* to, size_t size) {
     auto& self = *static_cast<Lookahead*>(cookie);
+    // Until the samples are found, a byte at a time: stdio buffers what it
+    // is given, and no byte of the samples may pass before the stream's
+    // end is known. From then on in large reads, the window held back.
     const size_t hold = self.m_inData ? wav::kTrailerWindow : 0;
-    size = std::min(size, self.m_buffer.size() - 2 * wav::kTrailerWindow);
+    size = std::min(size, self.m_inData ? self.m_buffer.size() - 2 * wav::kTrailerWindow : 1);
     if (!self.Fill(size + hold))
         return -1;
     if (self.m_ended && self.m_inData && !self.m_cut)

@@ -16,7 +16,9 @@
 // kTrailerWindow bytes back until the stream ends: then the chunks that
 // close it are cut off, and the reader sees a stream that ends where the
 // samples do, as it would see the file. The bytes a caller read already to
-// see what the stream holds come first.
+// see what the stream holds come first. Until the reader has found the
+// samples, it is given one byte a call, so that stdio's buffer holds none
+// of them before the window is in place.
 class CWave::Lookahead {
   public:
     // Opens a stdio stream that reads `head` and then `fd`, which it closes

@@ -96,9 +96,7 @@ int CWave::OpenStream(FILE* fp, tOpenMode mode) {
         m_status = kCannotOpen;
         return 0;
     }
-    // A Lookahead buffers for itself, and must see every request.
-    if (!m_lookahead)
-        m_streamBuffer = wav::UseLargeBuffer(m_fp);
+    m_streamBuffer = wav::UseLargeBuffer(m_fp);
     const off_t start = ftello(m_fp);
     m_pos = start > 0 ? int64_t(start) : 0; // a pipe's reads count from 0
     return ReadHeader(mode);
