@@ -59,9 +59,9 @@ ssize_t ReadFull(int fd, char* buffer, size_t size) {
 
 } // namespace
 
-// Copies the stream into the anonymous file, counting what it copied.
-// Into memory, while `memory` is set: once that passes kStreamHeadBytes, or
-// where it was never set, into the anonymous file `to`, made when needed.
+// Copies the stream, counting what it copied: into memory while `memory` is
+// set, and once that would pass kStreamHeadBytes (or where it was never
+// set) into the anonymous file `to`, made when first needed.
 struct Input::Copier {
     int from, to;
     const char* directory;
@@ -157,12 +157,10 @@ int Input::Prepare(const char* arg, bool once) {
     if (from < 0)
         return errno;
     const int result = Spool(from, once);
-    if (m_streamed && !standard) {
-        m_fd = from;
-        m_owned = true;
-    } else if (!standard) {
+    if (m_streamed) // read from here on as it comes
+        m_owned = !standard;
+    else if (!standard)
         close(from);
-    }
     return result;
 }
 
