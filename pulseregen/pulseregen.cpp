@@ -294,7 +294,10 @@ int main(int argc, char* argv[]) {
     const int length = OpenWaveOn(input, in, ReadMode(opt));
     if (length <= 0) {
         printf("Error: Input file can't open [%d]\n", length);
-        if (!notWave)
+        // A disk that fails under the header is no file in the wrong format.
+        if (in.GetReadErrno() != 0)
+            diag::Say(diag::Failure(opt.input, in.GetReadErrno()));
+        else if (!notWave)
             diag::Say(ExplainRefusal(opt, input, in));
         return CloseStdout(options::kExitFailed);
     }

@@ -114,9 +114,13 @@ int CWave::Refuse(tOpenStatus status) {
     return 0;
 }
 
+// A header cut short by a failed read is kept apart from one that the file
+// ends in: GetReadErrno tells.
 bool CWave::ReadBytes(void* to, size_t count) {
     const size_t got = fread(to, 1, count, m_fp);
     m_pos += int64_t(got);
+    if (got < count)
+        CheckRead();
     return got == count;
 }
 

@@ -57,6 +57,13 @@ readerror)
       "${prog[@]}" -q big.wav o.wav 2>err
     [ $? -eq 1 ] && [ ! -e o.wav ] || fail "read $when of $reads fails: a new output was made"
   done
+  # The header's read fails: the reason, not a refusal of the file.
+  strace -f -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=$(head -n 1 input-reads) \
+    "${prog[@]}" big.wav o.wav >out 2>err
+  status=$?
+  [ "$status" -eq 1 ] && [ "$(cat out)" = "Error: Input file can't open [0]" ] &&
+    [ "$(cat err)" = "pulseregen: big.wav: Input/output error" ] ||
+    fail "the header's read fails: status $status, $(cat out) $(cat err)"
   ;;
 trailer)
   # A header written to a pipe claims the most it can; the file's end is
