@@ -295,10 +295,9 @@ int main(int argc, char* argv[]) {
     if (length <= 0) {
         printf("Error: Input file can't open [%d]\n", length);
         // A disk that fails under the header is no file in the wrong format.
-        if (in.GetReadErrno() != 0)
-            diag::Say(diag::Failure(opt.input, in.GetReadErrno()));
-        else if (!notWave)
-            diag::Say(ExplainRefusal(opt, input, in));
+        if (!notWave)
+            diag::Say(in.GetReadErrno() != 0 ? diag::Failure(opt.input, in.GetReadErrno())
+                                             : ExplainRefusal(opt, input, in));
         return CloseStdout(options::kExitFailed);
     }
     const CWave::tOutputWaveFormat format = OutputFormat(opt, in);
