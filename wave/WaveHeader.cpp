@@ -82,7 +82,7 @@ int CWave::OpenStream(FILE* fp, tOpenMode mode) {
         m_status = kCannotOpen;
         return 0;
     }
-    m_streamBuffer = wav::UseLargeBuffer(m_fp);
+    m_buffers = wav::UseLargeBuffer(m_fp);
     const off_t start = ftello(m_fp);
     m_pos = start > 0 ? int64_t(start) : 0; // a pipe's reads count from 0
     return ReadHeader(mode);
@@ -260,6 +260,9 @@ int CWave::FoundData(uint64_t declaredBytes) {
     m_trailingBytes = held > bytes && declaredBytes > held ? held - bytes : 0;
     m_dataEnd = m_dataTop + int64_t(bytes);
     m_declaredFrames = frameBytes ? declaredBytes / frameBytes : 0;
+    // From here on the loaders read only the file's bytes before m_dataEnd.
+    if (m_buffers && fileSize >= m_dataEnd)
+        m_buffers->mapping.Map(fileno(m_fp), uint64_t(m_dataEnd));
     const uint64_t frames = frameBytes ? bytes / frameBytes : 0;
     // The 16-bit reader keeps its length in 32 bits, which its largest data
     // chunk fits; any other is held at the interface's limit.
