@@ -136,25 +136,70 @@ TEST(FastPath, SkipFramesEqualsLoadingAndDropping) {
     }
 }
 
+// The switch carries its level through 64 samples at a time: lengths
+// around whole and partial runs, levels from either side and none, and the
+// thresholds at their extremes, against the sample-by-sample model, with
+// the crossings it counts once the wave has started.
 TEST(FastPath, RegenerateEqualsBranchingReference) {
+    struct SettingsCase {
+        int switchAbove;
+        short amplitude;
+        bool invert;
+    };
+    const SettingsCase settingsCases[] = {
+        {8000, 30000, true}, {0, 30000, true}, {32767, 30000, true}, {8000, 12345, false}};
     std::mt19937 random(11);
     std::uniform_int_distribution<int> full(-32768, 32767);
-    // Values at and around the thresholds, the extremes and 0.
-    const short edges[] = {0, 8000, -8000, 8001, -8001, 7999, -7999, 32767, -32768, 1, -1};
-    std::uniform_int_distribution<size_t> edge(0, std::size(edges) - 1);
-    for (const short start : {short(0), short(30000), short(-30000), short(1234), short(-32768)}) {
-        for (const int frames : {0, 1, 2, 17, regen::kBlockFrames}) {
-            for (const bool nearEdges : {false, true}) {
-                SCOPED_TRACE("start " + std::to_string(start) + " frames " +
-                             std::to_string(frames) + (nearEdges ? " edges" : " noise"));
-                std::vector<short> block(static_cast<size_t>(frames));
-                for (auto& s : block)
-                    s = nearEdges ? edges[edge(random)] : short(full(random));
-                std::vector<short> expected = block;
-                const short expectedLevel =
-                    short(model::Switch(expected.data(), size_t(frames), start));
-                EXPECT_EQ(regen::Regenerate(block.data(), frames, start), expectedLevel);
-                EXPECT_EQ(block, expected);
+    for (const SettingsCase& c : settingsCases) {
+        regen::Settings settings;
+        settings.switchAbove = c.switchAbove;
+        settings.amplitude = c.amplitude;
+        settings.invert = c.invert;
+        model::Settings reference;
+        reference.switchAt = c.switchAbove;
+        reference.amplitude = c.amplitude;
+        reference.invert = c.invert;
+        // Values at and around the thresholds, the extremes and 0.
+        const int t = c.switchAbove;
+        const short edges[] = {0,
+                               short(t),
+                               short(-t),
+                               short(std::min(t + 1, 32767)),
+                               short(-t - 1),
+                               short(std::max(t - 1, 0)),
+                               short(-std::max(t - 1, 0)),
+                               32767,
+                               -32768,
+                               1,
+                               -1};
+        std::uniform_int_distribution<size_t> edge(0, std::size(edges) - 1);
+        for (const short start :
+             {short(0), short(30000), short(-30000), short(1234), short(-32768)}) {
+            for (const int frames : {0, 1, 2, 17, 63, 64, 65, 129, 1000, regen::kBlockFrames}) {
+                for (const bool nearEdges : {false, true}) {
+                    SCOPED_TRACE("threshold " + std::to_string(t) + " start " +
+                                 std::to_string(start) + " frames " + std::to_string(frames) +
+                                 (nearEdges ? " edges" : " noise"));
+                    std::vector<short> block(static_cast<size_t>(frames));
+                    for (auto& s : block)
+                        s = nearEdges ? edges[edge(random)] : short(full(random));
+                    regen::Crossings expectedCount;
+                    int level = start;
+                    for (const short v : block) {
+                        level = model::Switch(std::vector<short>{v}.data(), 1, level, reference);
+                        expectedCount.above += level != 0 && v > t;
+                        expectedCount.below += level != 0 && v < -t;
+                    }
+                    std::vector<short> expected = block;
+                    const short expectedLevel =
+                        short(model::Switch(expected.data(), size_t(frames), start, reference));
+                    regen::Crossings count{-1, -1};
+                    EXPECT_EQ(regen::Regenerate(block.data(), frames, start, settings, &count),
+                              expectedLevel);
+                    EXPECT_EQ(block, expected);
+                    EXPECT_EQ(count.above, expectedCount.above);
+                    EXPECT_EQ(count.below, expectedCount.below);
+                }
             }
         }
     }
