@@ -51,16 +51,22 @@ template <int SampleBytes> int DecodeSample(const unsigned char* p) {
 }
 
 // A float sample as a 16-bit value: x 32768, rounded toward zero, held
-// within the 16-bit range; NaN gives 0.
-inline int16_t FloatTo16(double v) {
-    const double x = v * kFullScale;
-    if (!(x == x))
-        return 0;
-    if (x >= INT16_MAX)
-        return INT16_MAX;
-    if (x <= INT16_MIN)
-        return INT16_MIN;
-    return int16_t(x);
+// within the 16-bit range; NaN gives 0. In the sample's own type: scaling by
+// a power of two is exact in it (a float too large goes to infinity, held
+// all the same), and the selections, free of branches, vectorise.
+template <class Float> int16_t FloatTo16(Float v) {
+    const Float x = v * Float(kFullScale);
+    const Float held = x > Float(INT16_MAX)   ? Float(INT16_MAX)
+                       : x < Float(INT16_MIN) ? Float(INT16_MIN)
+                                              : x;
+    return x == x ? int16_t(held) : int16_t(0);
+}
+
+// The 16 bits of a little-endian integer that begin at `p`: a plain load.
+inline int16_t Bits16At(const unsigned char* p) {
+    int16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 
 // Where the loops' bytes come from: the file's mapping where it has one,
@@ -118,8 +124,9 @@ size_t Rewrite(const unsigned char* from, unsigned char* to, size_t count, size_
 // bytes. Integers keep their top 16 bits (8-bit ones are unsigned).
 inline size_t ToShorts(const Layout& l, const unsigned char* from, unsigned char* io, size_t got) {
     const size_t count = got / l.containerBytes, stride = l.containerBytes;
+    // The usual strides are given as constants, so that the loops specialise.
     if (l.isFloat && stride == 4)
-        return Rewrite(from, io, count, stride, [](const unsigned char* p) {
+        return Rewrite(from, io, count, 4, [](const unsigned char* p) {
             float v;
             std::memcpy(&v, p, sizeof v);
             return FloatTo16(v);
@@ -130,21 +137,24 @@ inline size_t ToShorts(const Layout& l, const unsigned char* from, unsigned char
             std::memcpy(&v, p, sizeof v);
             return FloatTo16(v);
         });
+    // The top 16 bits of an integer of 3 bytes are its last two, of 4 or
+    // more the last two of its first 4.
     switch (l.valueBytes) {
     case 1:
         return Rewrite(from, io, count, stride,
                        [](const unsigned char* p) { return int16_t(Widen8(p[0])); });
     case 2:
-        return Rewrite(from, io, count, stride,
-                       [](const unsigned char* p) { return int16_t(Le16(p)); });
-    case 3:
-        return Rewrite(from, io, count, stride, [](const unsigned char* p) {
-            return int16_t(
-                int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 16);
-        });
-    default:
-        return Rewrite(from, io, count, stride,
-                       [](const unsigned char* p) { return int16_t(int32_t(Le32(p)) >> 16); });
+        return Rewrite(from, io, count, stride, Bits16At);
+    case 3: {
+        const auto top = [](const unsigned char* p) { return Bits16At(p + 1); };
+        return stride == 3 ? Rewrite(from, io, count, 3, top)
+                           : Rewrite(from, io, count, stride, top);
+    }
+    default: {
+        const auto top = [](const unsigned char* p) { return Bits16At(p + 2); };
+        return stride == 4 ? Rewrite(from, io, count, 4, top)
+                           : Rewrite(from, io, count, stride, top);
+    }
     }
 }
 
