@@ -115,14 +115,14 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
         for (int k = 0; k < n; ++k) {
             isAbove[k] = block[i + k] > above;
             isBelow[k] = block[i + k] < below;
+            count.above += isAbove[k];
+            count.below += isBelow[k];
         }
         // Samples past the end propagate: the level after the last stays.
         std::fill(isAbove + n, isAbove + kLanes, 0);
         std::fill(isBelow + n, isBelow + kLanes, 0);
-        const uint64_t upBits = PackLanes(isAbove), downBits = PackLanes(isBelow);
-        count.above += __builtin_popcountll(upBits);
-        count.below += __builtin_popcountll(downBits);
-        WriteLevels(block + i, n, CarryLevel(upBits, downBits, high), up, down);
+        const uint64_t levels = CarryLevel(PackLanes(isAbove), PackLanes(isBelow), high);
+        WriteLevels(block + i, n, levels, up, down);
     }
     if (crossings)
         *crossings = count;
