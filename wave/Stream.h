@@ -19,9 +19,9 @@ namespace wav {
 // makes hundreds of thousands of them for an hour of stereo.
 constexpr size_t kStreamBufferBytes = size_t(1) << 20;
 
-// A mapping is made resident a window at a time, of this many bytes: the
-// reading finds its pages mapped, and the
-// memory a long file occupies stays that of one window, not of the file.
+// A mapping is made resident a window of this many bytes at a time: the
+// reading finds its pages mapped, and the memory a long file occupies stays
+// that of one window, not of the file.
 constexpr uint64_t kMappingWindowBytes = uint64_t(4) << 20;
 
 // A regular file mapped read-only from its first byte to the end of its
@@ -72,9 +72,10 @@ class Mapping {
         return m_base + offset;
     }
 
-    // Makes bytes [from, to) resident, in whole windows, and hands back the
-    // pages of the windows before that are not among them (the page cache
-    // keeps them). False when the file cannot give those bytes.
+    // Makes bytes [from, to) resident: a window of them, from the page that
+    // holds `from`, of kMappingWindowBytes or more where they need it. The
+    // pages of the window before that are not among them are handed back
+    // (the page cache keeps them). False when the file cannot give them.
     bool Ready(uint64_t from, uint64_t to) {
         if (from >= to || (from >= m_low && to <= m_high))
             return true;
