@@ -2,7 +2,7 @@
 # Checks that two builds of pulseregen give the same standard output, the
 # same OUTPUT bytes and the same exit status, on the examples, the inputs of
 # vs_sox.sh where they exist, and a few files made with sox (mono, stereo,
-# 8-bit, 24-bit, float, odd lengths, a header claiming more than the file
+# three channels, 8-bit, 24-bit, float, odd lengths, a header claiming more than the file
 # holds, the input as a pipe), each with the option sets below.
 #
 # usage: bench/same_output.sh OLD_BINARY NEW_BINARY
@@ -29,6 +29,7 @@ tone() { # NAME "FORMAT OPTIONS" ["EFFECTS"]
   sox -t wav "$work/tone.in" $2 "$work/$1" ${3:-} 2>/dev/null || echo "$0: cannot make $1" >&2
 }
 tone mono.wav "-c 1"
+tone three.wav "-c 3"
 tone stereo.wav ""
 tone u8.wav "-b 8"
 tone s24.wav "-b 24"
@@ -43,8 +44,8 @@ inputs=("$repo"/examples/*.wav "$work"/*.wav)
 for f in sine60.wav noise10.wav sine10.wav; do
   [ -s "$bench_dir/$f" ] && inputs+=("$bench_dir/$f")
 done
-option_sets=("" "--channel=left" "--channel=right" "--active=2000" "--switch=500" "--keep-rate"
-  "-q" "--any-wav")
+option_sets=("" "--channel=left" "--channel=right" "--channel=diff" "--active=2000" "--switch=500"
+  "--keep-rate" "-q" "--any-wav" "--any-wav --channel=left" "--any-wav --channel=diff")
 
 # One run: status, then the sha256 of standard output and of OUTPUT.
 run() { # BINARY INPUT OPTIONS

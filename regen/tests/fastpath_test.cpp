@@ -5,6 +5,7 @@
 // here as bytes. The loads themselves meet the reader model in
 // wave/tests/wave_equivalence_test.cpp; here it checks skipping.
 #include "Activity.h"
+#include "Loader.h"
 #include "Passes.h"
 #include "RunModel.h"
 #include "Switch.h"
@@ -132,6 +133,37 @@ TEST(FastPath, SkipFramesEqualsLoadingAndDropping) {
             reading.LoadWaveShort(y.data(), frames, 0, 0);
             EXPECT_EQ(x, y);
             EXPECT_EQ(x, model::Shorts(reference.Load(frames, false, false)));
+        }
+    }
+}
+
+// One channel or the difference, loaded from the 16-bit loader's pairs for
+// files of one or two channels, equals what the float loader gives, block by
+// block up to and past the end, with the same count of frames held; files of
+// more channels, 8-bit ones and cut ones included.
+TEST(FastPath, LoaderChannelsEqualFloatLoader) {
+    for (const FileCase& c : kFileCases) {
+        for (const regen::Channel channel :
+             {regen::Channel::kLeft, regen::Channel::kRight, regen::Channel::kDiff}) {
+            SCOPED_TRACE(std::string(c.name) + " channel " + std::to_string(int(channel)));
+            const BuiltFile built = Build(c, 5u);
+            TempDir dir;
+            const std::string file = dir.Write("in.wav", built.bytes);
+            CWave pairs, floats;
+            pairs.OpenWave(file.c_str());
+            floats.OpenWave(file.c_str());
+            regen::Loader loader(pairs, channel);
+            std::vector<float> scratch;
+            for (int loaded = 0; loaded < c.frames + 5000;) {
+                const int frames = 3001;
+                std::vector<short> got(frames, 7), want(frames, 9);
+                const uint64_t before = floats.GetLoadedFrames();
+                const int held = loader.Load(got.data(), frames);
+                regen::LoadSignal(floats, want.data(), frames, channel, scratch);
+                EXPECT_EQ(held, int(floats.GetLoadedFrames() - before));
+                ASSERT_EQ(got, want) << "frames from " << loaded;
+                loaded += frames;
+            }
         }
     }
 }
