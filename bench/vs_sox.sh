@@ -14,10 +14,12 @@
 # Each input is also timed against the one-read floor (bench/floor.c): the
 # input read once and the output's size written, in 1 MiB calls.
 # Then times `--channel=left --active=30% --switch=25%`, and `--auto`, each
-# against the default run on the 60-minute file (target: within 1.5 times).
+# against the default run on the 60-minute file (target: within 1.5 times),
+# and `--any-wav` on the 10-minute sine as 24-bit and float samples against
+# the 16-bit run (target: within 1.5 times).
 # Ends with one line: `ratio <worst median ratio> rss_kib <worst pulseregen peak>`.
 #
-# The inputs (about 850 MB) are made once with sox and kept in
+# The inputs (about 1.2 GB) are made once with sox and kept in
 # $PULSE_BENCH_DIR (default: build/bench-data in the repository).
 set -euo pipefail
 export LC_ALL=C
@@ -60,6 +62,17 @@ make_input() { # NAME SECONDS GENERATOR
 make_input sine60.wav 3600 sine
 make_input noise10.wav 600 whitenoise
 make_input sine10.wav 600 sine
+# The 10-minute sine again as 24-bit and as 32-bit float samples, for --any-wav.
+make_converted() { # NAME SOX-FORMAT-OPTIONS...
+  local name=$1
+  shift
+  [ -s "$dir/$name" ] && return 0
+  echo "making $name" >&2
+  sox "$dir/sine10.wav" "$@" "$dir/$name.tmp.wav" 2>/dev/null
+  mv "$dir/$name.tmp.wav" "$dir/$name"
+}
+make_converted sine10_24.wav -b 24
+make_converted sine10_f32.wav -e floating-point -b 32
 
 out=$dir/out.wav
 floor=$dir/floor
@@ -77,6 +90,10 @@ run_pulseregen() { rm -f "$out"; elapsed "$bin" "$1" "$out"; }
 run_options() { rm -f "$out"; elapsed "$bin" "${opts[@]}" "$1" "$out"; }
 run_auto() { rm -f "$out"; elapsed "$bin" --auto "$1" "$out"; }
 run_sox() { elapsed sox "$1" -n; }
+# --any-wav on the converted inputs, and the 16-bit run of the same length.
+run_any24() { rm -f "$out"; elapsed "$bin" --any-wav "$dir/sine10_24.wav" "$out"; }
+run_any_float() { rm -f "$out"; elapsed "$bin" --any-wav "$dir/sine10_f32.wav" "$out"; }
+run_sine10() { rm -f "$out"; elapsed "$bin" "$dir/sine10.wav" "$out"; }
 # The floor: the input read once and as many bytes as pulseregen writes
 # written, in 1 MiB calls (bench/floor.c), into a new file each time.
 run_floor() { rm -f "$out"; elapsed "$floor" "$1" "$out" "$out_bytes"; }
@@ -143,6 +160,15 @@ printf '%-12s %s median %.3f s  default median %.3f s  median ratio %.2f (%d pai
 alternate run_auto run_pulseregen "$dir/sine60.wav"
 printf '%-12s --auto median %.3f s  default median %.3f s  median ratio %.2f (%d pairs; target 1.5)\n' \
   sine60.wav "$med_a" "$med_b" "$med_ratio" "$pairs"
+
+# --any-wav on 24-bit and float samples against the 16-bit run of the same
+# 10 minutes.
+alternate run_any24 run_sine10 ""
+printf '%-12s --any-wav median %.3f s  16-bit default median %.3f s  median ratio %.2f (%d pairs; target 1.5)\n' \
+  sine10_24.wav "$med_a" "$med_b" "$med_ratio" "$pairs"
+alternate run_any_float run_sine10 ""
+printf '%-12s --any-wav median %.3f s  16-bit default median %.3f s  median ratio %.2f (%d pairs; target 1.5)\n' \
+  sine10_f32.wav "$med_a" "$med_b" "$med_ratio" "$pairs"
 
 # Replacing an existing output against writing a new one.
 alternate run_replace run_pulseregen "$dir/sine60.wav"

@@ -13,7 +13,7 @@ namespace regen {
 
 class Loader {
   public:
-    Loader(CWave& in, Channel channel) : m_in(in), m_channel(channel) {}
+    Loader(CWave& in, Channel channel);
 
     // Loads `frames` frames into `block` (silence past the file's end) and
     // returns how many the file held.
@@ -24,6 +24,10 @@ class Loader {
   private:
     CWave& m_in;
     Channel m_channel;
+    // One channel or the difference of a file of at most two, taken from
+    // the 16-bit loader's pairs of samples (empty otherwise).
+    bool m_fromPairs;
+    std::vector<short> m_pairs;
     std::vector<float> m_scratch;
     uint64_t m_held = 0;
 };

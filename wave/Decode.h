@@ -4,6 +4,7 @@
 // its one user, the tests reach it only through CWave.
 #pragma once
 
+#include "Stream.h"
 #include "WavFormat.h"
 #include "Wave.h"
 
@@ -50,61 +51,110 @@ template <int SampleBytes> int DecodeSample(const unsigned char* p) {
 }
 
 // A float sample as a 16-bit value: x 32768, rounded toward zero, held
-// within the 16-bit range; NaN gives 0.
-inline int16_t FloatTo16(double v) {
-    const double x = v * kFullScale;
-    if (!(x == x))
-        return 0;
-    if (x >= INT16_MAX)
-        return INT16_MAX;
-    if (x <= INT16_MIN)
-        return INT16_MIN;
-    return int16_t(x);
+// within the 16-bit range; NaN gives 0. In the sample's own type: scaling by
+// a power of two is exact in it (a float too large goes to infinity, held
+// all the same), and the selections, free of branches, vectorise.
+template <class Float> int16_t FloatTo16(Float v) {
+    const Float x = v * Float(kFullScale);
+    const Float held = x > Float(INT16_MAX)   ? Float(INT16_MAX)
+                       : x < Float(INT16_MIN) ? Float(INT16_MIN)
+                                              : x;
+    return x == x ? int16_t(held) : int16_t(0);
 }
 
-// Rewrites `count` samples of `stride` bytes at `io` as 16-bit values at its
-// front, in place: each is read before its bytes can be overwritten, since
-// every stride is at least 2. Returns the bytes of 16-bit samples.
+// The 16 bits of a little-endian integer that begin at `p`: a plain load.
+inline int16_t Bits16At(const unsigned char* p) {
+    int16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Where the loops' bytes come from: the file's mapping where it has one,
+// else the stream, read into the scratch buffer `io`.
+struct Source {
+    FILE* fp;
+    const Mapping* mapping; // null: the stream
+    uint64_t at;            // the mapping's offset of the next byte
+    unsigned char* io;
+
+    // Points `bytes` at up to `ask` more bytes of the file and returns how
+    // many there are; from the stream, `ask` must fit `io`.
+    size_t Next(size_t ask, const unsigned char*& bytes) {
+        if (!mapping) {
+            bytes = io;
+            return fread(io, 1, ask, fp);
+        }
+        const size_t got = Available(ask);
+        bytes = mapping->At(at);
+        at += got;
+        return got;
+    }
+    // Copies up to `count` more bytes of the file to `to`; returns how many.
+    size_t CopyTo(void* to, size_t count) {
+        if (!mapping)
+            return fread(to, 1, count, fp);
+        const size_t got = Available(count);
+        std::memcpy(to, mapping->At(at), got);
+        at += got;
+        return got;
+    }
+
+  private:
+    size_t Available(size_t ask) const {
+        return size_t(std::min<uint64_t>(ask, mapping->Bytes() - std::min(at, mapping->Bytes())));
+    }
+};
+
+// Rewrites `count` samples of `stride` bytes at `from` as 16-bit values at
+// `to`, which may be `from` itself: each is read before its bytes can be
+// overwritten, since every stride is at least 2. Returns the bytes of 16-bit
+// samples.
 template <class Decode>
-size_t Rewrite(unsigned char* io, size_t count, size_t stride, Decode decode) {
+size_t Rewrite(const unsigned char* from, unsigned char* to, size_t count, size_t stride,
+               Decode decode) {
     for (size_t k = 0; k < count; ++k) {
-        const int16_t v = decode(io + k * stride);
-        std::memcpy(io + 2 * k, &v, sizeof v);
+        const int16_t v = decode(from + k * stride);
+        std::memcpy(to + 2 * k, &v, sizeof v);
     }
     return 2 * count;
 }
 
-// Converts the whole samples among `got` bytes of a layout that the loops
-// do not decode themselves into 16-bit ones; returns their bytes. Integers
-// keep their top 16 bits (8-bit ones are unsigned).
-inline size_t ToShorts(const Layout& l, unsigned char* io, size_t got) {
+// Converts the whole samples among `got` bytes at `from` of a layout that
+// the loops do not decode themselves into 16-bit ones at `io`; returns their
+// bytes. Integers keep their top 16 bits (8-bit ones are unsigned).
+inline size_t ToShorts(const Layout& l, const unsigned char* from, unsigned char* io, size_t got) {
     const size_t count = got / l.containerBytes, stride = l.containerBytes;
+    // The usual strides are given as constants, so that the loops specialise.
     if (l.isFloat && stride == 4)
-        return Rewrite(io, count, stride, [](const unsigned char* p) {
+        return Rewrite(from, io, count, 4, [](const unsigned char* p) {
             float v;
             std::memcpy(&v, p, sizeof v);
             return FloatTo16(v);
         });
     if (l.isFloat)
-        return Rewrite(io, count, stride, [](const unsigned char* p) {
+        return Rewrite(from, io, count, stride, [](const unsigned char* p) {
             double v;
             std::memcpy(&v, p, sizeof v);
             return FloatTo16(v);
         });
+    // The top 16 bits of an integer of 3 bytes are its last two, of 4 or
+    // more the last two of its first 4.
     switch (l.valueBytes) {
     case 1:
-        return Rewrite(io, count, stride,
+        return Rewrite(from, io, count, stride,
                        [](const unsigned char* p) { return int16_t(Widen8(p[0])); });
     case 2:
-        return Rewrite(io, count, stride, [](const unsigned char* p) { return int16_t(Le16(p)); });
-    case 3:
-        return Rewrite(io, count, stride, [](const unsigned char* p) {
-            return int16_t(
-                int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 16);
-        });
-    default:
-        return Rewrite(io, count, stride,
-                       [](const unsigned char* p) { return int16_t(int32_t(Le32(p)) >> 16); });
+        return Rewrite(from, io, count, stride, Bits16At);
+    case 3: {
+        const auto top = [](const unsigned char* p) { return Bits16At(p + 1); };
+        return stride == 3 ? Rewrite(from, io, count, 3, top)
+                           : Rewrite(from, io, count, stride, top);
+    }
+    default: {
+        const auto top = [](const unsigned char* p) { return Bits16At(p + 2); };
+        return stride == 4 ? Rewrite(from, io, count, 4, top)
+                           : Rewrite(from, io, count, stride, top);
+    }
     }
 }
 
@@ -144,7 +194,8 @@ ptrdiff_t FixedFrames(const unsigned char* p, size_t bytes, int frame, Sink& sin
 }
 
 // The one reading path of every loader. Reads the bytes of `frames` frames
-// in runs of at most kIoBytes and hands each frame to the sink as its first
+// in runs of at most kIoBytes (mapped bytes that need no conversion in one)
+// and hands each frame to the sink as its first
 // channel value, its second (the first again for a one-channel file), and the
 // sum of all its channels. Channels is the file's channel count when it is 1
 // or 2, which lets the compiler specialise the loop, and 0 for any other
@@ -153,8 +204,7 @@ ptrdiff_t FixedFrames(const unsigned char* p, size_t bytes, int frame, Sink& sin
 // read to `consumed`: where fewer than `frames` came, the file ended or a read
 // failed inside the next one.
 template <int SampleBytes, int Channels, class Sink>
-int ReadFrames(FILE* fp, unsigned char* io, const Layout& layout, int frames, Sink& sink,
-               uint64_t& consumed) {
+int ReadFrames(Source& source, const Layout& layout, int frames, Sink& sink, uint64_t& consumed) {
     static_assert(kIoBytes % 4 == 0, "a full run must hold whole 1- and 2-channel frames");
     if (layout.channels == 0) {
         for (int i = 0; i < frames; ++i)
@@ -162,7 +212,8 @@ int ReadFrames(FILE* fp, unsigned char* io, const Layout& layout, int frames, Si
         return frames;
     }
     const bool converted = layout.Converted();
-    const size_t run = RunBytes(layout);
+    // Mapped bytes that need no conversion are decoded in one run.
+    const uint64_t run = converted || !source.mapping ? RunBytes(layout) : UINT64_MAX;
     uint64_t left = uint64_t(frames) * layout.FrameBytes();
     int frame = 0;
     // A frame of any other channel count may straddle two runs; these carry
@@ -173,9 +224,11 @@ int ReadFrames(FILE* fp, unsigned char* io, const Layout& layout, int frames, Si
     int64_t sum = 0;
     while (left > 0) {
         const size_t ask = size_t(std::min<uint64_t>(left, run));
-        const size_t got = fread(io, 1, ask, fp);
+        const unsigned char* bytes;
+        const size_t got = source.Next(ask, bytes);
         consumed += got;
-        const size_t usable = converted ? ToShorts(layout, io, got) : got;
+        const size_t usable = converted ? ToShorts(layout, bytes, source.io, got) : got;
+        const unsigned char* io = converted ? source.io : bytes;
         if constexpr (Channels > 0) {
             frame += int(FixedFrames<SampleBytes, Channels>(io, usable, frame, sink));
         } else {
@@ -204,24 +257,23 @@ int ReadFrames(FILE* fp, unsigned char* io, const Layout& layout, int frames, Si
 // Picks the ReadFrames specialisation for the layout's sample width and
 // channel count, and the matching sink.
 template <template <int> class Sink, class... Args>
-int Dispatch(FILE* fp, unsigned char* io, const Layout& layout, int frames, uint64_t& consumed,
-             Args... args) {
+int Dispatch(Source& source, const Layout& layout, int frames, uint64_t& consumed, Args... args) {
     const bool narrow = layout.SampleBytes() == 1;
     switch (layout.channels) {
     case 1: {
         Sink<1> sink{args..., 1u};
-        return narrow ? ReadFrames<1, 1>(fp, io, layout, frames, sink, consumed)
-                      : ReadFrames<2, 1>(fp, io, layout, frames, sink, consumed);
+        return narrow ? ReadFrames<1, 1>(source, layout, frames, sink, consumed)
+                      : ReadFrames<2, 1>(source, layout, frames, sink, consumed);
     }
     case 2: {
         Sink<2> sink{args..., 2u};
-        return narrow ? ReadFrames<1, 2>(fp, io, layout, frames, sink, consumed)
-                      : ReadFrames<2, 2>(fp, io, layout, frames, sink, consumed);
+        return narrow ? ReadFrames<1, 2>(source, layout, frames, sink, consumed)
+                      : ReadFrames<2, 2>(source, layout, frames, sink, consumed);
     }
     default: {
         Sink<0> sink{args..., layout.channels};
-        return narrow ? ReadFrames<1, 0>(fp, io, layout, frames, sink, consumed)
-                      : ReadFrames<2, 0>(fp, io, layout, frames, sink, consumed);
+        return narrow ? ReadFrames<1, 0>(source, layout, frames, sink, consumed)
+                      : ReadFrames<2, 0>(source, layout, frames, sink, consumed);
     }
     }
 }

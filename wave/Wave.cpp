@@ -3,6 +3,7 @@
 #include "Wave.h"
 #include "Decode.h"
 #include "Lookahead.h"
+#include "Stream.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -13,7 +14,7 @@ CWave::CWave()
       m_sampleLength(0), m_sampleRate(0), m_fmt{}, m_stopId{}, m_stopIdRead(false),
       m_mode(kOpenPcm16), m_status(kNotWave), m_openErrno(0), m_format{}, m_declaredFrames(0),
       m_pos(0), m_dataEnd(0), m_outFormat{}, m_writing(false), m_writeError(false), m_writeErrno(0),
-      m_readErrno(0), m_trailingBytes(0), m_io{}, m_streamBuffer(nullptr), m_lookahead(nullptr) {
+      m_readErrno(0), m_trailingBytes(0), m_io{}, m_buffers(nullptr), m_lookahead(nullptr) {
     static_assert(sizeof m_io == wav::kIoBytes, "the decoding runs fill the scratch buffer");
 }
 
@@ -32,8 +33,8 @@ int CWave::CloseWave() {
 }
 
 void CWave::ReleaseStreamBuffer() {
-    delete[] m_streamBuffer;
-    m_streamBuffer = nullptr;
+    delete m_buffers; // unmaps the file
+    m_buffers = nullptr;
 }
 
 FILE* CWave::ReadStreamOn(int fd, const void* head, size_t headBytes) {

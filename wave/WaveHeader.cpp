@@ -96,7 +96,7 @@ int CWave::OpenStream(FILE* fp, tOpenMode mode) {
         m_status = kCannotOpen;
         return 0;
     }
-    m_streamBuffer = wav::UseLargeBuffer(m_fp);
+    m_buffers = wav::UseLargeBuffer(m_fp);
     const off_t start = ftello(m_fp);
     m_pos = start > 0 ? int64_t(start) : 0; // a pipe's reads count from 0
     return ReadHeader(mode);
@@ -290,6 +290,9 @@ int CWave::FoundData(uint64_t declaredBytes) {
     SetDataBytes(bytes);
     if (m_lookahead)
         m_lookahead->Data(uint64_t(m_dataTop), uint64_t(m_dataEnd));
+    // From here on the loaders read only the file's bytes before m_dataEnd.
+    if (m_buffers && fileSize >= m_dataEnd)
+        m_buffers->mapping.Map(fileno(m_fp), uint64_t(m_dataEnd));
     if (m_sampleLength > 0)
         return int(m_sampleLength);
     // Nothing to read. A size of 0 with bytes after it that do not begin a

@@ -2,6 +2,7 @@
 // decode frames through Decode.h into the caller's layout, up to the end of
 // the data, zero-filling what the data lacks. OpenWave is in WaveHeader.cpp.
 #include "Decode.h"
+#include "Stream.h"
 #include "WavFormat.h"
 #include "Wave.h"
 
@@ -20,6 +21,11 @@ constexpr int kPageFrames = 1 << 19;
 wav::Layout ReadLayout(CWave::tOpenMode mode, const CWave::tSampleFormat& format,
                        const CWave::tWaveFmtChunk& fmt) {
     return mode == CWave::kOpenAnyWav ? wav::LayoutOf(format) : wav::Pcm16Layout(fmt);
+}
+
+// The file's mapping, when the stream has one.
+const wav::Mapping* MappingOf(const wav::StreamBuffers* buffers) {
+    return buffers && buffers->mapping.Mapped() ? &buffers->mapping : nullptr;
 }
 
 } // namespace
@@ -46,6 +52,10 @@ unsigned long CWave::get_ulong(FILE* fp) {
 void CWave::SkipBytes(uint64_t count) {
     if (count == 0)
         return;
+    if (MappingOf(m_buffers)) { // the loaders read at m_pos, the stream is left as it stands
+        m_pos += int64_t(std::min<uint64_t>(count, uint64_t(INT64_MAX - m_pos)));
+        return;
+    }
     if (count <= uint64_t(INT64_MAX - m_pos) && fseeko(m_fp, off_t(count), SEEK_CUR) == 0) {
         m_pos += int64_t(count);
         return;
@@ -77,6 +87,12 @@ void CWave::CheckRead() {
 bool CWave::SeekTo(int64_t at) {
     if (m_lookahead) // a stream that cannot seek is where it stands
         return at == m_pos;
+    if (MappingOf(m_buffers)) { // as fseeko: no position before the file
+        if (at < 0)
+            return false;
+        m_pos = at;
+        return true;
+    }
     if (fseeko(m_fp, off_t(at), SEEK_SET) != 0)
         return false;
     m_pos = at;
@@ -141,6 +157,20 @@ void CWave::Advance(int frames) {
     m_offset = int64_t(uint64_t(m_offset) + uint64_t(PositionBytes(frames)));
 }
 
+// Makes the next `frames` frames of the mapping resident. Where the file
+// cannot give them the mapping is given up and the stream, put where the
+// reading stands, reads them: it meets the end or the failure as a read does.
+void CWave::PrepareRead(int frames) {
+    if (!MappingOf(m_buffers))
+        return;
+    wav::Mapping& mapping = m_buffers->mapping;
+    const uint64_t from = uint64_t(m_pos);
+    if (mapping.Ready(from, std::min(mapping.Bytes(), from + uint64_t(frames) * FrameBytes())))
+        return;
+    mapping.Unmap();
+    SeekTo(m_pos);
+}
+
 // The running position moves by the whole request even where the file ends
 // early, so that page moves after a short load land where they would have.
 bool CWave::StartLoad(int frames) {
@@ -155,18 +185,20 @@ void CWave::LoadWaveShort(short* buffer, int frames, int stereo, int interleaved
     if (StartLoad(frames)) {
         const wav::Layout layout = ReadLayout(m_mode, m_format, m_fmt);
         const int count = FramesLeft(frames);
+        PrepareRead(count);
         const bool direct = !layout.Converted() && layout.SampleBytes() == 2;
         uint64_t consumed = 0;
+        wav::Source source{m_fp, MappingOf(m_buffers), uint64_t(m_pos), m_io};
         if (direct && !stereo && layout.channels == 1) { // the file's samples are the output
-            consumed = fread(buffer, 1, 2 * size_t(count), m_fp);
+            consumed = source.CopyTo(buffer, 2 * size_t(count));
             done = int(consumed / 2);
         } else if (direct && stereo && interleaved && layout.channels == 2) { // so are its frames
-            consumed = fread(buffer, 1, 4 * size_t(count), m_fp);
+            consumed = source.CopyTo(buffer, 4 * size_t(count));
             done = int(consumed / 4);
         } else if (!stereo) {
-            done = wav::Dispatch<wav::MonoShortSink>(m_fp, m_io, layout, count, consumed, buffer);
+            done = wav::Dispatch<wav::MonoShortSink>(source, layout, count, consumed, buffer);
         } else {
-            done = wav::Dispatch<wav::ShortSink>(m_fp, m_io, layout, count, consumed, buffer,
+            done = wav::Dispatch<wav::ShortSink>(source, layout, count, consumed, buffer,
                                                  ptrdiff_t(frames), interleaved != 0);
         }
         m_pos += int64_t(consumed);
@@ -188,16 +220,18 @@ void CWave::LoadWaveFloat(float* buffer, int frames, int flags, int interleaved)
     if (StartLoad(frames)) {
         const wav::Layout layout = ReadLayout(m_mode, m_format, m_fmt);
         const int count = FramesLeft(frames);
+        PrepareRead(count);
         uint64_t consumed = 0;
         const int32_t left = wav::LeftWeight(mode), right = wav::RightWeight(mode);
         const int shift = wav::HalvingShift(mode);
+        wav::Source source{m_fp, MappingOf(m_buffers), uint64_t(m_pos), m_io};
         if (stereo)
-            done = wav::Dispatch<wav::FloatSink>(m_fp, m_io, layout, count, consumed, buffer,
+            done = wav::Dispatch<wav::FloatSink>(source, layout, count, consumed, buffer,
                                                  ptrdiff_t(frames), interleaved != 0, left, right,
                                                  shift);
         else
-            done = wav::Dispatch<wav::MonoFloatSink>(m_fp, m_io, layout, count, consumed, buffer,
-                                                     left, right, shift);
+            done = wav::Dispatch<wav::MonoFloatSink>(source, layout, count, consumed, buffer, left,
+                                                     right, shift);
         m_pos += int64_t(consumed);
         m_loadedFrames += uint64_t(done);
         if (done < count)

@@ -66,7 +66,7 @@ int CWave::StartOutput(FILE* fp) {
         m_writeErrno = errno;
         return -1;
     }
-    m_streamBuffer = wav::UseLargeBuffer(m_fp);
+    m_buffers = wav::UseLargeBuffer(m_fp);
     // Both sizes stay 0 until OutputWaveFinalize knows them.
     unsigned char header[wav::kHeaderBytes];
     wav::EncodeHeader(header, wav::MakeFmtChunk(m_outFormat), 0, 0);

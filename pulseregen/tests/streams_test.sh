@@ -39,26 +39,37 @@ readerror)
   command -v strace >/dev/null || skip "no strace (apt-get install strace)"
   export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 # LeakSanitizer shuns ptrace
   wav big.wav $((300 * 44100)) '20000 if i // 2205 % 2 == 0 else -20000' # 300 s of 10 Hz square
-  # The reads of big.wav a quarter and three quarters of the way, counted
-  # among all reads (a sanitizer's runtime reads files of its own).
-  strace -f -qq -y -o trace -e trace=read "${prog[@]}" -q big.wav clean.wav || fail "clean run"
-  grep -n 'read([0-9]*<[^>]*big\.wav>' trace | cut -d: -f1 >input-reads
-  reads=$(wc -l <input-reads)
-  [ "$reads" -ge 4 ] || fail "only $reads reads of big.wav"
-  for when in $(sed -n "$((reads / 4))p;$((reads * 3 / 4))p" input-reads); do
+  # A regular file is read through a mapping made resident a window at a
+  # time; a window the file cannot give hands the reading back to read(),
+  # which meets the failure. So the window a quarter and three quarters of
+  # the way fails, and every read after it: its madvise call is counted
+  # among all of them, the reads before it among all reads (a sanitizer's
+  # runtime makes calls of its own).
+  strace -f -qq -o trace -e trace=read,madvise "${prog[@]}" -q big.wav clean.wav || fail "clean run"
+  awk '/ madvise\(/ { m++ } / read\(/ { r++ } /MADV_POPULATE_READ/ { print m, r }' trace >windows
+  n=$(wc -l <windows)
+  [ "$n" -ge 4 ] || fail "only $n windows of big.wav"
+  while read -r when reads; do
+    inject=(-e trace=read,madvise -e inject=madvise:error=EFAULT:when="$when"
+      -e inject=read:error=EIO:when=$((reads + 1))+)
     echo old >o.wav
-    strace -f -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=$when \
-      "${prog[@]}" -q big.wav o.wav >out 2>err
+    strace -f -qq -o /dev/null "${inject[@]}" "${prog[@]}" -q big.wav o.wav >out 2>err
     status=$?
     [ "$status" -eq 1 ] && [ "$(cat err)" = "pulseregen: big.wav: Input/output error" ] &&
-      [ ! -s out ] && [ "$(cat o.wav)" = old ] || fail "read $when of $reads fails: status $status, $(cat err)"
+      [ ! -s out ] && [ "$(cat o.wav)" = old ] || fail "window $when fails: status $status, $(cat err)"
     rm -f o.wav
-    strace -f -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=$when \
-      "${prog[@]}" -q big.wav o.wav 2>err
-    [ $? -eq 1 ] && [ ! -e o.wav ] || fail "read $when of $reads fails: a new output was made"
-  done
-  # The header's read fails: the reason, not a refusal of the file.
-  strace -f -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=$(head -n 1 input-reads) \
+    strace -f -qq -o /dev/null "${inject[@]}" "${prog[@]}" -q big.wav o.wav 2>err
+    [ $? -eq 1 ] && [ ! -e o.wav ] || fail "window $when fails: a new output was made"
+    # The window alone failing: read() gives what the mapping would have.
+    strace -f -qq -o /dev/null -e trace=madvise -e inject=madvise:error=EFAULT:when="$when" \
+      "${prog[@]}" -q big.wav o.wav || fail "window $when alone fails: status $?"
+    cmp -s o.wav clean.wav || fail "window $when alone fails: the output differs"
+  done < <(sed -n "$((n / 4 + 1))p;$((n * 3 / 4 + 1))p" windows)
+  # The header's read fails: the reason, not a refusal of the file. Its
+  # place among all reads, as above.
+  strace -f -qq -y -o trace -e trace=read "${prog[@]}" -q big.wav clean.wav || fail "traced run"
+  first=$(grep -n 'read([0-9]*<[^>]*big\.wav>' trace | head -n 1 | cut -d: -f1)
+  strace -f -qq -o /dev/null -e trace=read -e inject=read:error=EIO:when=$first \
     "${prog[@]}" big.wav o.wav >out 2>err
   status=$?
   [ "$status" -eq 1 ] && [ "$(cat out)" = "Error: Input file can't open [0]" ] &&

@@ -5,6 +5,7 @@
 // here as bytes. The loads themselves meet the reader model in
 // wave/tests/wave_equivalence_test.cpp; here it checks skipping.
 #include "Activity.h"
+#include "Loader.h"
 #include "Passes.h"
 #include "RunModel.h"
 #include "Switch.h"
@@ -136,25 +137,101 @@ TEST(FastPath, SkipFramesEqualsLoadingAndDropping) {
     }
 }
 
+// One channel or the difference, loaded from the 16-bit loader's pairs for
+// files of one or two channels, equals what the float loader gives, block by
+// block up to and past the end, with the same count of frames held; files of
+// more channels, 8-bit ones and cut ones included.
+TEST(FastPath, LoaderChannelsEqualFloatLoader) {
+    for (const FileCase& c : kFileCases) {
+        for (const regen::Channel channel :
+             {regen::Channel::kLeft, regen::Channel::kRight, regen::Channel::kDiff}) {
+            SCOPED_TRACE(std::string(c.name) + " channel " + std::to_string(int(channel)));
+            const BuiltFile built = Build(c, 5u);
+            TempDir dir;
+            const std::string file = dir.Write("in.wav", built.bytes);
+            CWave pairs, floats;
+            pairs.OpenWave(file.c_str());
+            floats.OpenWave(file.c_str());
+            regen::Loader loader(pairs, channel);
+            std::vector<float> scratch;
+            for (int loaded = 0; loaded < c.frames + 5000;) {
+                const int frames = 3001;
+                std::vector<short> got(frames, 7), want(frames, 9);
+                const uint64_t before = floats.GetLoadedFrames();
+                const int held = loader.Load(got.data(), frames);
+                regen::LoadSignal(floats, want.data(), frames, channel, scratch);
+                EXPECT_EQ(held, int(floats.GetLoadedFrames() - before));
+                ASSERT_EQ(got, want) << "frames from " << loaded;
+                loaded += frames;
+            }
+        }
+    }
+}
+
+// The switch carries its level through 64 samples at a time: lengths
+// around whole and partial runs, levels from either side and none, and the
+// thresholds at their extremes, against the sample-by-sample model, with
+// the crossings it counts once the wave has started.
 TEST(FastPath, RegenerateEqualsBranchingReference) {
+    struct SettingsCase {
+        int switchAbove;
+        short amplitude;
+        bool invert;
+    };
+    const SettingsCase settingsCases[] = {
+        {8000, 30000, true}, {0, 30000, true}, {32767, 30000, true}, {8000, 12345, false}};
     std::mt19937 random(11);
     std::uniform_int_distribution<int> full(-32768, 32767);
-    // Values at and around the thresholds, the extremes and 0.
-    const short edges[] = {0, 8000, -8000, 8001, -8001, 7999, -7999, 32767, -32768, 1, -1};
-    std::uniform_int_distribution<size_t> edge(0, std::size(edges) - 1);
-    for (const short start : {short(0), short(30000), short(-30000), short(1234), short(-32768)}) {
-        for (const int frames : {0, 1, 2, 17, regen::kBlockFrames}) {
-            for (const bool nearEdges : {false, true}) {
-                SCOPED_TRACE("start " + std::to_string(start) + " frames " +
-                             std::to_string(frames) + (nearEdges ? " edges" : " noise"));
-                std::vector<short> block(static_cast<size_t>(frames));
-                for (auto& s : block)
-                    s = nearEdges ? edges[edge(random)] : short(full(random));
-                std::vector<short> expected = block;
-                const short expectedLevel =
-                    short(model::Switch(expected.data(), size_t(frames), start));
-                EXPECT_EQ(regen::Regenerate(block.data(), frames, start), expectedLevel);
-                EXPECT_EQ(block, expected);
+    for (const SettingsCase& c : settingsCases) {
+        regen::Settings settings;
+        settings.switchAbove = c.switchAbove;
+        settings.amplitude = c.amplitude;
+        settings.invert = c.invert;
+        model::Settings reference;
+        reference.switchAt = c.switchAbove;
+        reference.amplitude = c.amplitude;
+        reference.invert = c.invert;
+        // Values at and around the thresholds, the extremes and 0.
+        const int t = c.switchAbove;
+        const short edges[] = {0,
+                               short(t),
+                               short(-t),
+                               short(std::min(t + 1, 32767)),
+                               short(-t - 1),
+                               short(std::max(t - 1, 0)),
+                               short(-std::max(t - 1, 0)),
+                               32767,
+                               -32768,
+                               1,
+                               -1};
+        std::uniform_int_distribution<size_t> edge(0, std::size(edges) - 1);
+        for (const short start :
+             {short(0), short(30000), short(-30000), short(1234), short(-32768)}) {
+            for (const int frames : {0, 1, 2, 17, 63, 64, 65, 129, 1000, regen::kBlockFrames}) {
+                for (const bool nearEdges : {false, true}) {
+                    SCOPED_TRACE("threshold " + std::to_string(t) + " start " +
+                                 std::to_string(start) + " frames " + std::to_string(frames) +
+                                 (nearEdges ? " edges" : " noise"));
+                    std::vector<short> block(static_cast<size_t>(frames));
+                    for (auto& s : block)
+                        s = nearEdges ? edges[edge(random)] : short(full(random));
+                    regen::Crossings expectedCount;
+                    int level = start;
+                    for (const short v : block) {
+                        level = model::Switch(std::vector<short>{v}.data(), 1, level, reference);
+                        expectedCount.above += level != 0 && v > t;
+                        expectedCount.below += level != 0 && v < -t;
+                    }
+                    std::vector<short> expected = block;
+                    const short expectedLevel =
+                        short(model::Switch(expected.data(), size_t(frames), start, reference));
+                    regen::Crossings count{-1, -1};
+                    EXPECT_EQ(regen::Regenerate(block.data(), frames, start, settings, &count),
+                              expectedLevel);
+                    EXPECT_EQ(block, expected);
+                    EXPECT_EQ(count.above, expectedCount.above);
+                    EXPECT_EQ(count.below, expectedCount.below);
+                }
             }
         }
     }

@@ -137,6 +137,9 @@ TEST(AnyWav, ConvertsSamplesTo16Bits) {
         short want;
     } cases[] = {
         {"24-bit min", Plain(1, 24), {0x00, 0x00, 0x80}, -32768},
+        {"24-bit max", Plain(1, 24), {0xFF, 0xFF, 0x7F}, 32767},
+        {"24-bit: the top two bytes", Plain(1, 24), {0x12, 0x34, 0x56}, 0x5634},
+        {"32-bit: the top two bytes", Plain(1, 32), Le32(0x89ABCDEF), -30293},
         {"32-bit -65536", Plain(1, 32), Le32(0xFFFF0000), -1},
         {"S24_LE: the low bytes, the top one ignored", Plain(1, 24, 4), {0x00, 0x80, 0, 0xAA}, 128},
         {"S24_LE negative", Plain(1, 24, 4), {0x00, 0x00, 0xF0, 0x00}, -4096},
@@ -147,6 +150,15 @@ TEST(AnyWav, ConvertsSamplesTo16Bits) {
         {"float 1.0 held", Plain(3, 32), Raw(1.0f), 32767},
         {"float -7 held", Plain(3, 32), Raw(-7.0f), -32768},
         {"float NaN", Plain(3, 32), Raw(std::numeric_limits<float>::quiet_NaN()), 0},
+        {"float -NaN", Plain(3, 32), Raw(-std::numeric_limits<float>::quiet_NaN()), 0},
+        {"float infinity held", Plain(3, 32), Raw(std::numeric_limits<float>::infinity()), 32767},
+        {"float -infinity held", Plain(3, 32), Raw(-std::numeric_limits<float>::infinity()),
+         -32768},
+        {"float too large to scale held", Plain(3, 32), Raw(3e38f), 32767},
+        {"float just below full scale", Plain(3, 32), Raw(32766.75f / 32768), 32766},
+        {"float between the top two", Plain(3, 32), Raw(32767.5f / 32768), 32767},
+        {"float below the bottom", Plain(3, 32), Raw(-32768.5f / 32768), -32768},
+        {"float -32767.5 toward zero", Plain(3, 32), Raw(-32767.5f / 32768), -32767},
         {"double 0.25", Plain(3, 64), Raw(0.25), 8192},
         {"double -1e300", Plain(3, 64), Raw(-1e300), -32768},
     };

@@ -11,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace wavtest;
@@ -32,6 +35,39 @@ long FirstDifference(const std::vector<short>& a, const std::vector<short>& b) {
 // sample and one byte of the next; a list chunk after the data, which the
 // loaders must not read as samples.
 enum Tail { kWholeFrames, kMidFrame, kMidSample, kMidSecondSample, kChunkAfter };
+
+// A pipe that a thread fills with `bytes` (none when null), for as long as
+// its reader takes them.
+class Piped {
+  public:
+    explicit Piped(const Bytes* bytes) {
+        if (!bytes)
+            return;
+        signal(SIGPIPE, SIG_IGN); // a reader that stops early ends the writing
+        if (pipe(m_ends) != 0)
+            return;
+        m_writer = std::thread([this, bytes] {
+            for (size_t done = 0; done < bytes->size();) {
+                const ssize_t n = write(m_ends[1], bytes->data() + done, bytes->size() - done);
+                if (n <= 0)
+                    break;
+                done += size_t(n);
+            }
+            close(m_ends[1]);
+        });
+    }
+    ~Piped() {
+        if (m_ends[0] >= 0)
+            close(m_ends[0]);
+        if (m_writer.joinable())
+            m_writer.join();
+    }
+    int Fd() const { return m_ends[0]; }
+
+  private:
+    int m_ends[2] = {-1, -1};
+    std::thread m_writer;
+};
 
 } // namespace
 
@@ -79,38 +115,46 @@ TEST(LoaderEquivalence, MatchesSampleBySampleReading) {
                     file = Cat({file, Chunk("LIST", RandomBytes(993, random()))});
                 const std::string path = dir.Write("in.wav", file);
                 for (const auto& mode : modes) {
-                    SCOPED_TRACE(::testing::Message()
-                                 << channels << " channels, " << bits << " bits, tail " << tail
-                                 << ", " << mode.name);
-                    CWave wave;
-                    const int opened = wave.OpenWave(path.c_str());
-                    // 8-bit files are refused right after the format chunk,
-                    // with the stream left attached there.
-                    const long start = bits == 16 ? 44 : 36;
-                    if (bits == 16)
-                        ASSERT_EQ(opened, channels ? int(size / channels / 2) : 0);
-                    else
-                        ASSERT_EQ(opened, -1);
-                    const model::Open open = model::WalkHeader(file.data(), file.size());
-                    ASSERT_EQ(open.pos, start);
-                    model::Reader reference(file.data(), file.size(), open);
-                    int load = 0;
-                    for (int frames : requests) {
-                        SCOPED_TRACE(::testing::Message() << "load " << load++ << " of " << frames);
-                        const std::vector<short> expected = model::Shorts(
-                            reference.Load(frames, mode.stereo != 0, mode.interleaved != 0));
-                        // Two guard elements past the request must stay untouched.
-                        std::vector<short> fast(expected.size() + 2, short(0x4C4C));
-                        if (mode.viaStereoCall)
-                            wave.LoadWaveShortStereo(fast.data(), frames, mode.interleaved);
+                    for (const bool piped : {false, true}) {
+                        SCOPED_TRACE(::testing::Message()
+                                     << channels << " channels, " << bits << " bits, tail " << tail
+                                     << ", " << mode.name << (piped ? ", piped" : ""));
+                        // A file is read through its mapping, a pipe through the
+                        // stream; the pipe outlives the reader of its duplicate.
+                        Piped source(piped ? &file : nullptr);
+                        CWave wave;
+                        const int opened =
+                            piped ? wave.OpenWaveFd(source.Fd()) : wave.OpenWave(path.c_str());
+                        // 8-bit files are refused right after the format chunk,
+                        // with the stream left attached there.
+                        const long start = bits == 16 ? 44 : 36;
+                        if (bits == 16)
+                            ASSERT_EQ(opened, channels ? int(size / channels / 2) : 0);
                         else
-                            wave.LoadWaveShort(fast.data(), frames, mode.stereo, mode.interleaved);
-                        EXPECT_EQ(fast[expected.size()], short(0x4C4C));
-                        EXPECT_EQ(fast[expected.size() + 1], short(0x4C4C));
-                        fast.resize(expected.size());
-                        const long at = FirstDifference(fast, expected);
-                        ASSERT_EQ(at, -1) << "element " << at << ": " << fast[size_t(at)]
-                                          << " instead of " << expected[size_t(at)];
+                            ASSERT_EQ(opened, -1);
+                        const model::Open open = model::WalkHeader(file.data(), file.size());
+                        ASSERT_EQ(open.pos, start);
+                        model::Reader reference(file.data(), file.size(), open);
+                        int load = 0;
+                        for (int frames : requests) {
+                            SCOPED_TRACE(::testing::Message()
+                                         << "load " << load++ << " of " << frames);
+                            const std::vector<short> expected = model::Shorts(
+                                reference.Load(frames, mode.stereo != 0, mode.interleaved != 0));
+                            // Two guard elements past the request must stay untouched.
+                            std::vector<short> fast(expected.size() + 2, short(0x4C4C));
+                            if (mode.viaStereoCall)
+                                wave.LoadWaveShortStereo(fast.data(), frames, mode.interleaved);
+                            else
+                                wave.LoadWaveShort(fast.data(), frames, mode.stereo,
+                                                   mode.interleaved);
+                            EXPECT_EQ(fast[expected.size()], short(0x4C4C));
+                            EXPECT_EQ(fast[expected.size() + 1], short(0x4C4C));
+                            fast.resize(expected.size());
+                            const long at = FirstDifference(fast, expected);
+                            ASSERT_EQ(at, -1) << "element " << at << ": " << fast[size_t(at)]
+                                              << " instead of " << expected[size_t(at)];
+                        }
                     }
                 }
             }
