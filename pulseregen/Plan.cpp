@@ -169,13 +169,15 @@ std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Optio
     plan.settings.switchAbove = opt.switchGiven ? opt.switchAt.Resolve(largest) : shape->gap;
     plan.settings.smooth = opt.smooth > 0 ? opt.smooth : shape->smooth;
     plan.settings.follow = opt.follow >= 0 ? opt.follow : regen::kFollowHalfPeriods;
-    // A switch that follows the midpoint follows wander and hum itself; a
-    // mean over a few pulses would only add a bias wherever the pulses are
-    // not balanced (scrambled codes, a pilot's end), so the baseline then
-    // takes out DC and the slowest drift alone, over the longest window.
-    plan.window = opt.baseline >= 0          ? opt.baseline
-                  : plan.settings.follow > 0 ? regen::kMaxWindow
-                                             : shape->window;
+    // A switch that follows the midpoint follows slow wander itself; a
+    // mean over a few pulses adds a bias wherever the pulses do not balance
+    // within it (scrambled codes), so the baseline then takes out DC and
+    // the slowest drift alone, over the longest window. Where they do
+    // balance, the mean over a few pulses takes out what lies below the
+    // signal's band: hum, pink noise, droop.
+    plan.window = opt.baseline >= 0                              ? opt.baseline
+                  : plan.settings.follow > 0 && !shape->balanced ? regen::kMaxWindow
+                                                                 : shape->window;
     Follow(plan);
     plan.drowned = shape->drowned;
     if (report && shape->drowned && !opt.switchGiven)

@@ -33,6 +33,10 @@ constexpr double kLagSteps = 10; // the lag is kept to a tenth of a frame
 constexpr int kHalfPeriodsPerWindow = 8;
 constexpr int kSmoothsPerWindow = 4;
 constexpr int kMinWindow = 16;
+// Runs of random data, half as likely to last each bit longer, are as long
+// as the next one in one case of three (the sum of 4^-k): pulses that pair
+// up more often than that come in pairs by their code.
+constexpr int kChanceOfPair = 3;
 constexpr int kProbed = 16;     // blocks read, spread over the active ones
 constexpr int kRefinements = 3; // the band filter converges in two or three
 constexpr int kShortPercentile = 10, kLongPercentile = 90;
@@ -70,6 +74,7 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
     s.noise = NoiseOf(m);
     s.height = HeightOf(m);
     s.measured = lengths.size() >= size_t(kMinFlips);
+    s.paired = PairedPercent(m.lengths);
     return s;
 }
 
@@ -190,6 +195,15 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
         s = next;
     }
     s.gap = GapFor(s.noise, s.height);
+    // A baseline over a few of the longest pulses takes out the hum, the
+    // pink noise and the droop below the signal's band, as a mean over a
+    // whole block cannot; but where the pulses do not balance within it
+    // (scrambled data, a long run of one level) it follows the data and
+    // shifts the decision. It is kept where that shift stays within the
+    // ripple that the gap allows for.
+    const int matched = BaselineFor(s.longest, s.smooth);
+    s.balanced = s.paired * kChanceOfPair > 100;
+    s.window = matched;
     s.drowned = kGapSigmas * s.noise > s.height / 2;
     return s;
 }

@@ -638,7 +638,7 @@ TEST(Cli, AutoChoosesFromTheRecording) {
          // the drift's rise over a 256-frame run adds to the swing; the
          // silent channel weighs nothing, the square has no noise
          "--auto chose --keep-rate --channel=left --active=755 --switch=749 "
-         "--baseline=8192 --smooth=1 --follow=8 --lag=0.0 --balance=50 # 48000 Hz"},
+         "--baseline=160 --smooth=1 --follow=8 --lag=0.0 --balance=50 # 48000 Hz"},
         {"named options override the choices",
          {"--auto", "in.wav", "out.wav", "--channel=mix", "--active=100", "--switch=1000",
           "--baseline=0"},
@@ -668,7 +668,7 @@ TEST(Cli, AutoChoosesFromTheRecording) {
          0,
          regenerated(kBlock, 5 * kBlock, quiet, 44100),
          "--auto chose --keep-rate --channel=diff --active=112 --switch=112 "
-         "--baseline=8192 --smooth=1 --follow=8 --lag=0.0 --balance=50 # 44100 Hz"},
+         "--baseline=160 --smooth=1 --follow=8 --lag=0.0 --balance=50 # 44100 Hz"},
     };
     RunCases(cases);
 }
