@@ -15,10 +15,19 @@ namespace regen {
 
 namespace {
 
-// Gaussian noise reaches 3 standard deviations in one sample of 370: seldom
-// enough along a pulse's flat top, where it would have to cross the whole
-// gap besides.
-constexpr int kGapSigmas = 3;
+// The gap keeps the noise from flipping the switch back and forth while an
+// edge passes the midpoint. The band filter averages the noise over about
+// the length of an edge's ramp, so the noise moves little while the ramp
+// crosses it: one standard deviation of the filtered noise is enough, and
+// more would only delay the edges of the lower pulses more than the
+// others'. (On a flat top the noise would have to reach past the whole
+// height, which no gap smaller than it changes much.)
+constexpr int kGapSigmas = 1;
+// Noise past a sixth of the height (3 standard deviations past half of
+// it, one sample in 370) reaches across the midpoint from the flat tops of
+// the pulses that a band limit or a dropout leaves lower: no setting of
+// the switch can then keep it out.
+constexpr int kDrownedSigmas = 3;
 // The gap leaves most of a pulse's height to spare: a short pulse that a
 // band limit or a dropout leaves lower than its neighbours still flips it.
 constexpr int kHeightPerGap = 4;
@@ -204,7 +213,7 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     const int matched = BaselineFor(s.longest, s.smooth);
     s.balanced = s.paired * kChanceOfPair > 100;
     s.window = matched;
-    s.drowned = kGapSigmas * s.noise > s.height / 2;
+    s.drowned = kDrownedSigmas * s.noise > s.height / 2;
     return s;
 }
 
