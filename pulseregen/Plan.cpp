@@ -179,7 +179,10 @@ std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Optio
                   : plan.settings.follow > 0 && !shape->balanced ? regen::kMaxWindow
                                                                  : shape->window;
     Follow(plan);
-    plan.drowned = shape->drowned;
+    // The flips that tell a pulse train from noise are those of the
+    // signal the switch decides on: noise that the band filter takes out
+    // of the pulses does not make them noise.
+    plan.drowned = shape->drowned && !shape->stable;
     if (report && shape->drowned && !opt.switchGiven)
         diag::Say(diag::Drowned(opt.input, shape->noise, shape->height));
     if (report)

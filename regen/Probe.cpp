@@ -5,6 +5,7 @@
 #include "Flips.h"
 #include "Judged.h"
 #include "Noise.h"
+#include "PulseTrain.h"
 #include "Swings.h"
 
 #include <algorithm>
@@ -84,6 +85,7 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
     s.height = HeightOf(m);
     s.measured = lengths.size() >= size_t(kMinFlips);
     s.paired = PairedPercent(m.lengths);
+    s.stable = StablePercent(lengths) >= kStablePercent;
     return s;
 }
 
