@@ -58,7 +58,8 @@ constexpr int kMinFlips = 32; // fewer tell nothing of the pulses' lengths
 // where pulses are sparse.
 constexpr int kFirstGapPercent = 25;
 
-Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int window, int gap) {
+Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int window, int gap,
+              int minPulseFrames) {
     TopMeasure m;
     std::vector<short> y;
     std::vector<int32_t> sums;
@@ -85,7 +86,7 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
     s.height = HeightOf(m);
     s.measured = lengths.size() >= size_t(kMinFlips);
     s.paired = PairedPercent(m.lengths);
-    s.stable = StablePercent(lengths) >= kStablePercent;
+    s.stable = JudgePulseTrain(true, m.lengths, minPulseFrames) == Found::kPulseTrain;
     return s;
 }
 
@@ -189,8 +190,12 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
         blocks.emplace_back(size_t(frames));
         JudgedSource(settings).Load(in, blocks.back().data(), frames);
     }
-    Shape s =
-        Measure(blocks, 1, kDefaultWindow, std::max(kMinGap, largest * kFirstGapPercent / 100));
+    // As FindPulseTrain judges the flips: at a few frames apart the widths'
+    // tolerance no longer tells noise from pulses.
+    const int minPulseFrames =
+        int(int64_t(kMinPulseFrames) * in.GetFormatChunk().sampleRate / kMinPulseRate);
+    Shape s = Measure(blocks, 1, kDefaultWindow,
+                      std::max(kMinGap, largest * kFirstGapPercent / 100), minPulseFrames);
     if (!s.measured) {
         // Too few pulses to measure: no band filter, and the levels of a
         // recording whose noise is unknown.
@@ -199,8 +204,8 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     }
     for (int r = 0; r < kRefinements; ++r) {
         const int smooth = SmoothingFor(s.shortest);
-        const Shape next =
-            Measure(blocks, smooth, BaselineFor(s.longest, smooth), GapFor(s.noise, s.height));
+        const Shape next = Measure(blocks, smooth, BaselineFor(s.longest, smooth),
+                                   GapFor(s.noise, s.height), minPulseFrames);
         if (!next.measured)
             break;
         s = next;
