@@ -19,8 +19,22 @@ constexpr float kNotAPulse = 4.0f;
 // Below this the gap is the last bit or two of a 16-bit sample.
 constexpr float kMinGap = 2.0f;
 
+// Runs between flips are tens of frames long: they are scanned a chunk at
+// a time, each chunk's test a loop without a branch that the compiler
+// runs many samples per instruction, and the chunk that holds the flip
+// frame by frame.
+constexpr int kScanChunk = 16;
+
 // The first frame from `from` on whose sample is below `least`, or `frames`.
 int ScanWhile(const short* y, int from, int frames, int least) {
+    while (from + kScanChunk <= frames) {
+        int below = 0;
+        for (int k = 0; k < kScanChunk; ++k)
+            below |= int(y[from + k]) < least;
+        if (below)
+            break;
+        from += kScanChunk;
+    }
     while (from < frames && y[from] >= least)
         ++from;
     return from;
@@ -28,6 +42,14 @@ int ScanWhile(const short* y, int from, int frames, int least) {
 
 // The first frame from `from` on whose sample is at least `least`, or `frames`.
 int ScanBelow(const short* y, int from, int frames, int least) {
+    while (from + kScanChunk <= frames) {
+        int reached = 0;
+        for (int k = 0; k < kScanChunk; ++k)
+            reached |= int(y[from + k]) >= least;
+        if (reached)
+            break;
+        from += kScanChunk;
+    }
     while (from < frames && y[from] < least)
         ++from;
     return from;
