@@ -169,6 +169,10 @@ std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Optio
     plan.settings.switchAbove = opt.switchGiven ? opt.switchAt.Resolve(largest) : shape->gap;
     plan.settings.smooth = opt.smooth > 0 ? opt.smooth : shape->smooth;
     plan.settings.follow = opt.follow >= 0 ? opt.follow : regen::kFollowHalfPeriods;
+    // A decoder times the edges, or filters the wave and finds its own
+    // crossings: either way an edge moved to the next frame is up to a
+    // frame of jitter, a share of a pulse that grows as the rate falls.
+    plan.settings.timed = opt.edgesGiven ? opt.settings.timed : true;
     // A switch that follows the midpoint follows slow wander itself; a
     // mean over a few pulses adds a bias wherever the pulses do not balance
     // within it (scrambled codes), so the baseline then takes out DC and
@@ -189,7 +193,7 @@ std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Optio
         diag::Say(diag::AutoChoice(
             opt.input, in.GetFormatChunk().sampleRate, options::ChannelName(plan.settings.channel),
             plan.settings.activeAbove, plan.settings.switchAbove, plan.window, plan.settings.smooth,
-            plan.settings.follow,
+            plan.settings.follow, plan.settings.timed,
             scan->channels == 2 ? diag::PairChoice(plan.settings.lag, plan.settings.balance)
                                 : std::string()));
     return plan;

@@ -60,6 +60,17 @@ int AtLeast(double threshold) {
     return int(std::max(-40000.0, std::min(40000.0, threshold)));
 }
 
+// The first sample of a half-period from `from` to `to` whose input
+// `crossed` passed `threshold` after `before`: the crossing lies the share
+// t of the frame from the one before, so the frame holds `from` for t of
+// it and `to` for the rest.
+short Timed(short before, short crossed, float threshold, short from, short to) {
+    const float span = float(crossed) - float(before);
+    const float t =
+        span == 0.0f ? 1.0f : std::max(0.0f, std::min(1.0f, (threshold - float(before)) / span));
+    return short(std::lrint(float(from) * t + float(to) * (1.0f - t)));
+}
+
 } // namespace
 
 LevelFollower::LevelFollower(const FollowSettings& settings)
@@ -97,11 +108,13 @@ short LevelFollower::Process(short* y, int frames) {
     const int sign = m_settings.invert ? -1 : 1;
     const short up = short(sign * m_settings.amplitude), down = short(-up);
     int i = 0;
+    short last = m_last; // the input sample before y[i]
     while (i < frames) {
         const float upper = m_mid + m_gap, lower = m_mid - m_gap;
         const int end = m_state > 0 ? ScanWhile(y, i, frames, AtLeast(std::ceil(lower)))
                                     : ScanBelow(y, i, frames, AtLeast(std::floor(upper)) + 1);
         if (end > i) {
+            last = y[end - 1];
             short peak = y[i];
             for (int k = i; k < end; ++k)
                 peak = m_state > 0 ? std::max(peak, y[k]) : std::min(peak, y[k]);
@@ -116,14 +129,22 @@ short LevelFollower::Process(short* y, int frames) {
         if (end == frames)
             break;
         // y[end] flips the switch and starts the next half-period.
+        const short before = end > 0 ? last : m_last;
+        const short crossed = y[end];
+        const float threshold = m_state > 0 ? lower : upper;
+        const short from = m_state == 0 ? short(0) : m_state > 0 ? up : down;
         if (m_state != 0)
             Close(m_state);
         m_state = m_state > 0 ? -1 : 1;
-        m_extreme = y[end];
+        m_extreme = crossed;
         m_count = 1;
-        y[end] = m_state > 0 ? up : down;
+        const short to = m_state > 0 ? up : down;
+        y[end] = m_settings.timed ? Timed(before, crossed, threshold, from, to) : to;
+        last = crossed;
         i = end + 1;
     }
+    if (frames > 0)
+        m_last = last;
     return short(m_state * m_settings.amplitude);
 }
 

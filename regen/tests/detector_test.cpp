@@ -151,6 +151,54 @@ TEST(Detector, BandFilterKeepsEdgesWhereTheyAreAndTakesNoiseOut) {
     }
 }
 
+TEST(Detector, TimedEdgesKeepTheCrossingsFractionOfAFrame) {
+    // A flip's first sample shares the two levels as the crossing of the
+    // switch level (here mid + gap = 0 + 100) divides the frame before it:
+    // a rise from -1,000 to 1,000 crosses 100 at 0.55 of the frame, so the
+    // sample holds the old level (0, before the wave starts) for 0.55 and
+    // 30,000 for 0.45. The second flip, down from 30,000, crosses -100 at
+    // the same share when it falls from 1,000 to -1,000. Fed whole, and in
+    // two calls cut just before each crossing sample, it gives the same.
+    struct Row {
+        short rise;
+        short first;  // the first flip's sample
+        short second; // the second flip's sample
+    } rows[] = {{1000, 13500, 3000}, {10000, 27000, -24000}, {100, 0, 30000}};
+    for (const Row& r : rows) {
+        for (bool timed : {true, false}) {
+            std::vector<short> x(40, -1000);
+            x[10] = r.rise;
+            for (int i = 11; i < 25; ++i)
+                x[size_t(i)] = 1000;
+            x[25] = short(-r.rise);
+            regen::FollowSettings s;
+            s.height = 1000;
+            s.hysteresis = 100;
+            s.amplitude = 30000;
+            s.invert = false;
+            s.timed = timed;
+            for (int cut : {0, 10, 25}) {
+                regen::LevelFollower follower(s);
+                std::vector<short> y = x;
+                follower.Process(y.data(), cut);
+                follower.Process(y.data() + cut, int(y.size()) - cut);
+                SCOPED_TRACE(std::to_string(r.rise) + (timed ? " timed" : " sharp") + " cut " +
+                             std::to_string(cut));
+                if (r.rise <= 100) { // no crossing at frame 10: the wave starts at 11
+                    EXPECT_EQ(y[10], 0);
+                    EXPECT_EQ(y[11], 30000);
+                    continue;
+                }
+                EXPECT_EQ(y[9], 0);
+                EXPECT_NEAR(y[10], timed ? r.first : 30000, 1);
+                EXPECT_EQ(y[24], 30000);
+                EXPECT_NEAR(y[25], timed ? r.second : -30000, 1);
+                EXPECT_EQ(y[26], -30000);
+            }
+        }
+    }
+}
+
 TEST(Detector, LevelsFollowADropoutAndHoldThroughAPause) {
     // Pulses of +-10,000 every 30 frames; a dropout 20 dB down for 600
     // frames; then a pause of 3,000 frames of noise that flips the switch
