@@ -37,7 +37,7 @@ std::string NoActiveBlock(const char* path, int peak, int activeAbove);
 std::string NothingFound(const char* path, bool silence, int activeAbove, int switchAbove);
 // What --auto chose, as the options that choose the same.
 std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
-                       int switchAbove, int window, int smooth, int follow,
+                       int switchAbove, int window, int smooth, int follow, bool timed,
                        const std::string& pair);
 // Most active blocks did not swing past the switch level that --switch gave.
 std::string ShortOfGivenSwitch(const char* path, int switchAbove);

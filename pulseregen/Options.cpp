@@ -200,6 +200,18 @@ const std::vector<OptionEntry>& Table() {
              o.settings.balance = int(share);
              return std::string();
          }},
+        {"edges", 'e', "WHICH",
+         "sharp (default), or timed: where the levels follow, each\n"
+         "flip's first sample shares the two levels as the\n"
+         "crossing divides its frame",
+         [](Options& o, const char* v) {
+             o.edgesGiven = true;
+             const std::string which = v;
+             if (which != "sharp" && which != "timed")
+                 return "invalid edges " + Quoted(v) + " (sharp or timed)";
+             o.settings.timed = which == "timed";
+             return std::string();
+         }},
         {"help", 'h', nullptr, "print this help and exit", Answer<Action::kHelp>},
         {"version", 'V', nullptr, "print the version and exit", Answer<Action::kVersion>},
     };

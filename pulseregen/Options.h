@@ -59,6 +59,7 @@ struct Options {
     int follow = -1;   // half-periods the levels follow over, 0 for fixed; -1 unless given
     bool lagGiven = false;
     bool balanceGiven = false;
+    bool edgesGiven = false;
 };
 
 // Parses a lag: frames with a sign and at most one decimal, within

@@ -185,22 +185,31 @@ std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Optio
     plan.settings.switchAbove = opt.switchGiven ? opt.switchAt.Resolve(largest) : shape->gap;
     plan.settings.smooth = opt.smooth > 0 ? opt.smooth : shape->smooth;
     plan.settings.follow = opt.follow >= 0 ? opt.follow : regen::kFollowHalfPeriods;
-    // A switch that follows the midpoint follows wander and hum itself; a
-    // mean over a few pulses would only add a bias wherever the pulses are
-    // not balanced (scrambled codes, a pilot's end), so the baseline then
-    // takes out DC and the slowest drift alone, over the longest window.
-    plan.window = opt.baseline >= 0          ? opt.baseline
-                  : plan.settings.follow > 0 ? regen::kMaxWindow
-                                             : shape->window;
+    // A decoder times the edges, or filters the wave and finds its own
+    // crossings: either way an edge moved to the next frame is up to a
+    // frame of jitter, a share of a pulse that grows as the rate falls.
+    plan.settings.timed = opt.edgesGiven ? opt.settings.timed : true;
+    // A switch that follows the midpoint follows slow wander itself; a
+    // mean over a few pulses adds a bias wherever the pulses do not balance
+    // within it (scrambled codes), so the baseline then takes out DC and
+    // the slowest drift alone, over the longest window. Where they do
+    // balance, the mean over a few pulses takes out what lies below the
+    // signal's band: hum, pink noise, droop.
+    plan.window = opt.baseline >= 0                              ? opt.baseline
+                  : plan.settings.follow > 0 && !shape->balanced ? regen::kMaxWindow
+                                                                 : shape->window;
     Follow(plan);
-    plan.drowned = shape->drowned;
+    // The flips that tell a pulse train from noise are those of the
+    // signal the switch decides on: noise that the band filter takes out
+    // of the pulses does not make them noise.
+    plan.drowned = shape->drowned && !shape->stable;
     if (report && shape->drowned && !opt.switchGiven)
         diag::Say(diag::Drowned(opt.input, shape->noise, shape->height));
     if (report)
         diag::Say(diag::AutoChoice(
             opt.input, in.GetFormatChunk().sampleRate, options::ChannelName(plan.settings.channel),
             plan.settings.activeAbove, plan.settings.switchAbove, plan.window, plan.settings.smooth,
-            plan.settings.follow,
+            plan.settings.follow, plan.settings.timed,
             scan->channels == 2 ? diag::PairChoice(plan.settings.lag, plan.settings.balance)
                                 : std::string()));
     return plan;

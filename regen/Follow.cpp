@@ -19,8 +19,22 @@ constexpr float kNotAPulse = 4.0f;
 // Below this the gap is the last bit or two of a 16-bit sample.
 constexpr float kMinGap = 2.0f;
 
+// Runs between flips are tens of frames long: they are scanned a chunk at
+// a time, each chunk's test a loop without a branch that the compiler
+// runs many samples per instruction, and the chunk that holds the flip
+// frame by frame.
+constexpr int kScanChunk = 16;
+
 // The first frame from `from` on whose sample is below `least`, or `frames`.
 int ScanWhile(const short* y, int from, int frames, int least) {
+    while (from + kScanChunk <= frames) {
+        int below = 0;
+        for (int k = 0; k < kScanChunk; ++k)
+            below |= int(y[from + k]) < least;
+        if (below)
+            break;
+        from += kScanChunk;
+    }
     while (from < frames && y[from] >= least)
         ++from;
     return from;
@@ -28,6 +42,14 @@ int ScanWhile(const short* y, int from, int frames, int least) {
 
 // The first frame from `from` on whose sample is at least `least`, or `frames`.
 int ScanBelow(const short* y, int from, int frames, int least) {
+    while (from + kScanChunk <= frames) {
+        int reached = 0;
+        for (int k = 0; k < kScanChunk; ++k)
+            reached |= int(y[from + k]) >= least;
+        if (reached)
+            break;
+        from += kScanChunk;
+    }
     while (from < frames && y[from] < least)
         ++from;
     return from;
@@ -36,6 +58,17 @@ int ScanBelow(const short* y, int from, int frames, int least) {
 // A threshold as an integer that every sample can be compared with.
 int AtLeast(double threshold) {
     return int(std::max(-40000.0, std::min(40000.0, threshold)));
+}
+
+// The first sample of a half-period from `from` to `to` whose input
+// `crossed` passed `threshold` after `before`: the crossing lies the share
+// t of the frame from the one before, so the frame holds `from` for t of
+// it and `to` for the rest.
+short Timed(short before, short crossed, float threshold, short from, short to) {
+    const float span = float(crossed) - float(before);
+    const float t =
+        span == 0.0f ? 1.0f : std::max(0.0f, std::min(1.0f, (threshold - float(before)) / span));
+    return short(std::lrint(float(from) * t + float(to) * (1.0f - t)));
 }
 
 } // namespace
@@ -75,11 +108,13 @@ short LevelFollower::Process(short* y, int frames) {
     const int sign = m_settings.invert ? -1 : 1;
     const short up = short(sign * m_settings.amplitude), down = short(-up);
     int i = 0;
+    short last = m_last; // the input sample before y[i]
     while (i < frames) {
         const float upper = m_mid + m_gap, lower = m_mid - m_gap;
         const int end = m_state > 0 ? ScanWhile(y, i, frames, AtLeast(std::ceil(lower)))
                                     : ScanBelow(y, i, frames, AtLeast(std::floor(upper)) + 1);
         if (end > i) {
+            last = y[end - 1];
             short peak = y[i];
             for (int k = i; k < end; ++k)
                 peak = m_state > 0 ? std::max(peak, y[k]) : std::min(peak, y[k]);
@@ -94,14 +129,22 @@ short LevelFollower::Process(short* y, int frames) {
         if (end == frames)
             break;
         // y[end] flips the switch and starts the next half-period.
+        const short before = end > 0 ? last : m_last;
+        const short crossed = y[end];
+        const float threshold = m_state > 0 ? lower : upper;
+        const short from = m_state == 0 ? short(0) : m_state > 0 ? up : down;
         if (m_state != 0)
             Close(m_state);
         m_state = m_state > 0 ? -1 : 1;
-        m_extreme = y[end];
+        m_extreme = crossed;
         m_count = 1;
-        y[end] = m_state > 0 ? up : down;
+        const short to = m_state > 0 ? up : down;
+        y[end] = m_settings.timed ? Timed(before, crossed, threshold, from, to) : to;
+        last = crossed;
         i = end + 1;
     }
+    if (frames > 0)
+        m_last = last;
     return short(m_state * m_settings.amplitude);
 }
 

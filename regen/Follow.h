@@ -15,6 +15,11 @@ struct FollowSettings {
     int pause = 0;      // a half-period longer than this (frames) is a pause: levels held
     short amplitude = 0;
     bool invert = true; // write the negated level, as Regenerate does
+    // Each flip's first sample holds the two levels in the shares of the
+    // frame before and after the threshold's crossing, found between the
+    // two samples that straddle it: the edge keeps its time to a fraction
+    // of a frame instead of moving to the next frame.
+    bool timed = false;
 };
 
 class LevelFollower : public Stage {
@@ -46,6 +51,7 @@ class LevelFollower : public Stage {
     // pulse shows its height whatever its length, which its mean does not.
     short m_extreme = 0;
     int m_count = 0;
+    short m_last = 0; // the last sample given, for a flip at the start of the next call
 };
 
 } // namespace regen

@@ -16,6 +16,12 @@ constexpr int kMadToSdNum = 1483, kMadToSdDen = 1000;
 // 1 / sqrt(1.5): a sample's noise from its difference with the line
 // through two others.
 constexpr double kLineToSample = 0.8164966;
+// Two half-periods pair up when they are as long as each other to within
+// a fifth.
+constexpr int kPairWithin = 5;
+// Fewer half-periods of one length than this give no median to measure
+// their spread from.
+constexpr int kMinOfOneLength = 5;
 // Half-periods whose peak is below a third of the loud ones' (the 90th
 // percentile) are noise between and around the pulses.
 constexpr int kReferencePercentile = 90;
@@ -23,18 +29,33 @@ constexpr int kChatterBelow = 3;
 
 } // namespace
 
+namespace {
+
+// The median of `values` (reordered); 0 for none.
+int MedianOf(std::vector<int>& values) {
+    if (values.empty())
+        return 0;
+    std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
 void MeasureTops(const short* y, int frames, int above, int ramp, TopMeasure& into) {
+    // Each half-period's length and the magnitude of its middle sample.
+    std::vector<int> lengths, middles, peaks;
     int state = 0, start = -1;
     for (int i = 0; i < frames; ++i) {
         const int to = y[i] > above ? 1 : y[i] < -above ? -1 : state;
         if (to == state)
             continue;
         if (state != 0 && start >= 0) {
-            into.lengths.push_back(i - start);
+            lengths.push_back(i - start);
             int peak = 0;
             for (int k = start; k < i; ++k)
                 peak = std::max(peak, std::abs(int(y[k])));
-            into.peaks.push_back(peak);
+            peaks.push_back(peak);
+            middles.push_back(std::abs(int(y[(start + i - 1) / 2])));
             // Each sample against the line through its neighbours `span`
             // away, far enough that the smoothing leaves their noise
             // apart: a slope or a gentle curve of the pulse's own shape
@@ -50,6 +71,34 @@ void MeasureTops(const short* y, int frames, int above, int ramp, TopMeasure& in
         start = state != 0 ? i : -1;
         state = to;
     }
+    // And the middle of a half-period lies as far from both its flips as it
+    // can, on a pulse's flat top or a tone's crest alike: half-periods of
+    // one length have the same middle there but for the noise, whatever
+    // the pulses' shape, band limit or droop. So the spread of the middles
+    // among half-periods of equal length in one block is the noise, and a
+    // level that changes from one block to the next does not add to it.
+    // Half-periods far below the loud ones are noise of their own and
+    // are left out, as DropChatter leaves them out.
+    std::vector<int> sorted = peaks;
+    const int least = Percentile(sorted, kReferencePercentile) / kChatterBelow;
+    std::vector<std::vector<int>> byLength;
+    for (size_t k = 0; k < lengths.size(); ++k) {
+        if (peaks[k] < least || lengths[k] < ramp)
+            continue;
+        if (byLength.size() <= size_t(lengths[k]))
+            byLength.resize(size_t(lengths[k]) + 1);
+        byLength[size_t(lengths[k])].push_back(middles[k]);
+    }
+    for (std::vector<int>& same : byLength) {
+        if (same.size() < size_t(kMinOfOneLength))
+            continue;
+        std::vector<int> copy = same;
+        const int median = MedianOf(copy);
+        for (int v : same)
+            into.spreads.push_back(std::abs(v - median));
+    }
+    into.lengths.insert(into.lengths.end(), lengths.begin(), lengths.end());
+    into.peaks.insert(into.peaks.end(), peaks.begin(), peaks.end());
 }
 
 int Percentile(std::vector<int>& values, int percent) {
@@ -60,8 +109,29 @@ int Percentile(std::vector<int>& values, int percent) {
     return values[at];
 }
 
+int PairedPercent(const std::vector<int>& lengths) {
+    if (lengths.size() < 2)
+        return 0;
+    size_t paired = 0;
+    for (size_t k = 1; k < lengths.size(); ++k) {
+        const int a = lengths[k - 1], b = lengths[k];
+        paired += std::abs(a - b) <= std::max(a, b) / kPairWithin;
+    }
+    return int(paired * 100 / (lengths.size() - 1));
+}
+
 int NoiseOf(TopMeasure& m) {
-    return Percentile(m.deviations, 50) * kMadToSdNum / kMadToSdDen;
+    // Either figure holds the noise and, besides, some of the signal's own
+    // shape: the line's the curve of a tone's crest, the middles' the
+    // droop or the run of data before a pulse. Neither can fall below the
+    // noise, so the smaller is the closer.
+    const bool line = !m.deviations.empty(), middles = !m.spreads.empty();
+    const int fromLine = line ? Percentile(m.deviations, 50) : 0;
+    const int fromMiddles = middles ? Percentile(m.spreads, 50) : 0;
+    const int mad = line && middles ? std::min(fromLine, fromMiddles)
+                    : line          ? fromLine
+                                    : fromMiddles;
+    return mad * kMadToSdNum / kMadToSdDen;
 }
 
 void DropChatter(TopMeasure& m) {

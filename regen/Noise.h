@@ -12,21 +12,31 @@ namespace regen {
 struct TopMeasure {
     std::vector<int> lengths;    // of each whole half-period, in frames
     std::vector<int> deviations; // of the samples along the flat parts from their neighbours' line
+    std::vector<int> spreads;    // of the half-periods' middles from their length's median
     std::vector<int> peaks;      // the largest |sample| of each half-period
 };
 
 // Adds the half-periods of `y` (the first and the last, cut by the block's
-// ends, are left out). A sample lies on the flat part when it is at least
-// `ramp` frames from both flips: the smoothing's ramps are left out, so
-// that the deviations are the noise and not the edges.
+// ends, are left out); the deviations of the samples on their flat parts,
+// at least `ramp` frames from both flips (the smoothing's ramps), from the
+// line through their neighbours; and the spreads of their middle samples
+// about the median of those of the same length in `y`, where half-periods
+// shorter than `ramp` frames or peaking far below the loud ones add none.
 void MeasureTops(const short* y, int frames, int above, int ramp, TopMeasure& into);
 
 // The value at `percent` of the way from the smallest to the largest; 0
 // for none (the values are reordered).
 int Percentile(std::vector<int>& values, int percent);
 
-// The noise's standard deviation: the median deviation scaled as for
-// Gaussian noise, whose median absolute deviation is 0.6745 of it.
+// The share, in percent, of the half-periods in `lengths` (in their order)
+// that are as long as the one after them, to within a fifth: a tone's
+// cycles and a tape's pulse pairs are two equal halves, so they balance
+// within a few of them, where the runs of scrambled data are as long as
+// chance makes them.
+int PairedPercent(const std::vector<int>& lengths);
+// The noise's standard deviation: the smaller median of the deviations
+// and of the spreads, scaled as for Gaussian noise, whose median absolute
+// deviation is 0.6745 of it.
 int NoiseOf(TopMeasure& m);
 // Leaves out the half-periods that peak far below the loud ones: noise in
 // pauses and around the edges, not pulses.

@@ -165,7 +165,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
     if (follows) {
         auto follower = std::make_unique<LevelFollower>(
             FollowSettings{settings.height, settings.switchAbove, settings.follow, settings.pause,
-                           settings.amplitude, settings.invert});
+                           settings.amplitude, settings.invert, settings.timed});
         const LevelFollower* state = follower.get();
         level = [state] { return state->Level(); };
         chain.Add(std::move(follower));

@@ -5,6 +5,7 @@
 #include "Flips.h"
 #include "Judged.h"
 #include "Noise.h"
+#include "PulseTrain.h"
 #include "Swings.h"
 
 #include <algorithm>
@@ -15,10 +16,19 @@ namespace regen {
 
 namespace {
 
-// Gaussian noise reaches 3 standard deviations in one sample of 370: seldom
-// enough along a pulse's flat top, where it would have to cross the whole
-// gap besides.
-constexpr int kGapSigmas = 3;
+// The gap keeps the noise from flipping the switch back and forth while an
+// edge passes the midpoint. The band filter averages the noise over about
+// the length of an edge's ramp, so the noise moves little while the ramp
+// crosses it: one standard deviation of the filtered noise is enough, and
+// more would only delay the edges of the lower pulses more than the
+// others'. (On a flat top the noise would have to reach past the whole
+// height, which no gap smaller than it changes much.)
+constexpr int kGapSigmas = 1;
+// Noise past a sixth of the height (3 standard deviations past half of
+// it, one sample in 370) reaches across the midpoint from the flat tops of
+// the pulses that a band limit or a dropout leaves lower: no setting of
+// the switch can then keep it out.
+constexpr int kDrownedSigmas = 3;
 // The gap leaves most of a pulse's height to spare: a short pulse that a
 // band limit or a dropout leaves lower than its neighbours still flips it.
 constexpr int kHeightPerGap = 4;
@@ -33,6 +43,10 @@ constexpr double kLagSteps = 10; // the lag is kept to a tenth of a frame
 constexpr int kHalfPeriodsPerWindow = 8;
 constexpr int kSmoothsPerWindow = 4;
 constexpr int kMinWindow = 16;
+// Runs of random data, half as likely to last each bit longer, are as long
+// as the next one in one case of three (the sum of 4^-k): pulses that pair
+// up more often than that come in pairs by their code.
+constexpr int kChanceOfPair = 3;
 constexpr int kProbed = 16;     // blocks read, spread over the active ones
 constexpr int kRefinements = 3; // the band filter converges in two or three
 constexpr int kShortPercentile = 10, kLongPercentile = 90;
@@ -44,7 +58,8 @@ constexpr int kMinFlips = 32; // fewer tell nothing of the pulses' lengths
 // where pulses are sparse.
 constexpr int kFirstGapPercent = 25;
 
-Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int window, int gap) {
+Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int window, int gap,
+              int minPulseFrames) {
     TopMeasure m;
     std::vector<short> y;
     std::vector<int32_t> sums;
@@ -70,6 +85,8 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
     s.noise = NoiseOf(m);
     s.height = HeightOf(m);
     s.measured = lengths.size() >= size_t(kMinFlips);
+    s.paired = PairedPercent(m.lengths);
+    s.stable = JudgePulseTrain(true, m.lengths, minPulseFrames) == Found::kPulseTrain;
     return s;
 }
 
@@ -173,8 +190,12 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
         blocks.emplace_back(size_t(frames));
         JudgedSource(settings).Load(in, blocks.back().data(), frames);
     }
-    Shape s =
-        Measure(blocks, 1, kDefaultWindow, std::max(kMinGap, largest * kFirstGapPercent / 100));
+    // As FindPulseTrain judges the flips: at a few frames apart the widths'
+    // tolerance no longer tells noise from pulses.
+    const int minPulseFrames =
+        int(int64_t(kMinPulseFrames) * in.GetFormatChunk().sampleRate / kMinPulseRate);
+    Shape s = Measure(blocks, 1, kDefaultWindow,
+                      std::max(kMinGap, largest * kFirstGapPercent / 100), minPulseFrames);
     if (!s.measured) {
         // Too few pulses to measure: no band filter, and the levels of a
         // recording whose noise is unknown.
@@ -183,14 +204,23 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     }
     for (int r = 0; r < kRefinements; ++r) {
         const int smooth = SmoothingFor(s.shortest);
-        const Shape next =
-            Measure(blocks, smooth, BaselineFor(s.longest, smooth), GapFor(s.noise, s.height));
+        const Shape next = Measure(blocks, smooth, BaselineFor(s.longest, smooth),
+                                   GapFor(s.noise, s.height), minPulseFrames);
         if (!next.measured)
             break;
         s = next;
     }
     s.gap = GapFor(s.noise, s.height);
-    s.drowned = kGapSigmas * s.noise > s.height / 2;
+    // A baseline over a few of the longest pulses takes out the hum, the
+    // pink noise and the droop below the signal's band, as a mean over a
+    // whole block cannot; but where the pulses do not balance within it
+    // (scrambled data, a long run of one level) it follows the data and
+    // shifts the decision. It is kept where that shift stays within the
+    // ripple that the gap allows for.
+    const int matched = BaselineFor(s.longest, s.smooth);
+    s.balanced = s.paired * kChanceOfPair > 100;
+    s.window = matched;
+    s.drowned = kDrownedSigmas * s.noise > s.height / 2;
     return s;
 }
 

@@ -21,6 +21,9 @@ struct Shape {
     int height = 0;        // of the flat tops
     int gap = 0;           // the switch flips beyond the midpoint +- this
     bool drowned = false;  // the noise leaves no gap that the short pulses pass
+    int paired = 0;        // percent of the half-periods as long as the next one
+    bool stable = false;   // the filtered half-periods keep to a few widths, as a pulse train's
+    bool balanced = false; // the pulses come in equal pairs: a short baseline keeps no bias
     bool measured = false; // enough half-periods to measure them
 };
 

@@ -35,10 +35,11 @@ struct Settings {
     Channel channel = Channel::kMix;
     bool invert = true; // write the negated level, the inverse of the input's swings
     // --auto's band filter and tracked levels (see Band.h and Follow.h):
-    int smooth = 1; // frames averaged around each before the switch; 1 for none
-    int follow = 0; // half-periods the tracked levels average over; 0 for fixed levels
-    int height = 0; // the pulses' height the tracked levels start from
-    int pause = 0;  // a half-period longer than this many frames holds the levels
+    int smooth = 1;     // frames averaged around each before the switch; 1 for none
+    int follow = 0;     // half-periods the tracked levels average over; 0 for fixed levels
+    int height = 0;     // the pulses' height the tracked levels start from
+    int pause = 0;      // a half-period longer than this many frames holds the levels
+    bool timed = false; // a flip's first sample keeps the crossing's time (see Follow.h)
     // The two channels of a stereo mix or difference lined up and weighted
     // (see Align.h):
     double lag = 0;   // frames the right channel lags the left; negative: it leads

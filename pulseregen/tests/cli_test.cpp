@@ -537,6 +537,8 @@ TEST(Cli, BadValuesRefused) {
         {{"--switch=100.1%"}, "invalid switch level"},
         {{"--switch=1.0000000001%"}, "invalid switch level"},
         {{"--amplitude=0"}, "invalid amplitude"},
+        {{"--edges=soft"}, "invalid edges 'soft' (sharp or timed)"},
+        {{"-e", "Timed"}, "invalid edges 'Timed'"},
         {{"--amplitude=32768"}, "invalid amplitude"},
         {{"--channel=middle"}, "invalid channel 'middle'"},
         {{"--bogus"}, "unrecognized option '--bogus'"},
@@ -570,7 +572,7 @@ TEST(Cli, HelpAndVersionTouchNothing) {
             for (const char* option :
                  {"--active=LEVEL", "--switch=LEVEL", "--amplitude=N", "--channel=WHICH",
                   "--no-invert", "--keep-rate", "--quiet", "--any-wav", "--auto", "--baseline=N",
-                  "--help", "--version"})
+                  "--edges=WHICH", "--help", "--version"})
                 EXPECT_NE(r.out.find(option), std::string::npos) << option;
         }
     }
@@ -630,7 +632,7 @@ TEST(Cli, AutoChoosesFromTheRecording) {
         {"DC offset, one silent channel, 48 kHz, part block",
          // Without the band filter, which moves the first edge out of
          // silence earlier by up to half its window.
-         {"--auto", "--smooth=1", "in.wav", "out.wav"},
+         {"--auto", "--smooth=1", "--edges=sharp", "in.wav", "out.wav"},
          offsetWav,
          offsetOut,
          0,
@@ -638,16 +640,16 @@ TEST(Cli, AutoChoosesFromTheRecording) {
          // the drift's rise over a 256-frame run adds to the swing; the
          // silent channel weighs nothing, the square has no noise
          "--auto chose --keep-rate --channel=left --active=755 --switch=749 "
-         "--baseline=8192 --smooth=1 --follow=8 --lag=0.0 --balance=50 # 48000 Hz"},
+         "--baseline=160 --smooth=1 --follow=8 --lag=0.0 --balance=50 --edges=sharp # 48000 Hz"},
         {"named options override the choices",
-         {"--auto", "in.wav", "out.wav", "--channel=mix", "--active=100", "--switch=1000",
-          "--baseline=0"},
+         {"--auto", "in.wav", "out.wav", "--edges=sharp", "--channel=mix", "--active=100",
+          "--switch=1000", "--baseline=0"},
          offsetWav,
          offsetOut,
          0,
          regenerated(0, longFrames, constant, 48000),
          "--auto chose --keep-rate --channel=mix --active=100 --switch=1000 "
-         "--baseline=0 --smooth=11 --follow=8 --lag=0.0 --balance=50 # 48000 Hz"},
+         "--baseline=0 --smooth=11 --follow=8 --lag=0.0 --balance=50 --edges=sharp # 48000 Hz"},
         {"a baseline without --auto",
          {"-k", "-q", "-c", "left", "-a", "13000", "-s", "4000", "-b", "160", "in.wav", "out.wav"},
          offsetWav,
@@ -662,13 +664,13 @@ TEST(Cli, AutoChoosesFromTheRecording) {
          regenerated(kBlock, 4 * kBlock, Pulses{0, 0, 0}, 48000),
          "most active blocks do not swing past the switch level +-7000 that --switch gave"},
         {"quiet, out of phase",
-         {"--auto", "--smooth=1", "in.wav", "out.wav", "-q"},
+         {"--auto", "--smooth=1", "--edges=sharp", "in.wav", "out.wav", "-q"},
          Wav16(antiphase, 2),
          "",
          0,
          regenerated(kBlock, 5 * kBlock, quiet, 44100),
          "--auto chose --keep-rate --channel=diff --active=112 --switch=112 "
-         "--baseline=8192 --smooth=1 --follow=8 --lag=0.0 --balance=50 # 44100 Hz"},
+         "--baseline=160 --smooth=1 --follow=8 --lag=0.0 --balance=50 --edges=sharp # 44100 Hz"},
     };
     RunCases(cases);
 }
@@ -709,7 +711,9 @@ TEST(Cli, AutoLevelsNeverSinkToTheNoiseFloor) {
         SCOPED_TRACE(row.name);
         TempDir dir;
         dir.Write("in.wav", Wav16(row.samples));
-        ASSERT_EQ(RunTool(dir.Dir(), {"-q", "--auto", "in.wav", "out.wav"}).status, 0);
+        // Sharp edges: a timed edge's first sample is a third level.
+        ASSERT_EQ(RunTool(dir.Dir(), {"-q", "--auto", "--edges=sharp", "in.wav", "out.wav"}).status,
+                  0);
         const Bytes out = ReadFile(dir.Path("out.wav"));
         // The regenerated samples, the fade block left out.
         int flips = 0;

@@ -40,21 +40,82 @@ std::vector<int> SignChanges(const std::vector<short>& y, int from) {
 
 TEST(Detector, NoiseOnTheFlatTopsIsTheNoiseNotThePulses) {
     // The estimate follows the noise and not the pulses' height: the same
-    // noise on pulses of 4,000 and of 20,000 gives the same figure.
+    // noise on pulses of 4,000 and of 20,000 gives the same figure. A slow
+    // wander (hum) moves the pulses' middles from one to the next, but not
+    // the line through a sample's neighbours.
     struct Row {
         int height;
         double sd;
-    } rows[] = {{4000, 0}, {4000, 200}, {20000, 200}, {20000, 1000}, {10000, 2000}};
+        int wander;
+    } rows[] = {{4000, 0, 0},     {4000, 200, 0},   {20000, 200, 0},
+                {20000, 1000, 0}, {10000, 2000, 0}, {20000, 200, 4000}};
     for (const Row& r : rows) {
         std::vector<short> x = Square(8192, 64, r.height);
+        for (size_t i = 0; i < x.size(); ++i)
+            x[i] = short(x[i] + std::lround(r.wander * std::sin(2 * M_PI * double(i) / 2000)));
         AddNoise(x, r.sd, 7);
         regen::TopMeasure m;
         regen::MeasureTops(x.data(), int(x.size()), r.height / 2, 2, m);
         regen::DropChatter(m);
         EXPECT_NEAR(regen::NoiseOf(m), r.sd, r.sd * 0.15 + 2) << r.height << " " << r.sd;
-        EXPECT_NEAR(regen::HeightOf(m), r.height + 2.5 * r.sd, 1.2 * r.sd + 2);
+        EXPECT_NEAR(regen::HeightOf(m), r.height + 2.5 * r.sd, 1.2 * r.sd + 2 + r.wander);
         // Half-periods of 64 frames, whatever the noise.
         EXPECT_NEAR(regen::Percentile(m.lengths, 50), 64, 1);
+    }
+}
+
+TEST(Detector, NoiseOnATonesCrestIsTheNoiseNotItsCurve) {
+    // FSK has no flat tops: the line through a sample's neighbours misses
+    // a crest's curve by a share of the height, so only the middles of
+    // half-periods of one length tell the noise. Two tones, as a modem's,
+    // of half-periods 10 and 18 frames, each for 60 frames at a time.
+    struct Row {
+        int height;
+        double sd;
+    } rows[] = {{20000, 0}, {20000, 300}, {20000, 1500}, {5000, 300}};
+    for (const Row& r : rows) {
+        std::vector<short> x(8192);
+        double phase = 0;
+        for (size_t i = 0; i < x.size(); ++i) {
+            phase += M_PI / ((i / 180) % 2 == 0 ? 10 : 18);
+            x[i] = short(std::lround(r.height * std::sin(phase)));
+        }
+        AddNoise(x, r.sd, 5);
+        regen::TopMeasure m;
+        regen::MeasureTops(x.data(), int(x.size()), r.height / 4, 2, m);
+        regen::DropChatter(m);
+        EXPECT_NEAR(regen::NoiseOf(m), r.sd, r.sd * 0.25 + 0.01 * r.height)
+            << r.height << " " << r.sd;
+    }
+}
+
+TEST(Detector, PulsesPairUpWhereTheirCodeMakesThemEqualHalves) {
+    // A tape's pulses and a tone's cycles come as two equal halves; the
+    // runs of random data are as long as the next one about one time in
+    // three, which --auto's choice of baseline is set against.
+    std::mt19937 rng(3);
+    std::vector<int> runs;
+    for (int k = 0; k < 4000; ++k) {
+        int bits = 1;
+        while (rng() % 2 == 0)
+            ++bits;
+        runs.push_back(5 * bits + int(rng() % 2)); // 5 frames a bit, a frame of jitter
+    }
+    struct Row {
+        std::vector<int> lengths;
+        int least, most;
+    } rows[] = {
+        {{10, 10, 10, 10, 10}, 100, 100},
+        {{11, 11, 22, 22, 11, 11, 27, 27}, 57, 57}, // pairs: 4 of 7 neighbours equal
+        {{10, 12, 10, 12, 10}, 100, 100},           // within a fifth
+        {{10, 13, 10, 13}, 0, 0},                   // beyond it
+        {runs, 25, 42},
+        {{10}, 0, 0},
+    };
+    for (const Row& r : rows) {
+        const int paired = regen::PairedPercent(r.lengths);
+        EXPECT_GE(paired, r.least) << r.lengths.size();
+        EXPECT_LE(paired, r.most) << r.lengths.size();
     }
 }
 
@@ -86,6 +147,54 @@ TEST(Detector, BandFilterKeepsEdgesWhereTheyAreAndTakesNoiseOut) {
         if (r.sd > 0) { // nearly every one of the 102 edges, and few extra sign changes
             EXPECT_GE(edges, 95) << r.smooth;
             EXPECT_LE(SignChanges(y, 0).size(), 110u) << r.smooth;
+        }
+    }
+}
+
+TEST(Detector, TimedEdgesKeepTheCrossingsFractionOfAFrame) {
+    // A flip's first sample shares the two levels as the crossing of the
+    // switch level (here mid + gap = 0 + 100) divides the frame before it:
+    // a rise from -1,000 to 1,000 crosses 100 at 0.55 of the frame, so the
+    // sample holds the old level (0, before the wave starts) for 0.55 and
+    // 30,000 for 0.45. The second flip, down from 30,000, crosses -100 at
+    // the same share when it falls from 1,000 to -1,000. Fed whole, and in
+    // two calls cut just before each crossing sample, it gives the same.
+    struct Row {
+        short rise;
+        short first;  // the first flip's sample
+        short second; // the second flip's sample
+    } rows[] = {{1000, 13500, 3000}, {10000, 27000, -24000}, {100, 0, 30000}};
+    for (const Row& r : rows) {
+        for (bool timed : {true, false}) {
+            std::vector<short> x(40, -1000);
+            x[10] = r.rise;
+            for (int i = 11; i < 25; ++i)
+                x[size_t(i)] = 1000;
+            x[25] = short(-r.rise);
+            regen::FollowSettings s;
+            s.height = 1000;
+            s.hysteresis = 100;
+            s.amplitude = 30000;
+            s.invert = false;
+            s.timed = timed;
+            for (int cut : {0, 10, 25}) {
+                regen::LevelFollower follower(s);
+                std::vector<short> y = x;
+                follower.Process(y.data(), cut);
+                follower.Process(y.data() + cut, int(y.size()) - cut);
+                SCOPED_TRACE(std::to_string(r.rise) + (timed ? " timed" : " sharp") + " cut " +
+                             std::to_string(cut));
+                if (r.rise <= 100) { // no crossing at frame 10: the wave starts at 11
+                    EXPECT_EQ(y[10], 0);
+                    EXPECT_EQ(y[11], 30000);
+                    continue;
+                }
+                EXPECT_EQ(y[9], 0);
+                EXPECT_NEAR(y[10], timed ? r.first : 30000, 1);
+                EXPECT_EQ(y[24], 30000);
+                EXPECT_NEAR(y[25], timed ? r.second : -30000, 1);
+                EXPECT_EQ(y[26], -30000);
+            }
         }
     }
 }
