@@ -48,7 +48,13 @@ readerror)
   strace -f -qq -o trace -e trace=read,madvise "${prog[@]}" -q big.wav clean.wav || fail "clean run"
   awk '/ madvise\(/ { m++ } / read\(/ { r++ } /MADV_POPULATE_READ/ { print m, r }' trace >windows
   n=$(wc -l <windows)
-  [ "$n" -ge 4 ] || fail "only $n windows of big.wav"
+  # An emulator (qemu-user) takes the advice itself and makes no call of
+  # it: there the mapping is read as it stands, and no window can fail.
+  if [ "$n" -eq 0 ] && [ ${#prog[@]} -gt 1 ]; then
+    echo "windows not made to fail: ${prog[0]} makes no madvise calls of its own"
+  else
+    [ "$n" -ge 4 ] || fail "only $n windows of big.wav"
+  fi
   while read -r when reads; do
     inject=(-e trace=read,madvise -e inject=madvise:error=EFAULT:when="$when"
       -e inject=read:error=EIO:when=$((reads + 1))+)
