@@ -23,16 +23,16 @@ FILE* CWave::Lookahead::Open(int fd, const unsigned char* head, size_t headBytes
         errno = ENOMEM;
         return nullptr;
     }
-    try {
-        self->m_buffer.resize(std::max(kBufferBytes, headBytes + kBufferBytes));
-    } catch (const std::bad_alloc&) {
+    self->m_size = std::max(kBufferBytes, headBytes + kBufferBytes);
+    self->m_buffer = new (std::nothrow) unsigned char[self->m_size];
+    if (!self->m_buffer) {
         delete self;
         errno = ENOMEM;
         return nullptr;
     }
     self->m_fd = fd;
     if (headBytes > 0)
-        std::memcpy(self->m_buffer.data(), head, headBytes);
+        std::memcpy(self->m_buffer, head, headBytes);
     self->m_end = headBytes;
     self->m_ended = fd < 0;
     FILE* fp = fopencookie(self, "rb", cookie_io_functions_t{Read, nullptr, nullptr, Close});
@@ -61,19 +61,19 @@ void CWave::Lookahead::Data(uint64_t top, uint64_t end) {
 
 bool CWave::Lookahead::Fill(size_t want) {
     while (!m_ended && m_end - m_begin < want) {
-        if (m_buffer.size() - m_end < wav::kTrailerWindow) { // the read bytes go to the front
-            std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        if (m_size - m_end < wav::kTrailerWindow) { // the read bytes go to the front
+            std::memmove(m_buffer, m_buffer + m_begin, m_end - m_begin);
             m_end -= m_begin;
             m_begin = 0;
         }
         const uint64_t at = m_given + (m_end - m_begin);
         const size_t room =
-            size_t(std::min<uint64_t>(m_buffer.size() - m_end, m_limit > at ? m_limit - at : 0));
+            size_t(std::min<uint64_t>(m_size - m_end, m_limit > at ? m_limit - at : 0));
         if (room == 0) {
             m_ended = true;
             break;
         }
-        const ssize_t got = read(m_fd, m_buffer.data() + m_end, room);
+        const ssize_t got = read(m_fd, m_buffer + m_end, room);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -94,7 +94,7 @@ void CWave::Lookahead::CutTrailer() {
         return;
     const size_t window = std::min(m_end - m_begin, wav::kTrailerWindow);
     const uint64_t end =
-        wav::TrailingChunksStart(m_buffer.data() + m_end - window, window, streamEnd, m_top);
+        wav::TrailingChunksStart(m_buffer + m_end - window, window, streamEnd, m_top);
     m_trailing = streamEnd - end;
     m_end -= size_t(m_trailing);
 }
@@ -102,7 +102,7 @@ void CWave::Lookahead::CutTrailer() {
 const unsigned char* CWave::Lookahead::Peek(size_t n) {
     if (!Fill(n) || m_end - m_begin < n)
         return nullptr;
-    return m_buffer.data() + m_begin;
+    return m_buffer + m_begin;
 }
 
 ssize_t CWave::Lookahead::Read(void* cookie, char* to, size_t size) {
@@ -111,14 +111,14 @@ ssize_t CWave::Lookahead::Read(void* cookie, char* to, size_t size) {
     // is given, and no byte of the samples may pass before the stream's
     // end is known. From then on in large reads, the window held back.
     const size_t hold = self.m_inData ? wav::kTrailerWindow : 0;
-    size = std::min(size, self.m_inData ? self.m_buffer.size() - 2 * wav::kTrailerWindow : 1);
+    size = std::min(size, self.m_inData ? self.m_size - 2 * wav::kTrailerWindow : 1);
     if (!self.Fill(size + hold))
         return -1;
     if (self.m_ended && self.m_inData && !self.m_cut)
         self.CutTrailer();
     const size_t held = self.m_end - self.m_begin;
     const size_t give = std::min(size, self.m_ended ? held : held - hold);
-    std::memcpy(to, self.m_buffer.data() + self.m_begin, give);
+    std::memcpy(to, self.m_buffer + self.m_begin, give);
     self.m_begin += give;
     self.m_given += give;
     return ssize_t(give);

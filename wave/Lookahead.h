@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <vector>
 
 // A pipe's header can say more than the pipe will hold (a writer that
 // could not go back to set the sizes says the most there can be), and what
@@ -42,13 +41,19 @@ class CWave::Lookahead {
 
   private:
     Lookahead() = default;
+    ~Lookahead() { delete[] m_buffer; }
+    Lookahead(const Lookahead&) = delete;
+    Lookahead& operator=(const Lookahead&) = delete;
     static ssize_t Read(void* cookie, char* to, size_t size);
     static int Close(void* cookie);
     bool Fill(size_t want); // false on a failed read, errno set
     void CutTrailer();
 
     int m_fd = -1;
-    std::vector<unsigned char> m_buffer;
+    // A plain array: the library exports CWave alone, and a std::vector
+    // would export its own functions with it.
+    unsigned char* m_buffer = nullptr;
+    size_t m_size = 0;
     size_t m_begin = 0, m_end = 0; // the bytes read and not yet given
     uint64_t m_given = 0;          // the stream offset of m_buffer[m_begin]
     uint64_t m_limit = UINT64_MAX;
