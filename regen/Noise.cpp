@@ -19,6 +19,9 @@ constexpr double kLineToSample = 0.8164966;
 // Two half-periods pair up when they are as long as each other to within
 // a fifth.
 constexpr int kPairWithin = 5;
+// Or to within a frame: a half-period counted in whole frames is up to one
+// off, which at a few frames a half-period is more than a fifth.
+constexpr int kPairFrames = 1;
 // Fewer half-periods of one length than this give no median to measure
 // their spread from.
 constexpr int kMinOfOneLength = 5;
@@ -122,7 +125,7 @@ int PairedPercent(const std::vector<int>& lengths) {
     size_t paired = 0;
     for (size_t k = 1; k < lengths.size(); ++k) {
         const int a = lengths[k - 1], b = lengths[k];
-        paired += std::abs(a - b) <= std::max(a, b) / kPairWithin;
+        paired += std::abs(a - b) <= std::max(kPairFrames, std::max(a, b) / kPairWithin);
     }
     return int(paired * 100 / (lengths.size() - 1));
 }

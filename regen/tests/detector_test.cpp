@@ -110,6 +110,8 @@ TEST(Detector, PulsesPairUpWhereTheirCodeMakesThemEqualHalves) {
         {{11, 11, 22, 22, 11, 11, 27, 27}, 57, 57}, // pairs: 4 of 7 neighbours equal
         {{10, 12, 10, 12, 10}, 100, 100},           // within a fifth
         {{10, 13, 10, 13}, 0, 0},                   // beyond it
+        {{2, 3, 2, 3, 2}, 100, 100},                // a frame apart: as counted in whole frames
+        {{2, 4, 2, 4}, 0, 0},                       // two frames apart
         {runs, 25, 42},
         {{10}, 0, 0},
     };
