@@ -99,10 +99,6 @@ int GapFor(int noise, int height) {
         {kMinGap, height / kRippleOfHeight, std::min(kGapSigmas * noise, height / kHeightPerGap)});
 }
 
-int ToneGapFor(int noise, int height) {
-    return std::max(kMinGap, std::min(kGapSigmas * noise, height / kHeightPerGap));
-}
-
 int PauseFor(int window) {
     return (window > 0 ? window : kMaxWindow) / 2;
 }
@@ -250,7 +246,7 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
                        band.high,
                        next.noise,
                        next.height,
-                       ToneGapFor(next.noise, next.height),
+                       GapFor(next.noise, next.height),
                        kDrownedSigmas * next.noise > next.height / 2};
     }
     return s;

@@ -51,12 +51,6 @@ int PauseFor(int window);
 // lower still flips it, and at least an eighth, the baseline's ripple at
 // a burst's ends.
 int GapFor(int noise, int height);
-// The gap for tones behind their band-pass: as GapFor, but with no floor
-// for the baseline's ripple, which the band's high-pass edge takes out
-// (tones balance within each cycle, droop and hum lie below the band),
-// so that the tones under a dropout 10 to 20 dB deep still flip it where
-// the noise lets them.
-int ToneGapFor(int noise, int height);
 // The baseline window for pulses whose longest common half-period is
 // `longest`, at least a few band-filter windows long.
 int BaselineFor(int longest, int smooth);

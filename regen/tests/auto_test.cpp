@@ -2,7 +2,6 @@
 // median over the loud blocks, and the baseline is the centred mean, with
 // the difference held within 16 bits.
 #include "Baseline.h"
-#include "Probe.h"
 #include "Swings.h"
 
 #include <gtest/gtest.h>
@@ -37,23 +36,4 @@ TEST(Auto, RemoveBaselineTakesOutTheCentredMean) {
     regen::RemoveBaseline(&spikes[2], 2, 0, out.data());
     EXPECT_EQ(out[0], 32767);
     EXPECT_EQ(out[1], -32768);
-}
-
-TEST(Auto, TonesGapHasNoFloorForTheBaselinesRipple) {
-    // Pulses keep a gap of at least an eighth of their height, the ripple
-    // a short baseline leaves at a burst's ends; tones behind their band
-    // do not, so that a dropout 10 to 20 dB deep still flips the switch.
-    struct Row {
-        int noise, height, pulses, tones;
-    } rows[] = {
-        {0, 20000, 2500, 24},      // clean: the last bits of a sample
-        {1000, 20000, 2500, 1000}, // one deviation, below the ripple
-        {4000, 20000, 4000, 4000}, // above it: the same
-        {9000, 20000, 5000, 5000}, // at most a quarter of the height
-        {10, 100, 24, 24},         // never below the last bits
-    };
-    for (const Row& r : rows) {
-        EXPECT_EQ(regen::GapFor(r.noise, r.height), r.pulses) << r.noise << " " << r.height;
-        EXPECT_EQ(regen::ToneGapFor(r.noise, r.height), r.tones) << r.noise << " " << r.height;
-    }
 }
