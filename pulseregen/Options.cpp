@@ -46,6 +46,24 @@ Options Refuse(Options o, const std::string& what, Action action = Action::kBadO
 
 } // namespace
 
+bool ParseBand(const char* text, int& low, int& high) {
+    const std::string t = text;
+    if (t == "0") {
+        low = high = 0;
+        return true;
+    }
+    const size_t dash = t.find('-');
+    if (dash == std::string::npos)
+        return false;
+    uint64_t a = 0, b = 0;
+    if (!ParseCount(t.substr(0, dash).c_str(), kMaxBand, a) ||
+        !ParseCount(t.substr(dash + 1).c_str(), kMaxBand, b) || a == 0 || (b != 0 && b <= a))
+        return false;
+    low = int(a);
+    high = int(b);
+    return true;
+}
+
 const char* ChannelName(regen::Channel channel) {
     for (const auto& n : kChannelNames)
         if (n.channel == channel)
@@ -211,6 +229,19 @@ const std::vector<OptionEntry>& Table() {
                  return "invalid edges " + Quoted(v) + " (sharp or timed)";
              o.settings.timed = which == "timed";
              return std::string();
+         }},
+        {"band", 'p', "LOW-HIGH",
+         "a band-pass from LOW to HIGH Hz (second-order edges;\n"
+         "HIGH 0: no upper edge) before the switch compares, or 0\n"
+         "for none: a filter for tones",
+         [](Options& o, const char* v) {
+             o.bandGiven = true;
+             return ParseBand(v, o.settings.bandLow, o.settings.bandHigh)
+                        ? ""
+                        : "invalid band " + Quoted(v) +
+                              " (0, or LOW-HIGH with 1 <= LOW and HIGH 0 "
+                              "or above LOW, up to " +
+                              std::to_string(kMaxBand) + " Hz)";
          }},
         {"help", 'h', nullptr, "print this help and exit", Answer<Action::kHelp>},
         {"version", 'V', nullptr, "print the version and exit", Answer<Action::kVersion>},

@@ -60,11 +60,16 @@ struct Options {
     bool lagGiven = false;
     bool balanceGiven = false;
     bool edgesGiven = false;
+    bool bandGiven = false;
 };
 
 // Parses a lag: frames with a sign and at most one decimal, within
 // +-kMaxLag. False when malformed or out of range.
 bool ParseLag(const char* text, double& lag);
+
+// Parses a band: 0, or LOW-HIGH in Hz with 1 <= LOW and HIGH either 0 (no
+// upper edge) or above LOW, both within kMaxBand. False when malformed.
+bool ParseBand(const char* text, int& low, int& high);
 
 // Parses argv; never prints.
 Options Parse(int argc, char* argv[]);

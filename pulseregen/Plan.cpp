@@ -104,7 +104,8 @@ std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, const optio
 
 bool InOneRead(const options::Options& opt) {
     return !opt.automatic && opt.baseline <= 0 && !opt.active.percent && !opt.switchAt.percent &&
-           opt.smooth <= 1 && opt.follow <= 0 && !regen::Combines(opt.settings);
+           opt.smooth <= 1 && opt.follow <= 0 && !regen::Combines(opt.settings) &&
+           opt.settings.bandLow <= 0 && opt.settings.bandHigh <= 0;
 }
 
 void PrintLength(CWave& in) {
@@ -182,7 +183,14 @@ std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Optio
         regen::ProbeShape(in, plan.active, plan.settings, swing, largest);
     if (!shape)
         return std::nullopt;
-    plan.settings.switchAbove = opt.switchGiven ? opt.switchAt.Resolve(largest) : shape->gap;
+    // Tones get the band-pass around them in place of the smoothing, and
+    // the gap, the noise and the height measured behind it.
+    const bool tones = !opt.bandGiven && opt.smooth <= 0 && shape->tones.low > 0;
+    const int gap = tones ? shape->tones.gap : shape->gap;
+    const int noise = tones ? shape->tones.noise : shape->noise;
+    const int height = tones ? shape->tones.height : shape->height;
+    const bool drowned = tones ? shape->tones.drowned : shape->drowned;
+    plan.settings.switchAbove = opt.switchGiven ? opt.switchAt.Resolve(largest) : gap;
     plan.settings.smooth = opt.smooth > 0 ? opt.smooth : shape->smooth;
     plan.settings.follow = opt.follow >= 0 ? opt.follow : regen::kFollowHalfPeriods;
     // A decoder times the edges, or filters the wave and finds its own
@@ -198,18 +206,25 @@ std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Optio
     plan.window = opt.baseline >= 0                              ? opt.baseline
                   : plan.settings.follow > 0 && !shape->balanced ? regen::kMaxWindow
                                                                  : shape->window;
+    // The baseline, which then takes out next to nothing, keeps the pause.
+    if (tones) {
+        plan.settings.bandLow = shape->tones.low;
+        plan.settings.bandHigh = shape->tones.high;
+        plan.settings.smooth = 1;
+    }
     Follow(plan);
     // The flips that tell a pulse train from noise are those of the
     // signal the switch decides on: noise that the band filter takes out
     // of the pulses does not make them noise.
-    plan.drowned = shape->drowned && !shape->stable;
-    if (report && shape->drowned && !opt.switchGiven)
-        diag::Say(diag::Drowned(opt.input, shape->noise, shape->height));
+    plan.drowned = drowned && !shape->stable;
+    if (report && drowned && !opt.switchGiven)
+        diag::Say(diag::Drowned(opt.input, noise, height));
     if (report)
         diag::Say(diag::AutoChoice(
             opt.input, in.GetFormatChunk().sampleRate, options::ChannelName(plan.settings.channel),
             plan.settings.activeAbove, plan.settings.switchAbove, plan.window, plan.settings.smooth,
-            plan.settings.follow, plan.settings.timed,
+            plan.settings.follow, plan.settings.timed, plan.settings.bandLow,
+            plan.settings.bandHigh,
             scan->channels == 2 ? diag::PairChoice(plan.settings.lag, plan.settings.balance)
                                 : std::string()));
     return plan;

@@ -19,6 +19,9 @@ constexpr double kLineToSample = 0.8164966;
 // Two half-periods pair up when they are as long as each other to within
 // a fifth.
 constexpr int kPairWithin = 5;
+// Or to within a frame: a half-period counted in whole frames is up to one
+// off, which at a few frames a half-period is more than a fifth.
+constexpr int kPairFrames = 1;
 // Fewer half-periods of one length than this give no median to measure
 // their spread from.
 constexpr int kMinOfOneLength = 5;
@@ -43,7 +46,7 @@ int MedianOf(std::vector<int>& values) {
 
 void MeasureTops(const short* y, int frames, int above, int ramp, TopMeasure& into) {
     // Each half-period's length and the magnitude of its middle sample.
-    std::vector<int> lengths, middles, peaks;
+    std::vector<int> lengths, middles, peaks, fills;
     int state = 0, start = -1;
     for (int i = 0; i < frames; ++i) {
         const int to = y[i] > above ? 1 : y[i] < -above ? -1 : state;
@@ -55,7 +58,12 @@ void MeasureTops(const short* y, int frames, int above, int ramp, TopMeasure& in
             for (int k = start; k < i; ++k)
                 peak = std::max(peak, std::abs(int(y[k])));
             peaks.push_back(peak);
-            middles.push_back(std::abs(int(y[(start + i - 1) / 2])));
+            const int middle = int(y[(start + i - 1) / 2]);
+            middles.push_back(std::abs(middle));
+            long sum = 0;
+            for (int k = start; k < i; ++k)
+                sum += y[k];
+            fills.push_back(middle == 0 ? 0 : int(sum * 100 / (long(i - start) * middle)));
             // Each sample against the line through its neighbours `span`
             // away, far enough that the smoothing leaves their noise
             // apart: a slope or a gentle curve of the pulse's own shape
@@ -85,6 +93,8 @@ void MeasureTops(const short* y, int frames, int above, int ramp, TopMeasure& in
     for (size_t k = 0; k < lengths.size(); ++k) {
         if (peaks[k] < least || lengths[k] < ramp)
             continue;
+        if (fills.size() > k)
+            into.fills.push_back(fills[k]);
         if (byLength.size() <= size_t(lengths[k]))
             byLength.resize(size_t(lengths[k]) + 1);
         byLength[size_t(lengths[k])].push_back(middles[k]);
@@ -115,7 +125,7 @@ int PairedPercent(const std::vector<int>& lengths) {
     size_t paired = 0;
     for (size_t k = 1; k < lengths.size(); ++k) {
         const int a = lengths[k - 1], b = lengths[k];
-        paired += std::abs(a - b) <= std::max(a, b) / kPairWithin;
+        paired += std::abs(a - b) <= std::max(kPairFrames, std::max(a, b) / kPairWithin);
     }
     return int(paired * 100 / (lengths.size() - 1));
 }
@@ -147,6 +157,10 @@ void DropChatter(TopMeasure& m) {
     }
     m.peaks.resize(kept);
     m.lengths.resize(kept);
+}
+
+int FillOf(TopMeasure& m) {
+    return Percentile(m.fills, 50);
 }
 
 int HeightOf(const TopMeasure& m) {

@@ -14,6 +14,8 @@ struct TopMeasure {
     std::vector<int> deviations; // of the samples along the flat parts from their neighbours' line
     std::vector<int> spreads;    // of the half-periods' middles from their length's median
     std::vector<int> peaks;      // the largest |sample| of each half-period
+    // Percent: each half-period's mean over its middle sample (see FillOf).
+    std::vector<int> fills;
 };
 
 // Adds the half-periods of `y` (the first and the last, cut by the block's
@@ -44,5 +46,12 @@ void DropChatter(TopMeasure& m);
 // The pulses' height: the median of the half-periods' peaks, where a
 // drooping pulse shows its height as a band-limited one does.
 int HeightOf(const TopMeasure& m);
+// The median of the fills: a sinusoid's half-period averages 2/pi (64 %)
+// of its crest, a pulse with a flat top nearly all of it. The signed mean
+// and the middle sample are both unmoved by zero-mean noise. 0 for none.
+int FillOf(TopMeasure& m);
+// Below this fill (percent), half-way between a tone's and a flat top's,
+// the signal is taken for tones.
+constexpr int kToneFill = 75;
 
 } // namespace regen

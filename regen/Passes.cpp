@@ -13,6 +13,7 @@
 #include "Loader.h"
 #include "Switch.h"
 #include "Take.h"
+#include "Tones.h"
 
 #include <algorithm>
 #include <memory>
@@ -158,6 +159,9 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
         source.Load(in, block.data(), before);
         band->Prime(block.data());
     }
+    if (settings.bandLow > 0 || settings.bandHigh > 0)
+        chain.Add(std::make_unique<Tones>(settings.bandLow, settings.bandHigh,
+                                          in.GetFormatChunk().sampleRate));
     if (band)
         chain.Add(std::move(band));
     chain.Add(std::make_unique<Take>(spanFrames));

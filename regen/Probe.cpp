@@ -7,6 +7,7 @@
 #include "Noise.h"
 #include "PulseTrain.h"
 #include "Swings.h"
+#include "Tones.h"
 
 #include <algorithm>
 #include <cmath>
@@ -87,6 +88,7 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
     s.measured = lengths.size() >= size_t(kMinFlips);
     s.paired = PairedPercent(m.lengths);
     s.stable = JudgePulseTrain(true, m.lengths, minPulseFrames) == Found::kPulseTrain;
+    s.fill = FillOf(m);
     return s;
 }
 
@@ -202,6 +204,9 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
         s.gap = SwitchLevelFor(swing);
         return s;
     }
+    // The shape of the half-periods as recorded: the band filter below
+    // would round a flat top into a tone's.
+    const int fill = s.fill;
     for (int r = 0; r < kRefinements; ++r) {
         const int smooth = SmoothingFor(s.shortest);
         const Shape next = Measure(blocks, smooth, BaselineFor(s.longest, smooth),
@@ -220,7 +225,30 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     const int matched = BaselineFor(s.longest, s.smooth);
     s.balanced = s.paired * kChanceOfPair > 100;
     s.window = matched;
+    s.fill = fill;
+    // Tones that pair up (FSK) are passed through a band-pass around them
+    // instead, which takes out far more of the noise beside them than the
+    // averages do; the noise and the gap are measured again behind it.
     s.drowned = kDrownedSigmas * s.noise > s.height / 2;
+    if (s.balanced && s.fill < kToneFill) {
+        const ToneBand band =
+            BandFor(s.shortest, s.longest, in.GetFormatChunk().sampleRate, kMinHalfPeriod);
+        std::vector<std::vector<short>> passed = blocks;
+        for (std::vector<short>& b : passed) {
+            Tones tones(band.low, band.high, in.GetFormatChunk().sampleRate);
+            tones.Flow(b.data(), int(b.size()), b.data());
+            // The filter settles within a few of the lowest tone's cycles.
+            b.erase(b.begin(), b.begin() + std::min<long>(long(b.size()), 8L * s.longest));
+        }
+        const Shape next = Measure(passed, 1, kNoWindow, s.gap, minPulseFrames);
+        if (next.measured)
+            s.tones = {band.low,
+                       band.high,
+                       next.noise,
+                       next.height,
+                       GapFor(next.noise, next.height),
+                       kDrownedSigmas * next.noise > next.height / 2};
+    }
     return s;
 }
 

@@ -12,6 +12,14 @@
 
 namespace regen {
 
+// What the band-pass for tones gives: its edges and what is measured behind it.
+struct ToneShape {
+    int low = 0;  // Hz: the band's edges; low 0 where the signal is not taken for tones
+    int high = 0; // 0: no upper edge
+    int noise = 0, height = 0, gap = 0;
+    bool drowned = false;
+};
+
 struct Shape {
     int shortest = 0;      // frames: the shortest common half-period
     int longest = 0;       // and the longest
@@ -25,6 +33,8 @@ struct Shape {
     bool stable = false;   // the filtered half-periods keep to a few widths, as a pulse train's
     bool balanced = false; // the pulses come in equal pairs: a short baseline keeps no bias
     bool measured = false; // enough half-periods to measure them
+    int fill = 0;          // percent: the half-periods' mean over their middle
+    ToneShape tones;       // the band-pass in place of the smoothing, for tones
 };
 
 // The half-periods the levels follow over, in --auto: enough to average

@@ -5,6 +5,7 @@
 #include "Band.h"
 #include "Follow.h"
 #include "Noise.h"
+#include "Tones.h"
 
 #include <gtest/gtest.h>
 
@@ -109,6 +110,8 @@ TEST(Detector, PulsesPairUpWhereTheirCodeMakesThemEqualHalves) {
         {{11, 11, 22, 22, 11, 11, 27, 27}, 57, 57}, // pairs: 4 of 7 neighbours equal
         {{10, 12, 10, 12, 10}, 100, 100},           // within a fifth
         {{10, 13, 10, 13}, 0, 0},                   // beyond it
+        {{2, 3, 2, 3, 2}, 100, 100},                // a frame apart: as counted in whole frames
+        {{2, 4, 2, 4}, 0, 0},                       // two frames apart
         {runs, 25, 42},
         {{10}, 0, 0},
     };
@@ -297,6 +300,132 @@ TEST(Detector, AlignerLinesTheChannelsUpAcrossCalls) {
     regen::Aligner mix(2.5, 0.5, 1);
     mix.Process(stereo.data(), out.data(), frames);
     EXPECT_NEAR(out[1000], 2000 * std::sin(0.02 * (1000 - 2.5)), 3);
+}
+
+TEST(Detector, TonesAreTellFromFlatTopsByTheirFill) {
+    // A sinusoid's half-period averages 2/pi of its crest, a square's all
+    // of it; noise moves neither figure, as it moves a peak.
+    struct Row {
+        bool sine;
+        double sd;
+        int least, most;
+    } rows[] = {
+        {true, 0, 62, 66}, {true, 1500, 58, 70}, {false, 0, 99, 100}, {false, 1500, 92, 108}};
+    for (const Row& r : rows) {
+        std::vector<short> x = Square(8192, 18, 12000);
+        if (r.sine)
+            for (size_t i = 0; i < x.size(); ++i)
+                x[i] = short(std::lround(12000 * std::sin(M_PI * (double(i) + 0.5) / 18)));
+        AddNoise(x, r.sd, 3);
+        regen::TopMeasure m;
+        regen::MeasureTops(x.data(), int(x.size()), 3000, 1, m);
+        const int fill = regen::FillOf(m);
+        EXPECT_GE(fill, r.least) << r.sine << " " << r.sd;
+        EXPECT_LE(fill, r.most) << r.sine << " " << r.sd;
+        EXPECT_EQ(fill < regen::kToneFill, r.sine) << r.sd;
+    }
+}
+
+TEST(Detector, ToneBandLiesAnOctaveBeyondTheTones) {
+    struct Row {
+        int shortest, longest;
+        uint32_t rate;
+        int fewest;
+        int low, high;
+    } rows[] = {
+        {10, 18, 44100, 3, 613, 4410}, // Bell 202's 2,200 and 1,200 Hz
+        {5, 9, 22050, 3, 613, 4410},   // the same at half the rate
+        {3, 5, 11025, 3, 551, 0},      // the highest tone too short to measure
+        {4, 5, 8000, 3, 400, 2000},    // just long enough
+        {2, 4, 8000, 1, 500, 0},       // an upper edge past 0.45 of the rate
+        {0, 18, 44100, 3, 0, 0},       // nothing measured
+    };
+    for (const Row& r : rows) {
+        const regen::ToneBand band = regen::BandFor(r.shortest, r.longest, r.rate, r.fewest);
+        EXPECT_EQ(band.low, r.low) << r.shortest << " " << r.rate;
+        EXPECT_EQ(band.high, r.high) << r.shortest << " " << r.rate;
+    }
+}
+
+// Two tones of `high` and `low` Hz at 44,100 Hz, 600 frames each in turn,
+// phase kept across the changes, as a modem sends them; `phases` gets
+// the phase at each frame.
+std::vector<short> Fsk(int frames, double high, double low, int height,
+                       std::vector<double>* phases) {
+    std::vector<short> x(static_cast<size_t>(frames));
+    double phase = 0;
+    for (int i = 0; i < frames; ++i) {
+        phase += 2 * M_PI * ((i / 600) % 2 == 0 ? high : low) / 44100;
+        x[size_t(i)] = short(std::lround(height * std::sin(phase)));
+        if (phases)
+            phases->push_back(phase);
+    }
+    return x;
+}
+
+TEST(Detector, TonesPassTheirBandAndLeaveTheNoiseBesideIt) {
+    // Bell 202's tones under hum, pink-like rumble and hiss: behind the
+    // band-pass the sign changes come back one per half cycle of the
+    // clean tones, each within a frame of the clean one's (after the
+    // filter's own delay), where the raw signal's are lost in the noise.
+    struct Row {
+        double hum, rumble, hiss; // amplitudes: 50 Hz, 150 Hz, white noise's deviation
+        size_t extra;             // sign changes beyond the clean ones at most
+    } rows[] = {
+        {0, 0, 0, 0}, {12000, 0, 0, 0}, {0, 9000, 0, 0}, {0, 0, 1200, 6}, {8000, 6000, 1000, 6}};
+    const int frames = 12000, from = 2000;
+    for (const Row& r : rows) {
+        std::vector<double> phases;
+        std::vector<short> clean = Fsk(frames, 2200, 1200, 8000, &phases);
+        std::vector<short> x = clean;
+        for (int i = 0; i < frames; ++i)
+            x[size_t(i)] =
+                short(std::lround(x[size_t(i)] + r.hum * std::sin(2 * M_PI * 50 * i / 44100) +
+                                  r.rumble * std::sin(2 * M_PI * 150 * i / 44100 + 1)));
+        AddNoise(x, r.hiss, 9);
+        regen::Tones tones(613, 4410, 44100);
+        std::vector<short> y(x.size());
+        // In two runs cut anywhere: the state carries over.
+        const int cut = 4321;
+        tones.Flow(x.data(), cut, y.data());
+        tones.Flow(x.data() + cut, frames - cut, y.data() + cut);
+        regen::Tones reference(613, 4410, 44100);
+        std::vector<short> z(clean.size());
+        reference.Flow(clean.data(), frames, z.data());
+        const std::vector<int> want = SignChanges(z, from), got = SignChanges(y, from);
+        ASSERT_GE(got.size(), want.size()) << r.hum << " " << r.rumble << " " << r.hiss;
+        EXPECT_LE(got.size(), want.size() + r.extra) << r.hum << " " << r.rumble << " " << r.hiss;
+        size_t near = 0;
+        for (int at : want)
+            for (int g : got)
+                near += std::abs(g - at) <= 1;
+        EXPECT_GE(near, want.size() * 97 / 100) << r.hum << " " << r.rumble << " " << r.hiss;
+        if (r.hiss == 0 && r.hum == 0 && r.rumble == 0) {
+            // Both tones within 1.5 dB of their height, the clean ones' crossings
+            // half a cycle apart.
+            int top = 0, bottom = 0;
+            for (int i = from; i < frames; ++i) {
+                if ((i / 600) % 2 == 0)
+                    top = std::max(top, int(z[size_t(i)]));
+                else
+                    bottom = std::max(bottom, int(z[size_t(i)]));
+            }
+            EXPECT_GT(top, 8000 * 0.84);
+            EXPECT_GT(bottom, 8000 * 0.84);
+            EXPECT_LT(top, 8000 * 1.19);
+            EXPECT_LT(bottom, 8000 * 1.19);
+        }
+    }
+}
+
+TEST(Detector, TonesFilterStartsFromItsFirstSampleHeld) {
+    // A DC offset at the start rings nothing: the high-pass begins settled.
+    std::vector<short> x(2000, 12000);
+    regen::Tones tones(613, 4410, 44100);
+    std::vector<short> y(x.size());
+    tones.Flow(x.data(), int(x.size()), y.data());
+    for (short v : y)
+        ASSERT_LE(std::abs(int(v)), 1);
 }
 
 } // namespace
