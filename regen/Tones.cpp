@@ -10,6 +10,17 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kButterworthQ = 0.70710678; // a flat pass band
 
+// Rounds to the nearest integer, ties to even, as lrint does in the default
+// rounding mode, but inline: lrint is a call into the maths library, where
+// it may set errno. Adding 1.5 * 2^52 leaves no bits for a fraction, so the
+// addition itself rounds, and taking it away again is exact (for
+// magnitudes below 2^51; the samples are clamped to 16 bits first).
+constexpr double kRoundingShift = 6755399441055744.0;
+inline short RoundToShort(double y) {
+    const double clamped = std::min(32767.0, std::max(-32768.0, y));
+    return short((clamped + kRoundingShift) - kRoundingShift);
+}
+
 } // namespace
 
 ToneBand BandFor(int shortest, int longest, uint32_t rate, int fewest) {
@@ -70,7 +81,7 @@ int Tones::Flow(const short* in, int frames, short* out) {
     }
     for (int i = 0; i < frames; ++i) {
         const double y = m_low.Run(m_high.Run(in[i]));
-        out[i] = short(std::lrint(std::min(32767.0, std::max(-32768.0, y))));
+        out[i] = RoundToShort(y);
     }
     return frames;
 }
