@@ -1,0 +1,79 @@
+// Samples in the lanes of a 16-byte vector, for the loops of --auto's
+// signal path that the compiler does not vectorise by itself: a scan that
+// stops at a sample, a running sum. The GCC and Clang vector extension
+// (SSE2 on x86-64, NEON on 64-bit ARM); its shuffles, which a running sum
+// needs, come with GCC 12 and Clang, and without them the callers keep
+// their plain loops (PULSE_LANE_SHUFFLES is then 0).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_shufflevector) && __has_builtin(__builtin_convertvector)
+#define PULSE_LANE_SHUFFLES 1
+#endif
+#endif
+#ifndef PULSE_LANE_SHUFFLES
+#define PULSE_LANE_SHUFFLES 0
+#endif
+
+// A lane's samples lie in memory as the vector holds them; two 16-bit
+// samples read as one 32-bit lane have the first in its low half.
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the vector lanes assume a little-endian host"
+#endif
+
+namespace regen {
+namespace lanes {
+
+constexpr int kShorts = 8;
+using Shorts = short __attribute__((vector_size(2 * kShorts)));
+using Ints = int32_t __attribute__((vector_size(16)));
+using Bits = uint32_t __attribute__((vector_size(16)));
+
+inline Shorts Load(const short* p) {
+    Shorts v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void Store(short* p, Shorts v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+inline Shorts Each(short v) {
+    return Shorts{} + v;
+}
+
+// The first lane of a comparison's result that holds all ones, or kShorts.
+inline int FirstSet(Shorts mask) {
+    uint64_t words[2];
+    std::memcpy(words, &mask, sizeof words);
+    if (words[0] != 0)
+        return __builtin_ctzll(words[0]) / 16;
+    return words[1] != 0 ? kShorts / 2 + __builtin_ctzll(words[1]) / 16 : kShorts;
+}
+
+// `kHigh`: the larger of each pair of lanes, else the smaller.
+template <bool kHigh> Shorts Extreme(Shorts a, Shorts b) {
+    return kHigh ? (a > b ? a : b) : (a < b ? a : b);
+}
+
+template <bool kHigh> short Extreme(short a, short b) {
+    return kHigh ? std::max(a, b) : std::min(a, b);
+}
+
+template <bool kHigh> short Extreme(Shorts v) {
+    short each[kShorts];
+    std::memcpy(each, &v, sizeof each);
+    short e = each[0];
+    for (int k = 1; k < kShorts; ++k)
+        e = Extreme<kHigh>(e, each[k]);
+    return e;
+}
+
+
+} // namespace lanes
+} // namespace regen
