@@ -1,5 +1,7 @@
 #include "Band.h"
 
+#include "Lanes.h"
+
 #include <algorithm>
 
 namespace regen {
@@ -9,6 +11,9 @@ int SmoothingFor(int shortest) {
 }
 
 void PrefixSums(const short* from, int count, int32_t* sums) {
+#if PULSE_LANE_SHUFFLES
+    lanes::PrefixSums(from, count, sums); // eight samples at a time
+#else
     // A running sum waits one addition per sample; four of them, over the
     // four quarters of the run, proceed side by side, and each quarter is
     // then raised by the totals of those before it.
@@ -30,6 +35,7 @@ void PrefixSums(const short* from, int count, int32_t* sums) {
     for (int i = 0; i < count - 3 * quarter; ++i)
         s3[i] += a + b + c;
     sums[0] = 0;
+#endif
 }
 
 int ContextBefore(int window, int smooth) {
@@ -75,6 +81,13 @@ short Clamp16(int v) {
     return short(std::min(32767, std::max(-32768, v)));
 }
 
+// Clamp16(int(v)): held within the 16-bit range before it is truncated
+// rather than after, which gives the same value, by the float minimum and
+// maximum that every vector unit has (SSE2 has none for 32-bit integers).
+short Clamp16(float v) {
+    return short(std::min(32767.0f, std::max(-32768.0f, v)));
+}
+
 } // namespace
 
 Band::Band(int window, int smooth, bool smoothed)
@@ -117,12 +130,12 @@ int Band::Flow(const short* in, int frames, short* out) {
             }
         } else if (m_window <= 0) {
             for (int i = 0; i < given; ++i)
-                out[i] = Clamp16(int(float(s[i + half + 1] - s[i - half]) * bySmooth));
+                out[i] = Clamp16(float(s[i + half + 1] - s[i - half]) * bySmooth);
         } else {
             for (int i = 0; i < given; ++i) {
                 const float smoothed = float(s[i + half + 1] - s[i - half]) * bySmooth;
                 const float mean = float(s[i - start + m_window] - s[i - start]) * byWindow;
-                out[i] = Clamp16(int(smoothed - mean));
+                out[i] = Clamp16(smoothed - mean);
             }
         }
     }

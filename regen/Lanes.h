@@ -74,6 +74,38 @@ template <bool kHigh> short Extreme(Shorts v) {
     return e;
 }
 
+#if PULSE_LANE_SHUFFLES
+// sums[i] = from[0] + ... + from[i - 1] for i from 0 to count, eight
+// samples at a time: the sums of four pairs (a pair of samples is one
+// 32-bit lane), summed across the lanes by two shifted additions, give the
+// sums through each pair's second sample; less that sample, through its
+// first.
+inline void PrefixSums(const short* from, int count, int32_t* sums) {
+    const Ints none{};
+    Ints carry{}; // the sum so far, in every lane
+    int i = 0;
+    for (; i + kShorts <= count; i += kShorts) {
+        Ints pairs;
+        std::memcpy(&pairs, from + i, sizeof pairs);
+        const Ints second = pairs >> 16;
+        const Ints first = Ints(Bits(pairs) << 16) >> 16;
+        Ints through = first + second;
+        through += __builtin_shufflevector(none, through, 0, 4, 5, 6);
+        through += __builtin_shufflevector(none, through, 0, 1, 4, 5);
+        through += carry;
+        const Ints throughFirst = through - second;
+        carry = __builtin_shufflevector(through, through, 3, 3, 3, 3);
+        const Ints low = __builtin_shufflevector(throughFirst, through, 0, 4, 1, 5);
+        const Ints high = __builtin_shufflevector(throughFirst, through, 2, 6, 3, 7);
+        std::memcpy(sums + i + 1, &low, sizeof low);
+        std::memcpy(sums + i + 5, &high, sizeof high);
+    }
+    int32_t total = carry[0];
+    sums[0] = 0;
+    for (; i < count; ++i)
+        total += from[i], sums[i + 1] = total;
+}
+#endif
 
 } // namespace lanes
 } // namespace regen
