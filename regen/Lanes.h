@@ -1,14 +1,22 @@
 // Samples in the lanes of a 16-byte vector, for the loops of --auto's
-// signal path that the compiler does not vectorise by itself: a scan that
-// stops at a sample, a running sum. The GCC and Clang vector extension
-// (SSE2 on x86-64, NEON on 64-bit ARM); its shuffles, which a running sum
-// needs, come with GCC 12 and Clang, and without them the callers keep
-// their plain loops (PULSE_LANE_SHUFFLES is then 0).
+// signal path that the compiler does not vectorise well by itself: a scan
+// that stops at a sample, a running sum, a conversion to 16 bits. The GCC
+// and Clang vector extension (SSE2 on x86-64, NEON on 64-bit ARM); its
+// shuffles, which a running sum needs, come with GCC 12 and Clang, and
+// without them the callers keep their plain loops (PULSE_LANE_SHUFFLES is
+// then 0). The conversion uses the two units' own instructions, and plain
+// code elsewhere.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#elif defined(__ARM_NEON)
+#include <arm_neon.h>
+#endif
 
 #if defined(__has_builtin)
 #if __has_builtin(__builtin_shufflevector) && __has_builtin(__builtin_convertvector)
@@ -72,6 +80,29 @@ template <bool kHigh> short Extreme(Shorts v) {
     for (int k = 1; k < kShorts; ++k)
         e = Extreme<kHigh>(e, each[k]);
     return e;
+}
+
+// out[i] = v[i] held within the 16-bit range and truncated toward zero,
+// the value of short(std::min(32767, std::max(-32768, int(v[i])))), for
+// values below 2^31 in magnitude: where the vector unit converts with
+// truncation and narrows with saturation, two instructions for four.
+inline void ToShorts(const float* v, int count, short* out) {
+    int i = 0;
+#if defined(__SSE2__)
+    for (; i + kShorts <= count; i += kShorts) {
+        const __m128i low = _mm_cvttps_epi32(_mm_loadu_ps(v + i));
+        const __m128i high = _mm_cvttps_epi32(_mm_loadu_ps(v + i + 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(low, high));
+    }
+#elif defined(__ARM_NEON)
+    for (; i + kShorts <= count; i += kShorts) {
+        const int16x4_t low = vqmovn_s32(vcvtq_s32_f32(vld1q_f32(v + i)));
+        const int16x4_t high = vqmovn_s32(vcvtq_s32_f32(vld1q_f32(v + i + 4)));
+        vst1q_s16(out + i, vcombine_s16(low, high));
+    }
+#endif
+    for (; i < count; ++i)
+        out[i] = short(std::min(32767.0f, std::max(-32768.0f, v[i])));
 }
 
 #if PULSE_LANE_SHUFFLES

@@ -108,4 +108,26 @@ TEST(Lanes, PrefixSumsEqualOneSampleAtATime) {
     }
 }
 
+// Values at the truncation's and the range's edges, in every lane and in
+// the tail that follows the last eight.
+TEST(Lanes, ToShortsHoldsWithinSixteenBitsAsTheIntegerClampDoes) {
+    const float edges[] = {0.0f,      -0.0f,     0.99f,     -0.99f,    1.0f,      -1.0f,
+                           32766.9f,  32767.0f,  32767.5f,  32768.0f,  32768.9f,  65537.0f,
+                           -32767.9f, -32768.0f, -32768.5f, -32769.0f, -65537.0f, 12345.6f};
+    constexpr int kEdges = int(sizeof edges / sizeof edges[0]);
+    for (int count = 0; count <= 2 * kEdges; ++count) {
+        for (int shift = 0; shift < kEdges; ++shift) {
+            SCOPED_TRACE("count " + std::to_string(count) + ", shift " + std::to_string(shift));
+            std::vector<float> v(size_t(count), 0.0f);
+            for (int i = 0; i < count; ++i)
+                v[size_t(i)] = edges[(i + shift) % kEdges];
+            std::vector<short> want(size_t(count), 0), got(size_t(count), 7);
+            for (int i = 0; i < count; ++i)
+                want[size_t(i)] = short(std::min(32767, std::max(-32768, int(v[size_t(i)]))));
+            regen::lanes::ToShorts(v.data(), count, got.data());
+            ASSERT_EQ(got, want);
+        }
+    }
+}
+
 } // namespace
