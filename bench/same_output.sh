@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Checks that two builds of pulseregen give the same standard output, the
-# same OUTPUT bytes and the same exit status, on the examples, the inputs of
-# vs_sox.sh where they exist, and a few files made with sox (mono, stereo,
-# three channels, 8-bit, 24-bit, float, odd lengths, a header claiming more than the file
-# holds, the input as a pipe), each with the option sets below.
+# same standard error, the same OUTPUT bytes and the same exit status, on the
+# examples, the inputs of vs_sox.sh where they exist, and a few files made
+# with sox (mono, stereo, three channels, 8-bit, 24-bit, float, odd lengths, a
+# header claiming more than the file holds, the input as a pipe), each with
+# the option sets below; and with --auto's option sets on the examples, the
+# vs_sox.sh inputs and every .wav file in $PULSE_SAME_INPUTS (a directory,
+# say of bench/field recordings).
 #
 # usage: bench/same_output.sh OLD_BINARY NEW_BINARY
 # Prints one line per difference and ends with `same N of M`; exits 1 when
@@ -45,32 +48,52 @@ for f in sine60.wav noise10.wav sine10.wav; do
   [ -s "$bench_dir/$f" ] && inputs+=("$bench_dir/$f")
 done
 option_sets=("" "--channel=left" "--channel=right" "--channel=diff" "--active=2000" "--switch=500"
-  "--keep-rate" "-q" "--any-wav" "--any-wav --channel=left" "--any-wav --channel=diff")
+  "--keep-rate" "-q" "--any-wav" "--any-wav --channel=left" "--any-wav --channel=diff"
+  "--auto" "--auto --channel=left" "--auto --any-wav" "--active=30% --switch=25%" "--baseline=64")
+# --auto's own sets, on the recordings it is meant for.
+auto_sets=("--auto" "--auto -q" "--auto --channel=diff" "--auto --switch=20%" "--auto --edges=sharp")
+auto_inputs=("$repo"/examples/*.wav)
+for f in sine60.wav noise10.wav sine10.wav; do
+  [ -s "$bench_dir/$f" ] && auto_inputs+=("$bench_dir/$f")
+done
+if [ -n "${PULSE_SAME_INPUTS:-}" ]; then
+  auto_inputs+=("$PULSE_SAME_INPUTS"/*.wav)
+fi
 
-# One run: status, then the sha256 of standard output and of OUTPUT.
+# One run: status, then the sha256 of standard output, standard error and OUTPUT.
 run() { # BINARY INPUT OPTIONS
   local bin=$1 in=$2 opts=$3 out=$work/out.wav status
   rm -f "$out"
   # shellcheck disable=SC2086 # the options split into words
   if [ "$in" = pipe ]; then
-    "$bin" $opts - "$out" <"$work/stereo.wav" >"$work/stdout" 2>/dev/null
+    "$bin" $opts - "$out" <"$work/stereo.wav" >"$work/stdout" 2>"$work/stderr"
   else
-    "$bin" $opts "$in" "$out" >"$work/stdout" 2>/dev/null
+    "$bin" $opts "$in" "$out" >"$work/stdout" 2>"$work/stderr"
   fi
   status=$?
-  echo "$status $(sha256sum <"$work/stdout" | cut -c1-16) $( [ -e "$out" ] && sha256sum <"$out" | cut -c1-16)"
+  echo "$status $(sha256sum <"$work/stdout" | cut -c1-16) $(sha256sum <"$work/stderr" | cut -c1-16)" \
+    "$( [ -e "$out" ] && sha256sum <"$out" | cut -c1-16)"
 }
 
 same=0 total=0
+compare() { # INPUT OPTIONS
+  local a b
+  a=$(run "$old" "$1" "$2") b=$(run "$new" "$1" "$2")
+  total=$((total + 1))
+  if [ "$a" = "$b" ]; then
+    same=$((same + 1))
+  else
+    echo "differs: $(basename "$1") ${2:-(no option)}: old $a, new $b"
+  fi
+}
 for in in "${inputs[@]}" pipe; do
   for opts in "${option_sets[@]}"; do
-    a=$(run "$old" "$in" "$opts") b=$(run "$new" "$in" "$opts")
-    total=$((total + 1))
-    if [ "$a" = "$b" ]; then
-      same=$((same + 1))
-    else
-      echo "differs: $(basename "$in") ${opts:-(no option)}: old $a, new $b"
-    fi
+    compare "$in" "$opts"
+  done
+done
+for in in "${auto_inputs[@]}"; do
+  for opts in "${auto_sets[@]}"; do
+    compare "$in" "$opts"
   done
 done
 echo "same $same of $total"

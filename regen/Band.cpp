@@ -1,5 +1,7 @@
 #include "Band.h"
 
+#include "Lanes.h"
+
 #include <algorithm>
 
 namespace regen {
@@ -9,6 +11,9 @@ int SmoothingFor(int shortest) {
 }
 
 void PrefixSums(const short* from, int count, int32_t* sums) {
+#if PULSE_LANE_SHUFFLES
+    lanes::PrefixSums(from, count, sums); // eight samples at a time
+#else
     // A running sum waits one addition per sample; four of them, over the
     // four quarters of the run, proceed side by side, and each quarter is
     // then raised by the totals of those before it.
@@ -30,6 +35,7 @@ void PrefixSums(const short* from, int count, int32_t* sums) {
     for (int i = 0; i < count - 3 * quarter; ++i)
         s3[i] += a + b + c;
     sums[0] = 0;
+#endif
 }
 
 int ContextBefore(int window, int smooth) {
@@ -115,15 +121,22 @@ int Band::Flow(const short* in, int frames, short* out) {
                 const int mean = int(float(s[i - start + m_window] - s[i - start]) * byWindow);
                 out[i] = Clamp16(int(x[i]) - mean);
             }
-        } else if (m_window <= 0) {
-            for (int i = 0; i < given; ++i)
-                out[i] = Clamp16(int(float(s[i + half + 1] - s[i - half]) * bySmooth));
         } else {
-            for (int i = 0; i < given; ++i) {
-                const float smoothed = float(s[i + half + 1] - s[i - half]) * bySmooth;
-                const float mean = float(s[i - start + m_window] - s[i - start]) * byWindow;
-                out[i] = Clamp16(int(smoothed - mean));
+            // The values first, then held within 16 bits and truncated as
+            // Clamp16(int(v)) does, eight at a time (Lanes.h).
+            m_values.resize(size_t(given));
+            float* v = m_values.data();
+            if (m_window <= 0) {
+                for (int i = 0; i < given; ++i)
+                    v[i] = float(s[i + half + 1] - s[i - half]) * bySmooth;
+            } else {
+                for (int i = 0; i < given; ++i) {
+                    const float smoothed = float(s[i + half + 1] - s[i - half]) * bySmooth;
+                    const float mean = float(s[i - start + m_window] - s[i - start]) * byWindow;
+                    v[i] = smoothed - mean;
+                }
             }
+            lanes::ToShorts(v, given, out);
         }
     }
     // The last before + after - 1 samples are the context of the next ones.

@@ -56,6 +56,7 @@ class Band : public Stage {
     bool m_primed = false;
     std::vector<short> m_history; // the last before + after - 1 samples, then the new ones
     std::vector<int32_t> m_sums;
+    std::vector<float> m_values; // the outputs before they are held within 16 bits
 };
 
 } // namespace regen

@@ -1,5 +1,7 @@
 #include "Follow.h"
 
+#include "Runs.h"
+
 #include <cstring>
 
 #include <algorithm>
@@ -18,42 +20,6 @@ constexpr float kGapOfHeight = 0.5f;
 constexpr float kNotAPulse = 4.0f;
 // Below this the gap is the last bit or two of a 16-bit sample.
 constexpr float kMinGap = 2.0f;
-
-// Runs between flips are tens of frames long: they are scanned a chunk at
-// a time, each chunk's test a loop without a branch that the compiler
-// runs many samples per instruction, and the chunk that holds the flip
-// frame by frame.
-constexpr int kScanChunk = 16;
-
-// The first frame from `from` on whose sample is below `least`, or `frames`.
-int ScanWhile(const short* y, int from, int frames, int least) {
-    while (from + kScanChunk <= frames) {
-        int below = 0;
-        for (int k = 0; k < kScanChunk; ++k)
-            below |= int(y[from + k]) < least;
-        if (below)
-            break;
-        from += kScanChunk;
-    }
-    while (from < frames && y[from] >= least)
-        ++from;
-    return from;
-}
-
-// The first frame from `from` on whose sample is at least `least`, or `frames`.
-int ScanBelow(const short* y, int from, int frames, int least) {
-    while (from + kScanChunk <= frames) {
-        int reached = 0;
-        for (int k = 0; k < kScanChunk; ++k)
-            reached |= int(y[from + k]) >= least;
-        if (reached)
-            break;
-        from += kScanChunk;
-    }
-    while (from < frames && y[from] < least)
-        ++from;
-    return from;
-}
 
 // A threshold as an integer that every sample can be compared with.
 int AtLeast(double threshold) {
@@ -111,20 +77,20 @@ short LevelFollower::Process(short* y, int frames) {
     short last = m_last; // the input sample before y[i]
     while (i < frames) {
         const float upper = m_mid + m_gap, lower = m_mid - m_gap;
-        const int end = m_state > 0 ? ScanWhile(y, i, frames, AtLeast(std::ceil(lower)))
-                                    : ScanBelow(y, i, frames, AtLeast(std::floor(upper)) + 1);
+        // The run to the next flip, scanned, its peak taken and its output
+        // written eight samples at a time (Runs.h).
+        const short level = m_state == 0 ? short(0) : m_state > 0 ? up : down;
+        short peak = 0;
+        const int end =
+            m_state > 0
+                ? FollowRun<true>(y, i, frames, AtLeast(std::ceil(lower)), level, peak, last)
+                : FollowRun<false>(y, i, frames, AtLeast(std::floor(upper)) + 1, level, peak, last);
         if (end > i) {
-            last = y[end - 1];
-            short peak = y[i];
-            for (int k = i; k < end; ++k)
-                peak = m_state > 0 ? std::max(peak, y[k]) : std::min(peak, y[k]);
             if (m_count > 0)
                 m_extreme = m_state > 0 ? std::max(m_extreme, peak) : std::min(m_extreme, peak);
             else
                 m_extreme = peak;
             m_count += end - i;
-            const short level = m_state == 0 ? short(0) : m_state > 0 ? up : down;
-            std::fill(y + i, y + end, level);
         }
         if (end == frames)
             break;

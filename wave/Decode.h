@@ -14,6 +14,12 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#elif defined(__ARM_NEON)
+#include <arm_neon.h>
+#endif
+
 // Sample data is copied between files and memory as images of the file
 // bytes, so the host must store integers little-endian (as the 64-bit ARM
 // and x86 targets do).
@@ -119,18 +125,63 @@ size_t Rewrite(const unsigned char* from, unsigned char* to, size_t count, size_
     return 2 * count;
 }
 
+// FloatTo16 of the first eight-float groups of `count` 32-bit floats at
+// `from`, written as 16-bit values at `to` (which may be `from`: each group
+// is read before its bytes can be overwritten); returns how many it
+// converted, the rest being left to the caller. Eight at a time with the
+// vector unit's own conversion: on SSE2 the values are held within the
+// 16-bit range as floats (infinities included), truncated and narrowed,
+// and NaN masked to 0; NEON's conversion and narrowing saturate and give
+// 0 for NaN themselves. Elsewhere none.
+inline size_t FloatsTo16(const unsigned char* from, unsigned char* to, size_t count) {
+    size_t k = 0;
+#if defined(__SSE2__)
+    const __m128 scale = _mm_set1_ps(float(kFullScale));
+    const __m128 low = _mm_set1_ps(float(INT16_MIN)), high = _mm_set1_ps(float(INT16_MAX));
+    for (; k + 8 <= count; k += 8) {
+        const __m128 a =
+            _mm_mul_ps(_mm_loadu_ps(reinterpret_cast<const float*>(from + 4 * k)), scale);
+        const __m128 b =
+            _mm_mul_ps(_mm_loadu_ps(reinterpret_cast<const float*>(from + 4 * k + 16)), scale);
+        const __m128i ia = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(a, low), high));
+        const __m128i ib = _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(b, low), high));
+        const __m128i numbers = _mm_packs_epi32(_mm_castps_si128(_mm_cmpord_ps(a, a)),
+                                                _mm_castps_si128(_mm_cmpord_ps(b, b)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 2 * k),
+                         _mm_and_si128(_mm_packs_epi32(ia, ib), numbers));
+    }
+#elif defined(__ARM_NEON)
+    const float32x4_t scale = vdupq_n_f32(float(kFullScale));
+    for (; k + 8 <= count; k += 8) {
+        const float32x4_t a =
+            vmulq_f32(vld1q_f32(reinterpret_cast<const float*>(from + 4 * k)), scale);
+        const float32x4_t b =
+            vmulq_f32(vld1q_f32(reinterpret_cast<const float*>(from + 4 * k + 16)), scale);
+        const int16x8_t v =
+            vcombine_s16(vqmovn_s32(vcvtq_s32_f32(a)), vqmovn_s32(vcvtq_s32_f32(b)));
+        vst1q_s16(reinterpret_cast<int16_t*>(to + 2 * k), v);
+    }
+#else
+    (void)from, (void)to, (void)count;
+#endif
+    return k;
+}
+
 // Converts the whole samples among `got` bytes at `from` of a layout that
 // the loops do not decode themselves into 16-bit ones at `io`; returns their
 // bytes. Integers keep their top 16 bits (8-bit ones are unsigned).
 inline size_t ToShorts(const Layout& l, const unsigned char* from, unsigned char* io, size_t got) {
     const size_t count = got / l.containerBytes, stride = l.containerBytes;
     // The usual strides are given as constants, so that the loops specialise.
-    if (l.isFloat && stride == 4)
-        return Rewrite(from, io, count, 4, [](const unsigned char* p) {
-            float v;
-            std::memcpy(&v, p, sizeof v);
-            return FloatTo16(v);
-        });
+    if (l.isFloat && stride == 4) {
+        const size_t fast = FloatsTo16(from, io, count);
+        return 2 * fast +
+               Rewrite(from + 4 * fast, io + 2 * fast, count - fast, 4, [](const unsigned char* p) {
+                   float v;
+                   std::memcpy(&v, p, sizeof v);
+                   return FloatTo16(v);
+               });
+    }
     if (l.isFloat)
         return Rewrite(from, io, count, stride, [](const unsigned char* p) {
             double v;

@@ -165,15 +165,22 @@ TEST(AnyWav, ConvertsSamplesTo16Bits) {
     TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        // Two frames: the sample, then its bytes again, so that a wrong
-        // container size shows in the second one.
-        const std::string path =
-            dir.Write("in.wav", Riff(Cat({c.fmt, Chunk("data", Cat({c.sample, c.sample}))})));
+        // Eleven frames of the sample: a wrong container size shows from the
+        // second one on, and the first eight meet the loops that convert
+        // eight samples at a time, the last three the one-at-a-time rest.
+        constexpr int kFrames = 11;
+        Bytes data;
+        for (int k = 0; k < kFrames; ++k)
+            data = Cat({data, c.sample});
+        const std::string path = dir.Write("in.wav", Riff(Cat({c.fmt, Chunk("data", data)})));
         CWave w;
-        ASSERT_EQ(w.OpenWave(path.c_str(), CWave::kOpenAnyWav), 2);
-        short got[3] = {9, 9, 9};
-        w.LoadWaveShort(got, 3, 0, 0);
-        EXPECT_EQ(std::vector<short>(got, got + 3), (std::vector<short>{c.want, c.want, 0}));
+        ASSERT_EQ(w.OpenWave(path.c_str(), CWave::kOpenAnyWav), kFrames);
+        short got[kFrames + 1];
+        std::fill(got, got + kFrames + 1, short(9));
+        w.LoadWaveShort(got, kFrames + 1, 0, 0);
+        std::vector<short> want(kFrames, c.want);
+        want.push_back(0);
+        EXPECT_EQ(std::vector<short>(got, got + kFrames + 1), want);
         float f = 7;
         w.SetPos(1);
         w.LoadWaveFloat(&f, 1, 1 << 8, 0);

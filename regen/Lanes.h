@@ -1,0 +1,142 @@
+// Samples in the lanes of a 16-byte vector, for the loops of --auto's
+// signal path that the compiler does not vectorise well by itself: a scan
+// that stops at a sample, a running sum, a conversion to 16 bits. The GCC
+// and Clang vector extension (SSE2 on x86-64, NEON on 64-bit ARM); its
+// shuffles, which a running sum needs, come with GCC 12 and Clang, and
+// without them the callers keep their plain loops (PULSE_LANE_SHUFFLES is
+// then 0). The conversion uses the two units' own instructions, and plain
+// code elsewhere.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#elif defined(__ARM_NEON)
+#include <arm_neon.h>
+#endif
+
+#if defined(__has_builtin)
+#if __has_builtin(__builtin_shufflevector) && __has_builtin(__builtin_convertvector)
+#define PULSE_LANE_SHUFFLES 1
+#endif
+#endif
+#ifndef PULSE_LANE_SHUFFLES
+#define PULSE_LANE_SHUFFLES 0
+#endif
+
+// A lane's samples lie in memory as the vector holds them; two 16-bit
+// samples read as one 32-bit lane have the first in its low half.
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the vector lanes assume a little-endian host"
+#endif
+
+namespace regen {
+namespace lanes {
+
+constexpr int kShorts = 8;
+using Shorts = short __attribute__((vector_size(2 * kShorts)));
+using Ints = int32_t __attribute__((vector_size(16)));
+using Bits = uint32_t __attribute__((vector_size(16)));
+
+inline Shorts Load(const short* p) {
+    Shorts v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void Store(short* p, Shorts v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+inline Shorts Each(short v) {
+    return Shorts{} + v;
+}
+
+// The first lane of a comparison's result that holds all ones, or kShorts.
+inline int FirstSet(Shorts mask) {
+    uint64_t words[2];
+    std::memcpy(words, &mask, sizeof words);
+    if (words[0] != 0)
+        return __builtin_ctzll(words[0]) / 16;
+    return words[1] != 0 ? kShorts / 2 + __builtin_ctzll(words[1]) / 16 : kShorts;
+}
+
+// `kHigh`: the larger of each pair of lanes, else the smaller.
+template <bool kHigh> Shorts Extreme(Shorts a, Shorts b) {
+    return kHigh ? (a > b ? a : b) : (a < b ? a : b);
+}
+
+template <bool kHigh> short Extreme(short a, short b) {
+    return kHigh ? std::max(a, b) : std::min(a, b);
+}
+
+template <bool kHigh> short Extreme(Shorts v) {
+    short each[kShorts];
+    std::memcpy(each, &v, sizeof each);
+    short e = each[0];
+    for (int k = 1; k < kShorts; ++k)
+        e = Extreme<kHigh>(e, each[k]);
+    return e;
+}
+
+// out[i] = v[i] held within the 16-bit range and truncated toward zero,
+// the value of short(std::min(32767, std::max(-32768, int(v[i])))), for
+// values below 2^31 in magnitude: where the vector unit converts with
+// truncation and narrows with saturation, two instructions for four.
+inline void ToShorts(const float* v, int count, short* out) {
+    int i = 0;
+#if defined(__SSE2__)
+    for (; i + kShorts <= count; i += kShorts) {
+        const __m128i low = _mm_cvttps_epi32(_mm_loadu_ps(v + i));
+        const __m128i high = _mm_cvttps_epi32(_mm_loadu_ps(v + i + 4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(low, high));
+    }
+#elif defined(__ARM_NEON)
+    for (; i + kShorts <= count; i += kShorts) {
+        const int16x4_t low = vqmovn_s32(vcvtq_s32_f32(vld1q_f32(v + i)));
+        const int16x4_t high = vqmovn_s32(vcvtq_s32_f32(vld1q_f32(v + i + 4)));
+        vst1q_s16(out + i, vcombine_s16(low, high));
+    }
+#endif
+    for (; i < count; ++i)
+        out[i] = short(std::min(32767.0f, std::max(-32768.0f, v[i])));
+}
+
+#if PULSE_LANE_SHUFFLES
+// sums[i] = from[0] + ... + from[i - 1] for i from 0 to count, eight
+// samples at a time: the sums of four pairs (a pair of samples is one
+// 32-bit lane), summed across the lanes by two shifted additions, give the
+// sums through each pair's second sample; less that sample, through its
+// first.
+inline void PrefixSums(const short* from, int count, int32_t* sums) {
+    const Ints none{};
+    Ints carry{}; // the sum so far, in every lane
+    int i = 0;
+    for (; i + kShorts <= count; i += kShorts) {
+        Ints pairs;
+        std::memcpy(&pairs, from + i, sizeof pairs);
+        const Ints second = pairs >> 16;
+        const Ints first = Ints(Bits(pairs) << 16) >> 16;
+        Ints through = first + second;
+        through += __builtin_shufflevector(none, through, 0, 4, 5, 6);
+        through += __builtin_shufflevector(none, through, 0, 1, 4, 5);
+        through += carry;
+        const Ints throughFirst = through - second;
+        carry = __builtin_shufflevector(through, through, 3, 3, 3, 3);
+        const Ints low = __builtin_shufflevector(throughFirst, through, 0, 4, 1, 5);
+        const Ints high = __builtin_shufflevector(throughFirst, through, 2, 6, 3, 7);
+        std::memcpy(sums + i + 1, &low, sizeof low);
+        std::memcpy(sums + i + 5, &high, sizeof high);
+    }
+    int32_t total = carry[0];
+    sums[0] = 0;
+    for (; i < count; ++i)
+        total += from[i], sums[i + 1] = total;
+}
+#endif
+
+} // namespace lanes
+} // namespace regen
