@@ -105,7 +105,7 @@ std::optional<Plan> PlanByPeaks(CWave& in, short* block, int blocks, const optio
 bool InOneRead(const options::Options& opt) {
     return !opt.automatic && opt.baseline <= 0 && !opt.active.percent && !opt.switchAt.percent &&
            opt.smooth <= 1 && opt.follow <= 0 && !regen::Combines(opt.settings) &&
-           opt.settings.bandLow <= 0 && opt.settings.bandHigh <= 0;
+           !opt.settings.Banded();
 }
 
 void PrintLength(CWave& in) {

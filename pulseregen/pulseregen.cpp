@@ -195,7 +195,7 @@ std::optional<short> RegeneratePass(CWave& in, CWave& out, short* block, int blo
                                     const options::Options& opt, const plan::Plan& plan,
                                     std::vector<regen::Crossings>& crossings) {
     if (opt.automatic || plan.window > 0 || plan.settings.smooth > 1 || plan.settings.follow > 0 ||
-        regen::Combines(plan.settings) || plan.settings.bandLow > 0 || plan.settings.bandHigh > 0)
+        regen::Combines(plan.settings) || plan.settings.Banded())
         return regen::RegenerateTracked(in, out, plan.span, plan.window, plan.settings, &crossings);
     return regen::RegenerateSpan(in, out, block, blocks, plan.span, plan.settings, &crossings);
 }

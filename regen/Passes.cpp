@@ -159,7 +159,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
         source.Load(in, block.data(), before);
         band->Prime(block.data());
     }
-    if (settings.bandLow > 0 || settings.bandHigh > 0)
+    if (settings.Banded())
         chain.Add(std::make_unique<Tones>(settings.bandLow, settings.bandHigh,
                                           in.GetFormatChunk().sampleRate));
     if (band)

@@ -43,6 +43,7 @@ struct Settings {
     // A band-pass before the switch, edges in Hz (see Tones.h); 0 for none.
     int bandLow = 0;
     int bandHigh = 0;
+    bool Banded() const { return bandLow > 0 || bandHigh > 0; }
     // The two channels of a stereo mix or difference lined up and weighted
     // (see Align.h):
     double lag = 0;   // frames the right channel lags the left; negative: it leads
