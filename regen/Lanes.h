@@ -105,6 +105,41 @@ inline void ToShorts(const float* v, int count, short* out) {
         out[i] = short(std::min(32767.0f, std::max(-32768.0f, v[i])));
 }
 
+// v rounded to the nearest integer, ties to even (the default rounding
+// mode), and held within 16 bits. Adding 1.5 * 2^52 leaves no bits for a
+// fraction, so the addition itself rounds, and taking it away again is
+// exact (for magnitudes below 2^51; v is held to 16 bits first). Inline,
+// where lrint is a call into the maths library that may set errno.
+constexpr double kRoundingShift = 6755399441055744.0;
+inline short RoundToShort(double v) {
+    const double held = std::min(32767.0, std::max(-32768.0, v));
+    return short((held + kRoundingShift) - kRoundingShift);
+}
+
+// out[i] = RoundToShort(v[i]) for values below 2^31 in magnitude: the
+// vector unit rounds in the same mode and narrows with saturation, which
+// holds the result as the clamp would.
+inline void RoundToShorts(const double* v, int count, short* out) {
+    int i = 0;
+#if defined(__SSE2__)
+    for (; i + kShorts <= count; i += kShorts) {
+        const __m128i a = _mm_unpacklo_epi64(_mm_cvtpd_epi32(_mm_loadu_pd(v + i)),
+                                             _mm_cvtpd_epi32(_mm_loadu_pd(v + i + 2)));
+        const __m128i b = _mm_unpacklo_epi64(_mm_cvtpd_epi32(_mm_loadu_pd(v + i + 4)),
+                                             _mm_cvtpd_epi32(_mm_loadu_pd(v + i + 6)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(a, b));
+    }
+#elif defined(__ARM_NEON)
+    for (; i + 4 <= count; i += 4) {
+        const int32x4_t a = vcombine_s32(vqmovn_s64(vcvtnq_s64_f64(vld1q_f64(v + i))),
+                                         vqmovn_s64(vcvtnq_s64_f64(vld1q_f64(v + i + 2))));
+        vst1_s16(out + i, vqmovn_s32(a));
+    }
+#endif
+    for (; i < count; ++i)
+        out[i] = RoundToShort(v[i]);
+}
+
 #if PULSE_LANE_SHUFFLES
 // sums[i] = from[0] + ... + from[i - 1] for i from 0 to count, eight
 // samples at a time: the sums of four pairs (a pair of samples is one

@@ -160,7 +160,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
         band->Prime(block.data());
     }
     if (settings.Banded())
-        chain.Add(std::make_unique<Tones>(settings.bandLow, settings.bandHigh,
+        chain.Add(std::make_unique<TonesInLanes>(settings.bandLow, settings.bandHigh,
                                           in.GetFormatChunk().sampleRate));
     if (band)
         chain.Add(std::move(band));

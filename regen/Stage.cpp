@@ -10,10 +10,11 @@ void Chain::Add(std::unique_ptr<Stage> stage) {
 }
 
 int Chain::MaxOutput(int frames) const {
-    int most = frames;
+    // A Flow gives at most what it takes; the drain, what every stage holds.
+    int held = 0;
     for (const auto& stage : m_stages)
-        most = std::max(most, stage->MaxDrain());
-    return most;
+        held += stage->MaxDrain();
+    return std::max(frames, held);
 }
 
 int Chain::FlowFrom(size_t first, const short* in, int frames, short* out) {
@@ -38,7 +39,10 @@ int Chain::Drain(short* out) {
     // A stage's drained samples still pass through every stage after it,
     // which drain in turn.
     int total = 0;
-    m_scratch.resize(size_t(MaxOutput(0)));
+    int most = 0;
+    for (const auto& stage : m_stages)
+        most = std::max(most, stage->MaxDrain());
+    m_scratch.resize(size_t(most));
     for (size_t s = 0; s < m_stages.size(); ++s) {
         const int held = m_stages[s]->Drain(m_scratch.data());
         total += FlowFrom(s + 1, m_scratch.data(), held, out + total);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -126,6 +127,32 @@ TEST(Lanes, ToShortsHoldsWithinSixteenBitsAsTheIntegerClampDoes) {
                 want[size_t(i)] = short(std::min(32767, std::max(-32768, int(v[size_t(i)]))));
             regen::lanes::ToShorts(v.data(), count, got.data());
             ASSERT_EQ(got, want);
+        }
+    }
+}
+
+// The band-pass's rounding: to the nearest, ties to even, held within 16
+// bits, at the ties and the range's edges, in every lane and in the tail.
+TEST(Lanes, RoundToShortsRoundsTiesToEvenAndHoldsTheRange) {
+    const double edges[] = {0.0,     -0.0,     0.5,      -0.5,     1.5,     -1.5,    2.5,
+                            -2.5,    0.49999,  -0.50001, 32766.5,  32767.4, 32767.5, 32768.0,
+                            32769.7, -32767.5, -32768.5, -32769.0, 1e6,     -1e6,    12345.6};
+    constexpr int kEdges = int(sizeof edges / sizeof edges[0]);
+    for (int count = 0; count <= 2 * kEdges; ++count) {
+        for (int shift = 0; shift < kEdges; ++shift) {
+            SCOPED_TRACE("count " + std::to_string(count) + ", shift " + std::to_string(shift));
+            std::vector<double> v(static_cast<size_t>(count));
+            const size_t n = static_cast<size_t>(count);
+            std::vector<short> want(n), got(n, 7), one(n);
+            for (int i = 0; i < count; ++i) {
+                v[size_t(i)] = edges[(i + shift) % kEdges];
+                want[size_t(i)] =
+                    short(std::nearbyint(std::min(32767.0, std::max(-32768.0, v[size_t(i)]))));
+                one[size_t(i)] = regen::lanes::RoundToShort(v[size_t(i)]);
+            }
+            regen::lanes::RoundToShorts(v.data(), count, got.data());
+            ASSERT_EQ(got, want);
+            ASSERT_EQ(one, want);
         }
     }
 }
