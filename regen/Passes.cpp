@@ -161,7 +161,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
     }
     if (settings.Banded())
         chain.Add(std::make_unique<TonesInLanes>(settings.bandLow, settings.bandHigh,
-                                          in.GetFormatChunk().sampleRate));
+                                                 in.GetFormatChunk().sampleRate));
     if (band)
         chain.Add(std::move(band));
     chain.Add(std::make_unique<Take>(spanFrames));
