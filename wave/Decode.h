@@ -32,8 +32,9 @@ namespace wav {
 // caller as freely as in a single source file: the loaders' speed rests on it.
 namespace {
 
-// Bytes of file data decoded per stdio call: large enough to amortise the
-// call, a multiple of every frame size the fixed loops handle (2 and 4).
+// Bytes of the scratch buffer inside the object, the loaders' runs where
+// the stream has no buffer of its own: large enough to amortise the call, a
+// multiple of every frame size the fixed loops handle (2 and 4).
 constexpr size_t kIoBytes = 64 * 1024;
 
 // 16-bit values are floats times this: -32768 is -1.0.
@@ -75,40 +76,21 @@ inline int16_t Bits16At(const unsigned char* p) {
     return v;
 }
 
-// Where the loops' bytes come from: the file's mapping where it has one,
-// else the stream, read into the scratch buffer `io`.
+// Where the loops' bytes come from: the stream, read a run at a time into
+// the buffer `io`, which holds `capacity` bytes.
 struct Source {
     FILE* fp;
-    const Mapping* mapping; // null: the stream
-    uint64_t at;            // the mapping's offset of the next byte
     unsigned char* io;
+    size_t capacity;
 
-    // Points `bytes` at up to `ask` more bytes of the file and returns how
-    // many there are; from the stream, `ask` must fit `io`.
+    // Points `bytes` at up to `ask` more bytes of the file, `ask` at most
+    // `capacity`, and returns how many there are.
     size_t Next(size_t ask, const unsigned char*& bytes) {
-        if (!mapping) {
-            bytes = io;
-            return fread(io, 1, ask, fp);
-        }
-        const size_t got = Available(ask);
-        bytes = mapping->At(at);
-        at += got;
-        return got;
+        bytes = io;
+        return fread(io, 1, ask, fp);
     }
     // Copies up to `count` more bytes of the file to `to`; returns how many.
-    size_t CopyTo(void* to, size_t count) {
-        if (!mapping)
-            return fread(to, 1, count, fp);
-        const size_t got = Available(count);
-        std::memcpy(to, mapping->At(at), got);
-        at += got;
-        return got;
-    }
-
-  private:
-    size_t Available(size_t ask) const {
-        return size_t(std::min<uint64_t>(ask, mapping->Bytes() - std::min(at, mapping->Bytes())));
-    }
+    size_t CopyTo(void* to, size_t count) { return fread(to, 1, count, fp); }
 };
 
 // Rewrites `count` samples of `stride` bytes at `from` as 16-bit values at
@@ -209,14 +191,15 @@ inline size_t ToShorts(const Layout& l, const unsigned char* from, unsigned char
     }
 }
 
-// Bytes of file read per stdio call: kIoBytes, or for converted samples the
-// most whole frames (whole samples, for frames wider than that) it holds,
-// so that no run ends inside a sample and the fixed loops see whole frames.
-inline size_t RunBytes(const Layout& l) {
+// Bytes of file read per stdio call into a buffer of `capacity` bytes (a
+// multiple of 4): all of it, or for converted samples the most whole frames
+// (whole samples, for frames wider than that) it holds, so that no run ends
+// inside a sample and the fixed loops see whole frames.
+inline size_t RunBytes(const Layout& l, size_t capacity) {
     if (!l.Converted())
-        return kIoBytes;
-    const uint64_t unit = l.FrameBytes() <= kIoBytes ? l.FrameBytes() : l.containerBytes;
-    return size_t(kIoBytes / unit * unit);
+        return capacity;
+    const uint64_t unit = l.FrameBytes() <= capacity ? l.FrameBytes() : l.containerBytes;
+    return size_t(capacity / unit * unit);
 }
 
 // Hands the whole frames among `bytes` bytes at `p` to the sink, numbered
@@ -245,9 +228,8 @@ ptrdiff_t FixedFrames(const unsigned char* p, size_t bytes, int frame, Sink& sin
 }
 
 // The one reading path of every loader. Reads the bytes of `frames` frames
-// in runs of at most kIoBytes (mapped bytes that need no conversion in one)
-// and hands each frame to the sink as its first
-// channel value, its second (the first again for a one-channel file), and the
+// in runs that fill the source's buffer, and hands each frame to the sink
+// as its first channel value, its second (the first again for a one-channel file), and the
 // sum of all its channels. Channels is the file's channel count when it is 1
 // or 2, which lets the compiler specialise the loop, and 0 for any other
 // count, given at run time. Samples the loops do not decode are converted to
@@ -256,15 +238,15 @@ ptrdiff_t FixedFrames(const unsigned char* p, size_t bytes, int frame, Sink& sin
 // failed inside the next one.
 template <int SampleBytes, int Channels, class Sink>
 int ReadFrames(Source& source, const Layout& layout, int frames, Sink& sink, uint64_t& consumed) {
-    static_assert(kIoBytes % 4 == 0, "a full run must hold whole 1- and 2-channel frames");
+    static_assert(kIoBytes % 4 == 0 && kStreamBufferBytes % 4 == 0,
+                  "a full run must hold whole 1- and 2-channel frames");
     if (layout.channels == 0) {
         for (int i = 0; i < frames; ++i)
             sink.Frame(i, 0, 0, 0);
         return frames;
     }
     const bool converted = layout.Converted();
-    // Mapped bytes that need no conversion are decoded in one run.
-    const uint64_t run = converted || !source.mapping ? RunBytes(layout) : UINT64_MAX;
+    const uint64_t run = RunBytes(layout, source.capacity);
     uint64_t left = uint64_t(frames) * layout.FrameBytes();
     int frame = 0;
     // A frame of any other channel count may straddle two runs; these carry

@@ -33,7 +33,7 @@ int CWave::CloseWave() {
 }
 
 void CWave::ReleaseStreamBuffer() {
-    delete m_buffers; // unmaps the file
+    delete m_buffers;
     m_buffers = nullptr;
 }
 

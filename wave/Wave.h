@@ -334,7 +334,6 @@ class CWAVE_EXPORT CWave {
     uint64_t FrameBytes() const;
     int FramesLeft(int frames) const;
     void Advance(int frames);
-    void PrepareRead(int frames);
     bool StartLoad(int frames);
     bool Write(const void* bytes, size_t size);
     void Failed();    // keeps the first errno: later failures follow from it
@@ -373,9 +372,9 @@ class CWAVE_EXPORT CWave {
     // Scratch for decoding and encoding runs, held here so that neither
     // allocates; its size is wav::kIoBytes (Decode.h).
     unsigned char m_io[64 * 1024];
-    // The stream's buffer (wav::kStreamBufferBytes) and a reader's mapping
-    // of its file, freed once it is closed; null for stdio's own buffer and
-    // no mapping.
+    // The stream's buffer (wav::kStreamBufferBytes) and the loaders' buffer
+    // as large, freed once it is closed; null for stdio's own buffer, the
+    // loaders then reading their runs into m_io.
     wav::StreamBuffers* m_buffers;
     // The stream's Lookahead, freed when the stream is closed; null for a
     // stream that seeks.

@@ -291,8 +291,6 @@ int CWave::FoundData(uint64_t declaredBytes) {
     if (m_lookahead)
         m_lookahead->Data(uint64_t(m_dataTop), uint64_t(m_dataEnd));
     // From here on the loaders read only the file's bytes before m_dataEnd.
-    if (m_buffers && fileSize >= m_dataEnd)
-        m_buffers->mapping.Map(fileno(m_fp), uint64_t(m_dataEnd));
     if (m_sampleLength > 0)
         return int(m_sampleLength);
     // Nothing to read. A size of 0 with bytes after it that do not begin a

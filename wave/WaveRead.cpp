@@ -23,9 +23,11 @@ wav::Layout ReadLayout(CWave::tOpenMode mode, const CWave::tSampleFormat& format
     return mode == CWave::kOpenAnyWav ? wav::LayoutOf(format) : wav::Pcm16Layout(fmt);
 }
 
-// The file's mapping, when the stream has one.
-const wav::Mapping* MappingOf(const wav::StreamBuffers* buffers) {
-    return buffers && buffers->mapping.Mapped() ? &buffers->mapping : nullptr;
+// The loaders read their runs into the stream's own buffer, where it has one.
+wav::Source SourceOf(FILE* fp, wav::StreamBuffers* buffers, unsigned char* scratch) {
+    if (buffers)
+        return wav::Source{fp, buffers->runs, sizeof buffers->runs};
+    return wav::Source{fp, scratch, wav::kIoBytes};
 }
 
 } // namespace
@@ -52,10 +54,6 @@ unsigned long CWave::get_ulong(FILE* fp) {
 void CWave::SkipBytes(uint64_t count) {
     if (count == 0)
         return;
-    if (MappingOf(m_buffers)) { // the loaders read at m_pos, the stream is left as it stands
-        m_pos += int64_t(std::min<uint64_t>(count, uint64_t(INT64_MAX - m_pos)));
-        return;
-    }
     if (count <= uint64_t(INT64_MAX - m_pos) && fseeko(m_fp, off_t(count), SEEK_CUR) == 0) {
         m_pos += int64_t(count);
         return;
@@ -87,12 +85,6 @@ void CWave::CheckRead() {
 bool CWave::SeekTo(int64_t at) {
     if (m_lookahead) // a stream that cannot seek is where it stands
         return at == m_pos;
-    if (MappingOf(m_buffers)) { // as fseeko: no position before the file
-        if (at < 0)
-            return false;
-        m_pos = at;
-        return true;
-    }
     if (fseeko(m_fp, off_t(at), SEEK_SET) != 0)
         return false;
     m_pos = at;
@@ -157,20 +149,6 @@ void CWave::Advance(int frames) {
     m_offset = int64_t(uint64_t(m_offset) + uint64_t(PositionBytes(frames)));
 }
 
-// Makes the next `frames` frames of the mapping resident. Where the file
-// cannot give them the mapping is given up and the stream, put where the
-// reading stands, reads them: it meets the end or the failure as a read does.
-void CWave::PrepareRead(int frames) {
-    if (!MappingOf(m_buffers))
-        return;
-    wav::Mapping& mapping = m_buffers->mapping;
-    const uint64_t from = uint64_t(m_pos);
-    if (mapping.Ready(from, std::min(mapping.Bytes(), from + uint64_t(frames) * FrameBytes())))
-        return;
-    mapping.Unmap();
-    SeekTo(m_pos);
-}
-
 // The running position moves by the whole request even where the file ends
 // early, so that page moves after a short load land where they would have.
 bool CWave::StartLoad(int frames) {
@@ -185,10 +163,9 @@ void CWave::LoadWaveShort(short* buffer, int frames, int stereo, int interleaved
     if (StartLoad(frames)) {
         const wav::Layout layout = ReadLayout(m_mode, m_format, m_fmt);
         const int count = FramesLeft(frames);
-        PrepareRead(count);
         const bool direct = !layout.Converted() && layout.SampleBytes() == 2;
         uint64_t consumed = 0;
-        wav::Source source{m_fp, MappingOf(m_buffers), uint64_t(m_pos), m_io};
+        wav::Source source = SourceOf(m_fp, m_buffers, m_io);
         if (direct && !stereo && layout.channels == 1) { // the file's samples are the output
             consumed = source.CopyTo(buffer, 2 * size_t(count));
             done = int(consumed / 2);
@@ -220,11 +197,10 @@ void CWave::LoadWaveFloat(float* buffer, int frames, int flags, int interleaved)
     if (StartLoad(frames)) {
         const wav::Layout layout = ReadLayout(m_mode, m_format, m_fmt);
         const int count = FramesLeft(frames);
-        PrepareRead(count);
         uint64_t consumed = 0;
         const int32_t left = wav::LeftWeight(mode), right = wav::RightWeight(mode);
         const int shift = wav::HalvingShift(mode);
-        wav::Source source{m_fp, MappingOf(m_buffers), uint64_t(m_pos), m_io};
+        wav::Source source = SourceOf(m_fp, m_buffers, m_io);
         if (stereo)
             done = wav::Dispatch<wav::FloatSink>(source, layout, count, consumed, buffer,
                                                  ptrdiff_t(frames), interleaved != 0, left, right,

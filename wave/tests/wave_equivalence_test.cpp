@@ -119,7 +119,7 @@ TEST(LoaderEquivalence, MatchesSampleBySampleReading) {
                         SCOPED_TRACE(::testing::Message()
                                      << channels << " channels, " << bits << " bits, tail " << tail
                                      << ", " << mode.name << (piped ? ", piped" : ""));
-                        // A file is read through its mapping, a pipe through the
+                        // A file is read through a stream that seeks, a pipe through the
                         // stream; the pipe outlives the reader of its duplicate.
                         Piped source(piped ? &file : nullptr);
                         CWave wave;
