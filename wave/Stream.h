@@ -1,10 +1,14 @@
-// How the library's streams move their bytes: stdio with a large buffer,
-// and, for a stream being read, a buffer as large again that the loaders
-// read runs of the data into. Internal to the library.
+// How the library's streams move their bytes: a stream being read through
+// stdio with a large buffer and a buffer as large again that the loaders
+// read runs of the data into; a stream being written through the two
+// buffers of a WriteBehind. Internal to the library.
 #pragma once
+
+#include "WriteBehind.h"
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 namespace wav {
@@ -21,9 +25,11 @@ constexpr size_t kStreamBufferBytes = size_t(1) << 20;
 // in the processor's cache. (Decoding from a mapping of the file instead
 // costs a page-table walk at every page, which on a virtual machine took
 // twice as long as the copy.)
+// A writer's two buffers are the same two arrays.
 struct StreamBuffers {
     unsigned char stdio[kStreamBufferBytes];
     unsigned char runs[kStreamBufferBytes];
+    std::unique_ptr<WriteBehind> behind; // a writer's, once its stream is open
 };
 
 // Gives a stream just opened, before any read or write, a buffer of
@@ -36,6 +42,22 @@ inline StreamBuffers* UseLargeBuffer(FILE* fp) {
         setvbuf(fp, reinterpret_cast<char*>(buffers->stdio), _IOFBF, kStreamBufferBytes) != 0) {
         delete buffers;
         buffers = nullptr;
+    }
+    return buffers;
+}
+
+// Gives a stream just opened for writing its buffers and a WriteBehind on
+// them, which the writer writes through in place of stdio; null where they
+// cannot be had, and the writer then writes through stdio.
+inline StreamBuffers* WriteBehindFor(FILE* fp) {
+    auto* buffers = new (std::nothrow) StreamBuffers;
+    if (!buffers)
+        return nullptr;
+    buffers->behind.reset(new (std::nothrow) WriteBehind(fileno(fp), buffers->stdio, buffers->runs,
+                                                         kStreamBufferBytes));
+    if (!buffers->behind) {
+        delete buffers;
+        return nullptr;
     }
     return buffers;
 }

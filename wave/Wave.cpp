@@ -23,6 +23,7 @@ CWave::~CWave() {
 }
 
 int CWave::CloseWave() {
+    StopWriting();
     if (m_fp)
         fclose(m_fp);
     m_fp = nullptr;

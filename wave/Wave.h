@@ -336,6 +336,8 @@ class CWAVE_EXPORT CWave {
     void Advance(int frames);
     bool StartLoad(int frames);
     bool Write(const void* bytes, size_t size);
+    void WriteSizeAt(int64_t offset, uint32_t value);
+    bool StopWriting();
     void Failed();    // keeps the first errno: later failures follow from it
     void CheckRead(); // after a short read: keeps the errno of a failed one
 

@@ -1,6 +1,7 @@
 // Writing: OutputWave leaves room for a header with zero sizes, the appends
 // write frames through a scratch run, and OutputWaveFinalize fills the sizes
-// in. The first failure's errno is kept for the caller to report.
+// in. The bytes go through a WriteBehind where the stream has one, else
+// through stdio. The first failure's errno is kept for the caller to report.
 #include "Stream.h"
 #include "WavFormat.h"
 #include "Wave.h"
@@ -9,11 +10,51 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/types.h>
+#include <unistd.h>
 
 bool CWave::Write(const void* bytes, size_t size) {
-    if (size != 0 && fwrite(bytes, 1, size, m_fp) != size)
+    wav::WriteBehind* behind = m_buffers ? m_buffers->behind.get() : nullptr;
+    if (size != 0 && !(behind ? behind->Append(bytes, size) : fwrite(bytes, 1, size, m_fp) == size))
         Failed();
     return !m_writeError;
+}
+
+// Writes the 4 bytes of `size` at `offset`, once all before them is written.
+void CWave::WriteSizeAt(int64_t offset, uint32_t value) {
+    unsigned char size[4];
+    wav::PutLe32(size, value);
+    wav::WriteBehind* behind = m_buffers ? m_buffers->behind.get() : nullptr;
+    if (!behind) {
+        if (fseeko(m_fp, off_t(offset), SEEK_SET) != 0)
+            Failed();
+        else
+            Write(size, 4);
+        return;
+    }
+    if (!behind->Flush()) {
+        Failed();
+        return;
+    }
+    ssize_t done;
+    do
+        done = pwrite(fileno(m_fp), size, sizeof size, off_t(offset));
+    while (done < 0 && errno == EINTR);
+    if (done != ssize_t(sizeof size)) {
+        if (done >= 0)
+            errno = EIO;
+        Failed();
+    }
+}
+
+// Writes what the WriteBehind holds, as closing a stdio stream would, and
+// stops it: its thread writes to the stream's descriptor, which closing the
+// stream closes. False when a write failed.
+bool CWave::StopWriting() {
+    if (!m_buffers || !m_buffers->behind)
+        return true;
+    const bool written = m_buffers->behind->Flush();
+    m_buffers->behind.reset();
+    return written;
 }
 
 void CWave::Failed() {
@@ -66,7 +107,9 @@ int CWave::StartOutput(FILE* fp) {
         m_writeErrno = errno;
         return -1;
     }
-    m_buffers = wav::UseLargeBuffer(m_fp);
+    m_buffers = wav::WriteBehindFor(m_fp);
+    if (!m_buffers)
+        m_buffers = wav::UseLargeBuffer(m_fp);
     // Both sizes stay 0 until OutputWaveFinalize knows them.
     unsigned char header[wav::kHeaderBytes];
     wav::EncodeHeader(header, wav::MakeFmtChunk(m_outFormat), 0, 0);
@@ -140,17 +183,10 @@ int CWave::OutputWaveFinalize() {
     const unsigned char pad = 0;
     if (written % 2 != 0)
         Write(&pad, 1);
-    unsigned char size[4];
-    wav::PutLe32(size, wav::RiffSize(data));
-    if (fseeko(m_fp, wav::kRiffSizeAt, SEEK_SET) != 0)
+    WriteSizeAt(wav::kRiffSizeAt, wav::RiffSize(data));
+    WriteSizeAt(wav::kDataSizeAt, data);
+    if (!StopWriting())
         Failed();
-    else
-        Write(size, 4);
-    wav::PutLe32(size, data);
-    if (fseeko(m_fp, wav::kDataSizeAt, SEEK_SET) != 0)
-        Failed();
-    else
-        Write(size, 4);
     if (ferror(m_fp))
         Failed();
     if (fclose(m_fp) != 0)
