@@ -9,6 +9,7 @@
 #include "Fade.h"
 #include "Follow.h"
 #include "Held.h"
+#include "InThread.h"
 #include "Judged.h"
 #include "Loader.h"
 #include "Switch.h"
@@ -19,6 +20,14 @@
 #include <memory>
 
 namespace regen {
+
+namespace {
+
+// The band-pass's thread takes eight blocks at a time: a few milliseconds
+// of filtering for each hand-over, which costs microseconds.
+constexpr int kBandBatchFrames = 8 * kBlockFrames;
+
+} // namespace
 
 std::optional<Scan> ScanActivity(CWave& in, short* block, int blocks, Channel channel, int enough,
                                  const std::function<void(int block, int peak)>& judged) {
@@ -159,9 +168,13 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
         source.Load(in, block.data(), before);
         band->Prime(block.data());
     }
+    // The band-pass, the costliest stage, filters the next batch on a
+    // thread of its own while the stages after it take the last.
     if (settings.Banded())
-        chain.Add(std::make_unique<TonesInLanes>(settings.bandLow, settings.bandHigh,
-                                                 in.GetFormatChunk().sampleRate));
+        chain.Add(std::make_unique<InThread>(
+            std::make_unique<TonesInLanes>(settings.bandLow, settings.bandHigh,
+                                           in.GetFormatChunk().sampleRate),
+            kBandBatchFrames));
     if (band)
         chain.Add(std::move(band));
     chain.Add(std::make_unique<Take>(spanFrames));

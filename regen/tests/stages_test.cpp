@@ -1,7 +1,9 @@
 // The stages carry their state across the cuts between blocks: whatever the
-// runs they are fed in, they give what one run over the whole signal gives.
+// runs they are fed in, they give what one run over the whole signal gives,
+// on the chain's thread or on one of their own.
 #include "Band.h"
 #include "Baseline.h"
+#include "InThread.h"
 #include "Stage.h"
 #include "Switch.h"
 #include "Take.h"
@@ -166,4 +168,55 @@ TEST(Stages, ChainDrainsEveryStageItHolds) {
     chain.Add(std::make_unique<regen::TonesInLanes>(613, 4410, 44100));
     chain.Add(std::make_unique<regen::Band>(64, 1, false));
     EXPECT_EQ(FlowInRuns(chain, x, Cuts(frames, regen::kBlockFrames, 3)).size(), frames);
+}
+
+TEST(Stages, InThreadGivesWhatTheStageInsideGives) {
+    // A stage on a thread of its own, fed in runs shorter and longer than
+    // its batch (and a batch longer than the signal), gives what the stage
+    // alone gives fed in one run: the same samples, none lost at the end,
+    // the drain within what MaxDrain promised. The band-pass in lanes holds
+    // back a group of its own, the band filter looks ahead.
+    const struct {
+        const char* name;
+        int batch, longest; // run
+        bool lanes;
+        size_t frames;
+    } cases[] = {
+        {"lanes, batch of 8 blocks, runs of a block", 8 * regen::kBlockFrames, regen::kBlockFrames,
+         true, 700001},
+        {"lanes, runs longer than the batch", 10000, 300000, true, 700001},
+        {"lanes, a batch longer than the signal", 2000000, regen::kBlockFrames, true, 700001},
+        {"band, batch of 1", 1, 50, false, 5003},
+        {"band, odd batch and runs", 4093, 7001, false, 300007},
+    };
+    const auto make = [](bool lanes) -> std::unique_ptr<regen::Stage> {
+        if (lanes)
+            return std::make_unique<regen::TonesInLanes>(613, 4410, 44100);
+        return std::make_unique<regen::Band>(64, 5, true);
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t frames = c.frames;
+        const std::vector<short> x = Noise(frames, 9);
+        regen::Chain alone;
+        alone.Add(make(c.lanes));
+        const std::vector<short> want = FlowInRuns(alone, x, {int(frames)});
+        auto inThread = std::make_unique<regen::InThread>(make(c.lanes), c.batch);
+        regen::InThread& stage = *inThread;
+        regen::Chain chain;
+        chain.Add(std::move(inThread));
+        const std::vector<int> cuts = Cuts(frames, c.longest, 3);
+        std::vector<short> got, out(size_t(chain.MaxOutput(c.longest)));
+        size_t at = 0;
+        for (int n : cuts) {
+            const int given = chain.Flow(x.data() + at, n, out.data());
+            ASSERT_LE(given, n);
+            got.insert(got.end(), out.begin(), out.begin() + given);
+            at += size_t(n);
+        }
+        const int drained = chain.Drain(out.data());
+        EXPECT_LE(drained, stage.MaxDrain());
+        got.insert(got.end(), out.begin(), out.begin() + drained);
+        EXPECT_EQ(got, want);
+    }
 }
