@@ -1,25 +1,14 @@
 #include "InThread.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 
 namespace regen {
 
 InThread::InThread(std::unique_ptr<Stage> inner, int batch)
-    : m_inner(std::move(inner)), m_batch(std::max(batch, 1)), m_innerDrain(m_inner->MaxDrain()) {
+    : m_inner(std::move(inner)), m_batch(std::max(batch, 1)), m_innerDrain(m_inner->MaxDrain()),
+      m_worker(FlowWork, this) {
     m_gathered.reserve(size_t(m_batch));
-}
-
-InThread::~InThread() {
-    if (!m_started)
-        return;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_changed.notify_all();
-    pthread_join(m_thread, nullptr);
 }
 
 int InThread::Flow(const short* in, int frames, short* out) {
@@ -72,28 +61,20 @@ void InThread::Give(const short* samples, int frames) {
 
 void InThread::Hand() {
     Collect();
-    if (!m_started && !m_unthreaded)
-        m_unthreaded = !Start();
-    if (m_unthreaded) {
-        const int n = int(m_gathered.size());
-        Give(m_gathered.data(), m_inner->Flow(m_gathered.data(), n, m_gathered.data()));
-        m_gathered.clear();
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_work.swap(m_gathered);
-        m_busy = true;
-    }
-    m_changed.notify_all();
+    m_work.swap(m_gathered);
     m_gathered.clear();
+    m_working = true;
+    if (!m_worker.Post()) { // no thread: flowed here
+        FlowWork(this);
+        Collect();
+    }
 }
 
 void InThread::Collect() {
-    if (!m_started)
+    if (!m_working)
         return;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_busy; });
+    m_worker.Wait();
+    m_working = false;
     if (m_readyFrom == m_ready.size()) { // all given: the batch's output is what is ready
         m_ready.swap(m_work);
         m_ready.resize(size_t(m_workGiven));
@@ -101,38 +82,11 @@ void InThread::Collect() {
     } else {
         Give(m_work.data(), m_workGiven);
     }
-    m_workGiven = 0;
 }
 
-// As the writer's thread: every signal blocked, so that a signal that ends
-// the run reaches the main thread, which may hold it off.
-bool InThread::Start() {
-    sigset_t all, before;
-    sigfillset(&all);
-    if (pthread_sigmask(SIG_SETMASK, &all, &before) != 0)
-        return false;
-    const auto run = [](void* self) -> void* {
-        static_cast<InThread*>(self)->Run();
-        return nullptr;
-    };
-    m_started = pthread_create(&m_thread, nullptr, run, this) == 0;
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    return m_started;
-}
-
-void InThread::Run() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return m_busy || m_stop; });
-        if (!m_busy)
-            return;
-        lock.unlock();
-        const int given = m_inner->Flow(m_work.data(), int(m_work.size()), m_work.data());
-        lock.lock();
-        m_workGiven = given;
-        m_busy = false;
-        m_changed.notify_all();
-    }
+void InThread::FlowWork(void* self) {
+    auto* s = static_cast<InThread*>(self);
+    s->m_workGiven = s->m_inner->Flow(s->m_work.data(), int(s->m_work.size()), s->m_work.data());
 }
 
 } // namespace regen

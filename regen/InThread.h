@@ -6,11 +6,9 @@
 #pragma once
 
 #include "Stage.h"
+#include "Worker.h"
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <pthread.h>
 #include <vector>
 
 namespace regen {
@@ -20,7 +18,7 @@ class InThread : public Stage {
     // `batch`: the frames gathered before the thread takes them, large
     // enough that handing them over costs little beside filtering them.
     InThread(std::unique_ptr<Stage> inner, int batch);
-    ~InThread() override;
+    ~InThread() override = default;
     InThread(const InThread&) = delete;
     InThread& operator=(const InThread&) = delete;
 
@@ -31,9 +29,8 @@ class InThread : public Stage {
   private:
     void Hand();    // the gathered batch, to the thread
     void Collect(); // waits for the thread's batch and keeps what it gave
-    void Run();
-    bool Start();
     void Give(const short* samples, int frames); // to what is ready
+    static void FlowWork(void* self);
 
     std::unique_ptr<Stage> m_inner;
     const int m_batch;
@@ -41,13 +38,12 @@ class InThread : public Stage {
     std::vector<short> m_gathered; // input for the next batch
     std::vector<short> m_ready;    // output not yet given, from m_readyFrom on
     size_t m_readyFrom = 0;
-    std::mutex m_mutex; // guards what follows
-    std::condition_variable m_changed;
-    std::vector<short> m_work; // the thread's batch, its output in place
+    // The batch the worker flows, its output in place, and how much it gave:
+    // the worker's while it runs, this stage's once it has waited.
+    std::vector<short> m_work;
     int m_workGiven = 0;
-    bool m_busy = false, m_stop = false;
-    pthread_t m_thread{};
-    bool m_started = false, m_unthreaded = false; // no thread could be made: run here
+    bool m_working = false; // a batch was handed and not yet collected
+    wav::Worker m_worker;   // last: destroyed first, while the rest still stands
 };
 
 } // namespace regen
