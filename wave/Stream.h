@@ -18,13 +18,12 @@ namespace wav {
 // makes hundreds of thousands of them for an hour of stereo.
 constexpr size_t kStreamBufferBytes = size_t(1) << 20;
 
-// What an attached stream holds outside the object: stdio's buffer, and the
-// buffer the loaders read the data into. A read of a whole run is at least
-// stdio's buffer, so stdio hands it to read() straight into `runs`: each
-// byte is copied once, from the page cache, and decoded while it is still
-// in the processor's cache. (Decoding from a mapping of the file instead
-// costs a page-table walk at every page, which on a virtual machine took
-// twice as long as the copy.)
+// What an attached stream holds outside the object: stdio's buffer, which
+// stdio fills with reads of 1 MiB, and the buffer the loaders copy a load's
+// bytes into from there and decode while they are still in the processor's
+// cache (a load of a MiB or more stdio reads straight into it). Decoding
+// from a mapping of the file instead costs a page-table walk at every page,
+// which on a virtual machine took twice as long as the copies.
 // A writer's two buffers are the same two arrays.
 struct StreamBuffers {
     unsigned char stdio[kStreamBufferBytes];
