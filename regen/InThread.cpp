@@ -24,7 +24,8 @@ int InThread::Flow(const short* in, int frames, short* out) {
     }
     const int given =
         int(std::min<size_t>(size_t(std::max(frames, 0)), m_ready.size() - m_readyFrom));
-    std::memcpy(out, m_ready.data() + m_readyFrom, size_t(given) * sizeof(short));
+    if (given > 0) // nothing ready may be no buffer at all
+        std::memcpy(out, m_ready.data() + m_readyFrom, size_t(given) * sizeof(short));
     m_readyFrom += size_t(given);
     return given;
 }
@@ -37,7 +38,8 @@ int InThread::Drain(short* out) {
     std::vector<short> held(static_cast<size_t>(m_innerDrain));
     Give(held.data(), m_inner->Drain(held.data()));
     const size_t left = m_ready.size() - m_readyFrom;
-    std::memcpy(out, m_ready.data() + m_readyFrom, left * sizeof(short));
+    if (left > 0)
+        std::memcpy(out, m_ready.data() + m_readyFrom, left * sizeof(short));
     m_ready.clear();
     m_readyFrom = 0;
     return int(left);
