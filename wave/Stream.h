@@ -1,7 +1,7 @@
 // How the library's streams move their bytes: a stream being read through
-// stdio with a large buffer and a buffer as large again that the loaders
-// read runs of the data into; a stream being written through the two
-// buffers of a WriteBehind. Internal to the library.
+// stdio with a large buffer, and a buffer as large again that the loaders
+// copy the data into; a stream being written through the two buffers of a
+// WriteBehind. Internal to the library.
 #pragma once
 
 #include "WriteBehind.h"
