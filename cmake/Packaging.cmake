@@ -69,7 +69,7 @@ endif()
 if(CMAKE_CROSSCOMPILING)
   set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS
-      "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 11)")
+      "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
 else()
   set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
 endif()
