@@ -229,12 +229,13 @@ ptrdiff_t FixedFrames(const unsigned char* p, size_t bytes, int frame, Sink& sin
 
 // The one reading path of every loader. Reads the bytes of `frames` frames
 // in runs that fill the source's buffer, and hands each frame to the sink
-// as its first channel value, its second (the first again for a one-channel file), and the
-// sum of all its channels. Channels is the file's channel count when it is 1
-// or 2, which lets the compiler specialise the loop, and 0 for any other
-// count, given at run time. Samples the loops do not decode are converted to
-// 16 bits run by run first. Returns the frames read whole, and adds the bytes
-// read to `consumed`: where fewer than `frames` came, the file ended or a read
+// as its first channel value, its second (the first again for a
+// one-channel file), and the sum of all its channels. Channels is the
+// file's channel count when it is 1 or 2, which lets the compiler
+// specialise the loop, and 0 for any other count, given at run time.
+// Samples the loops do not decode are converted to 16 bits run by run
+// first. Returns the frames read whole, and adds the bytes read to
+// `consumed`: where fewer than `frames` came, the file ended or a read
 // failed inside the next one.
 template <int SampleBytes, int Channels, class Sink>
 int ReadFrames(Source& source, const Layout& layout, int frames, Sink& sink, uint64_t& consumed) {

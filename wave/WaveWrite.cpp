@@ -10,39 +10,34 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/types.h>
-#include <unistd.h>
+
+namespace {
+
+// The writer's WriteBehind, where its stream has one.
+wav::WriteBehind* BehindOf(wav::StreamBuffers* buffers) {
+    return buffers ? buffers->behind.get() : nullptr;
+}
+
+} // namespace
 
 bool CWave::Write(const void* bytes, size_t size) {
-    wav::WriteBehind* behind = m_buffers ? m_buffers->behind.get() : nullptr;
+    wav::WriteBehind* behind = BehindOf(m_buffers);
     if (size != 0 && !(behind ? behind->Append(bytes, size) : fwrite(bytes, 1, size, m_fp) == size))
         Failed();
     return !m_writeError;
 }
 
-// Writes the 4 bytes of `size` at `offset`, once all before them is written.
+// Writes the 4 bytes of `value` at `offset`, once all before them is written.
 void CWave::WriteSizeAt(int64_t offset, uint32_t value) {
     unsigned char size[4];
     wav::PutLe32(size, value);
-    wav::WriteBehind* behind = m_buffers ? m_buffers->behind.get() : nullptr;
-    if (!behind) {
-        if (fseeko(m_fp, off_t(offset), SEEK_SET) != 0)
+    if (wav::WriteBehind* behind = BehindOf(m_buffers)) {
+        if (!behind->WriteAt(uint64_t(offset), size, sizeof size))
             Failed();
-        else
-            Write(size, 4);
-        return;
-    }
-    if (!behind->Flush()) {
+    } else if (fseeko(m_fp, off_t(offset), SEEK_SET) != 0) {
         Failed();
-        return;
-    }
-    ssize_t done;
-    do
-        done = pwrite(fileno(m_fp), size, sizeof size, off_t(offset));
-    while (done < 0 && errno == EINTR);
-    if (done != ssize_t(sizeof size)) {
-        if (done >= 0)
-            errno = EIO;
-        Failed();
+    } else {
+        Write(size, sizeof size);
     }
 }
 
@@ -50,9 +45,10 @@ void CWave::WriteSizeAt(int64_t offset, uint32_t value) {
 // stops it: its thread writes to the stream's descriptor, which closing the
 // stream closes. False when a write failed.
 bool CWave::StopWriting() {
-    if (!m_buffers || !m_buffers->behind)
+    wav::WriteBehind* behind = BehindOf(m_buffers);
+    if (!behind)
         return true;
-    const bool written = m_buffers->behind->Flush();
+    const bool written = behind->Flush();
     m_buffers->behind.reset();
     return written;
 }

@@ -9,17 +9,19 @@ namespace wav {
 
 namespace {
 
-// Writes all `n` bytes, again after a signal cuts a write short; 0 or the
-// errno of the failure.
-int WriteAll(int fd, const unsigned char* p, size_t n) {
+// Writes all `n` bytes, at `offset` when it is not negative, again after a
+// signal cuts a write short; 0 or the errno of the failure.
+int WriteAll(int fd, const unsigned char* p, size_t n, off_t offset = -1) {
     while (n > 0) {
-        const ssize_t done = write(fd, p, n);
+        const ssize_t done = offset < 0 ? write(fd, p, n) : pwrite(fd, p, n, offset);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
             return done < 0 ? errno : EIO;
         p += done;
         n -= size_t(done);
+        if (offset >= 0)
+            offset += done;
     }
     return 0;
 }
@@ -47,6 +49,15 @@ bool WriteBehind::Flush() {
     if (m_fill > 0 && !Hand(m_fill))
         return false;
     return Settled();
+}
+
+bool WriteBehind::WriteAt(uint64_t offset, const void* data, size_t size) {
+    if (!Flush())
+        return false;
+    const int error = WriteAll(m_fd, static_cast<const unsigned char*>(data), size, off_t(offset));
+    if (error != 0)
+        errno = error;
+    return error == 0;
 }
 
 bool WriteBehind::Settled() {

@@ -9,6 +9,7 @@
 #include "Worker.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace wav {
 
@@ -29,6 +30,9 @@ class WriteBehind {
     // Writes everything appended and waits until it is written; false as
     // Append.
     bool Flush();
+    // Flushes, then writes `size` bytes at `offset` (a size in a header
+    // written before it was known); false with errno set when either fails.
+    bool WriteAt(uint64_t offset, const void* data, size_t size);
 
   private:
     bool Hand(size_t bytes); // the current buffer's first `bytes`, to the thread
