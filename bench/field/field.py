@@ -8,7 +8,7 @@ degraded recording, runs pulseregen on it with each variant's options, and
 has the source's own decoder judge the raw recording and every output.
 
 usage: field.py --bin PULSEREGEN [--work DIR] [--jobs N] [--seeds A-B[,C-D...]]
-                [--smoke] [--variants a,b,...] [--json FILE] [--list]
+                [--smoke] [--variants a,b,...] [--json FILE] [--list] [--keep]
 
 Prints one line per case (its seed, source, degradations and the items each
 variant decoded), then, per judge and in total, how many cases each variant
@@ -59,7 +59,7 @@ def source_of(seed):
 
 
 def run_case(args):
-    seed, work, binary, variants, clean, extra = args
+    seed, work, binary, variants, clean, extra, keep = args
     VARIANTS.update(extra)
     source = source_of(seed)
     d = os.path.join(work, "cases", str(seed))
@@ -80,9 +80,10 @@ def run_case(args):
         scores[v] = judges.judge(source, out) if r.returncode == 0 else 0
         if v == "auto":
             notes = r.stderr.decode(errors="replace").strip().replace("\n", " | ")
-        if os.path.exists(out):
+        if os.path.exists(out) and not keep:
             os.remove(out)
-    shutil.rmtree(d)
+    if not keep:
+        shutil.rmtree(d)
     return {"seed": seed, "source": source, "judge": judges.judge_name(source),
             "items": judges.items(source), "what": what, "scores": scores, "auto": notes}
 
@@ -115,6 +116,8 @@ def main():
     ap.add_argument("--variants", default=",".join(VARIANTS))
     ap.add_argument("--json", default="")
     ap.add_argument("--list", action="store_true", help="print the cases' degradations only")
+    ap.add_argument("--keep", action="store_true",
+                    help="keep each case's recording and outputs in WORK/cases/SEED")
     ap.add_argument("--variant", action="append", default=[], metavar="NAME=OPTIONS",
                     help="one more variant: pulseregen run with OPTIONS (space-separated)")
     a = ap.parse_args()
@@ -131,7 +134,7 @@ def main():
     work = os.path.abspath(a.work)
     os.makedirs(work, exist_ok=True)
     clean = judges.make_sources(work)
-    jobs = [(s, work, os.path.abspath(a.bin), variants, clean, VARIANTS) for s in seeds]
+    jobs = [(s, work, os.path.abspath(a.bin), variants, clean, VARIANTS, a.keep) for s in seeds]
     results = []
     with multiprocessing.Pool(a.jobs) as pool:
         for r in pool.imap(run_case, jobs):

@@ -2,7 +2,7 @@
 # The field benchmark: pulseregen's outputs judged by real decoders on
 # recordings degraded at random from a seed (see field.py).
 #
-# usage: bench/field/run.sh BINARY [--smoke] [--seeds A-B] [--jobs N] [--json FILE]
+# usage: bench/field/run.sh BINARY [--smoke] [--seeds A-B] [--jobs N] [--json FILE] [--keep]
 #
 # Installs what it needs from Debian's packages: the encoders and decoders
 # (fuse-emulator-utils, minimodem, direwolf), ffmpeg for MP3 coding, and
@@ -12,7 +12,7 @@ set -euo pipefail
 export LC_ALL=C
 
 if [ $# -lt 1 ]; then
-  echo "usage: $0 BINARY [--smoke] [--seeds A-B] [--jobs N] [--json FILE]" >&2
+  echo "usage: $0 BINARY [--smoke] [--seeds A-B] [--jobs N] [--json FILE] [--keep]" >&2
   exit 2
 fi
 bin=$(realpath "$1")
