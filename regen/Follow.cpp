@@ -15,9 +15,13 @@ namespace {
 // pulse whose band limit leaves it below its neighbours' height still
 // flips the switch.
 constexpr float kGapOfHeight = 0.5f;
-// A half-period peaking below a quarter (12 dB under) of the tracked
-// height is not taken for a pulse.
-constexpr float kNotAPulse = 4.0f;
+// A half-period peaking below a sixteenth (24 dB under) of the tracked
+// height is not taken for a pulse. A tape's dropouts reach about 20 dB
+// down, at once or within a few milliseconds, faster than the levels'
+// average over half-periods follows: pulses that far under the height
+// they left are still pulses, and followed, so that the gap shrinks with
+// them.
+constexpr float kNotAPulse = 16.0f;
 // Below this the gap is the last bit or two of a 16-bit sample.
 constexpr float kMinGap = 2.0f;
 
@@ -41,7 +45,7 @@ short Timed(short before, short crossed, float threshold, short from, short to) 
 
 LevelFollower::LevelFollower(const FollowSettings& settings)
     : m_settings(settings), m_high(float(settings.height)), m_low(-float(settings.height)),
-      m_mid(0.0f), m_gap(float(settings.hysteresis)),
+      m_mid(0.0f), m_gap(float(settings.hysteresis)), m_judgedFrom(0.0f),
       m_alpha(settings.follow > 0 ? 1.0f / float(settings.follow) : 0.0f) {}
 
 void LevelFollower::Close(int state) {
@@ -51,15 +55,25 @@ void LevelFollower::Close(int state) {
         return;
     // Nor does a half-period that peaks far below the pulses: noise that
     // flipped the switch in a pause, which would sink the levels into the
-    // noise. A slow fade or a shallow dropout is followed; under a deep
-    // one the gap, which the noise sets, still lets the pulses through.
-    const float peak = state > 0 ? float(m_extreme) - m_mid : m_mid - float(m_extreme);
+    // noise. A fade or a dropout is followed; under a deeper one the gap,
+    // which the noise sets, still lets the pulses through.
+    //
+    // The peak is taken from the midpoint as it stood before the other
+    // level's last move. At a dropout's edge the first dropped pulse moves
+    // its level an eighth of the way down, and the midpoint with it by
+    // half as much, which can be most of a dropped pulse's height: taken
+    // from there, the next pulse of the other sign would look too low to
+    // be followed, its level would never come down, and the midpoint would
+    // run out past the dropped pulses, losing every edge in the dropout.
+    const float peak =
+        state > 0 ? float(m_extreme) - m_judgedFrom : m_judgedFrom - float(m_extreme);
     if (peak * kNotAPulse < (m_high - m_low) / 2)
         return;
     if (state > 0)
         m_high += (float(m_extreme) - m_high) * m_alpha;
     else
         m_low += (float(m_extreme) - m_low) * m_alpha;
+    m_judgedFrom = m_mid;
     m_mid = (m_high + m_low) / 2;
     const float height = (m_high - m_low) / 2;
     m_gap = std::max(kMinGap, std::min(float(m_settings.hysteresis), height * kGapOfHeight));

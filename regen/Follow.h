@@ -45,6 +45,7 @@ class LevelFollower : public Stage {
 
     FollowSettings m_settings;
     float m_high, m_low, m_mid, m_gap;
+    float m_judgedFrom; // the midpoint before the last level's move: where peaks are taken from
     float m_alpha;
     int m_state = 0; // 0 before the wave starts, else the sign of the half-period
     // The current half-period's peak: where a drooping or band-limited

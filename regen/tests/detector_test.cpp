@@ -248,6 +248,50 @@ TEST(Detector, LevelsFollowADropoutAndHoldThroughAPause) {
         ASSERT_EQ(y[i] != y[i - 1], i % 30 == 0) << i;
 }
 
+TEST(Detector, LevelsFollowDropoutsOfEveryDepth) {
+    // Pulses of +-10,000 with half-periods of 5 frames, as 9600 bit/s
+    // leaves them at 48 kHz, drop at once or within 2 ms (100 frames) to a
+    // dropout's depth, stay there for 1,500 frames and come back. Every
+    // edge comes out, before, in and after the dropout: the midpoint stays
+    // between the dropped pulses however one level's move leaves it. Down
+    // to 20 dB the height comes down to the dropped pulses' own, so that
+    // the gap shrinks with them.
+    struct Case {
+        double db;
+        int fade;
+    } cases[] = {{6, 0},  {10, 0}, {11.5, 0}, {12, 0},     {17, 0},
+                 {20, 0}, {24, 0}, {30, 0},   {11.5, 100}, {20, 100}};
+    constexpr int kHalf = 5, kAt = 2000, kFor = 1500, kFrames = 5000;
+    for (const Case& c : cases) {
+        const double low = std::pow(10.0, -c.db / 20);
+        std::vector<short> x = Square(kFrames, kHalf, 10000);
+        for (int i = kAt; i < kAt + kFor; ++i) {
+            const double t = c.fade > 0 ? std::min(1.0, double(i - kAt) / c.fade) : 1.0;
+            const double gain = 1.0 - (1.0 - low) * (0.5 - 0.5 * std::cos(M_PI * t));
+            x[size_t(i)] = short(std::lround(x[size_t(i)] * gain));
+        }
+        regen::FollowSettings s;
+        s.height = 10000;
+        s.hysteresis = 300;
+        s.follow = 8;
+        s.pause = 120;
+        s.amplitude = 30000;
+        s.invert = false;
+        regen::LevelFollower follower(s);
+        std::vector<short> y = x;
+        follower.Process(y.data(), kAt + kFor);
+        if (c.db <= 20) {
+            EXPECT_NEAR(follower.Height(), 10000 * low, 1000 * low) << c.db << " dB";
+            EXPECT_NEAR(follower.Midpoint(), 0, 1000 * low) << c.db << " dB";
+        }
+        follower.Process(y.data() + kAt + kFor, kFrames - kAt - kFor);
+        int wrong = 0;
+        for (int i = 1; i < kFrames; ++i)
+            wrong += (y[size_t(i)] != y[size_t(i) - 1]) != (i % kHalf == 0);
+        EXPECT_EQ(wrong, 0) << c.db << " dB, fade " << c.fade;
+    }
+}
+
 TEST(Detector, LagIsFoundToATenthOfAFrame) {
     // A band-limited noise in the left channel, the same delayed by a
     // fraction of frames in the right (or ahead of it, or inverted).
