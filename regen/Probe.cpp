@@ -53,11 +53,27 @@ constexpr int kRefinements = 3; // the band filter converges in two or three
 constexpr int kShortPercentile = 10, kLongPercentile = 90;
 // Half-periods of one or two frames are the noise's, not the pulses'.
 constexpr int kMinHalfPeriod = 3;
+// Half-periods of one length this many times as common as those a frame
+// shorter form a peak that noise does not make.
+constexpr size_t kPulsePeak = 4;
 constexpr int kMinFlips = 32; // fewer tell nothing of the pulses' lengths
 // The first gap: a quarter of the largest swing, which noise inflates but
 // which lets the pulses through; the typical swing would be the noise's
 // where pulses are sparse.
 constexpr int kFirstGapPercent = 25;
+
+// Whether half-periods of two frames are pulses, not noise: at a low rate
+// a short pulse lasts two frames (a tape's 0 bits at 8 kHz). The noise's
+// runs grow rarer the longer they are, while a pulse length stands out
+// from those beside it: two-frame half-periods far outnumber one-frame
+// ones and outnumber three-frame ones.
+bool TwoFramePulses(const std::vector<int>& lengths) {
+    size_t count[4] = {};
+    for (int n : lengths)
+        if (n >= 1 && n <= 3)
+            ++count[n];
+    return count[2] > kPulsePeak * count[1] && count[2] > count[3];
+}
 
 Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int window, int gap,
               int minPulseFrames) {
@@ -77,9 +93,10 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
     Shape s;
     s.smooth = smooth;
     s.window = window;
+    const int fewest = TwoFramePulses(m.lengths) ? kMinHalfPeriod - 1 : kMinHalfPeriod;
     std::vector<int> lengths;
     for (int n : m.lengths)
-        if (n >= kMinHalfPeriod)
+        if (n >= fewest)
             lengths.push_back(n);
     s.shortest = Percentile(lengths, kShortPercentile);
     s.longest = Percentile(lengths, kLongPercentile);
