@@ -51,7 +51,8 @@ constexpr int kChanceOfPair = 3;
 constexpr int kProbed = 16;     // blocks read, spread over the active ones
 constexpr int kRefinements = 3; // the band filter converges in two or three
 constexpr int kShortPercentile = 10, kLongPercentile = 90;
-// Half-periods of one or two frames are the noise's, not the pulses'.
+// Half-periods of one or two frames are the noise's, not the pulses', but
+// where those of two frames form a peak of their own (TwoFramePulses).
 constexpr int kMinHalfPeriod = 3;
 // Half-periods of one length this many times as common as those a frame
 // shorter form a peak that noise does not make.
