@@ -30,6 +30,19 @@ void AddNoise(std::vector<short>& x, double sd, unsigned seed) {
         v = short(std::lround(std::max(-32768.0, std::min(32767.0, v + n(rng)))));
 }
 
+// A follower of pulses of +-10,000 over eight half-periods, as --auto's,
+// writing +-30,000 uninverted.
+regen::FollowSettings Following(int hysteresis) {
+    regen::FollowSettings s;
+    s.height = 10000;
+    s.hysteresis = hysteresis;
+    s.follow = 8;
+    s.pause = 120;
+    s.amplitude = 30000;
+    s.invert = false;
+    return s;
+}
+
 // Frames at which y changes sign, from `from` on.
 std::vector<int> SignChanges(const std::vector<short>& y, int from) {
     std::vector<int> at;
@@ -216,14 +229,7 @@ TEST(Detector, LevelsFollowADropoutAndHoldThroughAPause) {
     AddNoise(noise, 40, 3);
     for (int i = 0; i < 3000; ++i)
         x[size_t(4500 + i)] = noise[size_t(i)];
-    regen::FollowSettings s;
-    s.height = 10000;
-    s.hysteresis = 80; // two of the pause's standard deviations
-    s.follow = 8;
-    s.pause = 120;
-    s.amplitude = 30000;
-    s.invert = false;
-    regen::LevelFollower follower(s);
+    regen::LevelFollower follower(Following(80)); // two of the pause's standard deviations
     std::vector<short> y = x;
     // Fed in uneven pieces, as blocks of a run would feed it.
     int done = 0;
@@ -270,14 +276,7 @@ TEST(Detector, LevelsFollowDropoutsOfEveryDepth) {
             const double gain = 1.0 - (1.0 - low) * (0.5 - 0.5 * std::cos(M_PI * t));
             x[size_t(i)] = short(std::lround(x[size_t(i)] * gain));
         }
-        regen::FollowSettings s;
-        s.height = 10000;
-        s.hysteresis = 300;
-        s.follow = 8;
-        s.pause = 120;
-        s.amplitude = 30000;
-        s.invert = false;
-        regen::LevelFollower follower(s);
+        regen::LevelFollower follower(Following(300));
         std::vector<short> y = x;
         follower.Process(y.data(), kAt + kFor);
         if (c.db <= 20) {
