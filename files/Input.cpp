@@ -144,6 +144,9 @@ int Input::Prepare(const char* arg, bool once) {
     if (standard ? fstat(STDIN_FILENO, &st) != 0 : stat(arg, &st) != 0)
         return 0;
     m_directory = S_ISDIR(st.st_mode);
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
+    m_found = true;
     if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode) || S_ISDIR(st.st_mode)) {
         // The descriptor the shell opened: no second permission check, and
         // its offset is where the WAV file starts.
@@ -269,6 +272,28 @@ int Input::Descriptor() const {
     if (m_fd >= 0 && m_start >= 0 && !m_streamed)
         lseek(m_fd, m_start, SEEK_SET);
     return m_fd;
+}
+
+int Input::Reopen() const {
+    if (m_streamed || m_directory || (m_fd < 0 && !m_found))
+        return -1;
+    // A descriptor's file (standard input, the copy of a stream) is opened
+    // again through /proc, which gives a file position of its own where a
+    // duplicate would share it.
+    const std::string path = m_fd >= 0 ? "/proc/self/fd/" + std::to_string(m_fd) : m_path;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat mine, first;
+    const bool same = fstat(fd, &mine) == 0 &&
+                      (m_fd >= 0 ? fstat(m_fd, &first) == 0 &&
+                                       (first.st_dev == mine.st_dev && first.st_ino == mine.st_ino)
+                                 : mine.st_dev == m_device && mine.st_ino == m_inode);
+    if (!same || lseek(fd, m_fd >= 0 ? m_start : 0, SEEK_SET) < 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 std::optional<std::string> Input::Head(size_t n) const {

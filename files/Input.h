@@ -55,6 +55,11 @@ class Input {
     // explain a refusal) sees the same file as the first.
     int Descriptor() const;
     const std::string& Path() const { return m_path; }
+    // A descriptor of its own on the same file, at the WAV file's first
+    // byte, for a reader that reads beside the first; the caller closes it.
+    // -1 for a stream read as it comes, or where the path no longer names
+    // the file Prepare found.
+    int Reopen() const;
     const std::string& Culprit() const { return m_culprit; }
     // The copy stopped at kRiffMaxBytes with more of the stream to come.
     bool Cut() const { return m_cut; }
@@ -74,8 +79,11 @@ class Input {
 
     std::string m_path;
     std::string m_culprit;
-    int m_fd = -1;        // read through this descriptor rather than by path
-    off_t m_start = 0;    // where the WAV file starts in m_fd
+    int m_fd = -1;      // read through this descriptor rather than by path
+    off_t m_start = 0;  // where the WAV file starts in m_fd
+    dev_t m_device = 0; // the file Prepare found by its path
+    ino_t m_inode = 0;
+    bool m_found = false;
     bool m_owned = false; // m_fd is the copy, closed with this object
     bool m_cut = false;
     bool m_stopped = false;

@@ -53,7 +53,7 @@ void RunAuto(const char* path, MemFile& output) {
     CWave::tOutputWaveFormat format = regen::kOutputFormat;
     if (out.OutputWave(output.Path(), &format) != 0)
         Fail("OutputWave");
-    const std::optional<regen::SwingScan> scan = regen::ScanSwings(in, block.data(), std::nullopt);
+    const std::optional<regen::SwingScan> scan = regen::ScanSwings(in, std::nullopt);
     if (!scan)
         Fail("ScanSwings");
     const int64_t length = in.GetSampleLength();

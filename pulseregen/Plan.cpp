@@ -154,11 +154,11 @@ namespace {
 
 // --auto's choices. `report`: the verdicts (unless quiet), the warning about
 // a file that ended early and the line that says what was chosen.
-std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Options& opt,
-                                   bool report) {
+std::optional<Plan> ChooseBySwings(CWave& in, const options::Options& opt, bool report,
+                                   CWave* beside = nullptr) {
     const std::optional<regen::Channel> named =
         opt.channelGiven ? std::optional<regen::Channel>(opt.settings.channel) : std::nullopt;
-    const std::optional<regen::SwingScan> scan = regen::ScanSwings(in, block, named);
+    const std::optional<regen::SwingScan> scan = regen::ScanSwings(in, named, beside);
     if (!scan)
         return std::nullopt;
     Plan plan;
@@ -235,16 +235,15 @@ std::optional<Plan> ChooseBySwings(CWave& in, short* block, const options::Optio
 bool AutoFindsPulses(CWave& in, const options::Options& opt) {
     options::Options automatic = opt;
     automatic.automatic = automatic.keepRate = true;
-    std::vector<short> block(regen::kBlockFrames);
-    const std::optional<Plan> plan = ChooseBySwings(in, block.data(), automatic, false);
+    const std::optional<Plan> plan = ChooseBySwings(in, automatic, false);
     return plan && regen::FindPulseTrain(in, plan->active, plan->settings.channel,
                                          plan->settings.switchAbove) == regen::Found::kPulseTrain;
 }
 
 } // namespace
 
-std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options& opt) {
-    return ChooseBySwings(in, block, opt, true);
+std::optional<Plan> PlanBySwings(CWave& in, const options::Options& opt, CWave* beside) {
+    return ChooseBySwings(in, opt, true, beside);
 }
 
 // Each sign is one that --auto mends, for a choice this run left to the

@@ -47,8 +47,9 @@ PlanAndRegenerate(CWave& in, CWave& out, short* block, int blocks, const options
 void PrintLength(CWave& in);
 // --auto: every block judged by its swings; what no option named is chosen
 // from the recording and said in one line; the span widened by a block at
-// each end. Empty on a failed seek.
-std::optional<Plan> PlanBySwings(CWave& in, short* block, const options::Options& opt);
+// each end. Empty on a failed seek. `beside`, where given, is a second
+// reader of the input, which reads part of it meanwhile.
+std::optional<Plan> PlanBySwings(CWave& in, const options::Options& opt, CWave* beside);
 
 // Ends a run without --auto that shows the signs that the fixed choices do
 // not fit the recording with one line suggesting it. `crossings` has one

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -229,12 +230,32 @@ std::optional<bool> HoldsPulseTrain(CWave& in, const options::Options& opt,
     return false;
 }
 
+// A second reader of the input, for --auto's analysis pass to read the
+// later half of the recording meanwhile; null where the input can have none
+// (a stream read as it comes) or where the file read again does not show
+// the same samples.
+CWave* OpenBeside(const files::Input& input, CWave& in, CWave& beside, CWave::tOpenMode mode) {
+    const int fd = input.Reopen();
+    if (fd < 0)
+        return nullptr;
+    const int length = beside.OpenWaveFd(fd, mode); // reads a duplicate of fd
+    close(fd);
+    const CWave::tWaveFmtChunk &a = in.GetFormatChunk(), &b = beside.GetFormatChunk();
+    if (length != in.GetSampleLength() || a.formatTag != b.formatTag || a.channels != b.channels ||
+        a.sampleRate != b.sampleRate || a.blockAlign != b.blockAlign ||
+        a.bitsPerSample != b.bitsPerSample) {
+        beside.CloseWave();
+        return nullptr;
+    }
+    return &beside;
+}
+
 // Plans the run and regenerates its span into `out`: in one read of the
 // input where the levels are known beforehand, else a pass that plans and
 // one that regenerates. Empty, with errno set, when the input or the file
 // for blocks held back fails; `culprit` then names it.
-std::optional<Regenerated> PlanAndRegenerate(CWave& in, CWave& out, short* block, int blocks,
-                                             const options::Options& opt,
+std::optional<Regenerated> PlanAndRegenerate(const files::Input& input, CWave& in, CWave& out,
+                                             short* block, int blocks, const options::Options& opt,
                                              std::vector<regen::Crossings>& crossings,
                                              bool streamed, const char*& culprit) {
     culprit = opt.input;
@@ -248,8 +269,13 @@ std::optional<Regenerated> PlanAndRegenerate(CWave& in, CWave& out, short* block
         }
         return Regenerated{std::move(run->first), run->second};
     }
-    std::optional<plan::Plan> plan = opt.automatic ? plan::PlanBySwings(in, block, opt)
-                                                   : plan::PlanByPeaks(in, block, blocks, opt);
+    std::optional<plan::Plan> plan;
+    if (opt.automatic) {
+        CWave beside;
+        plan = plan::PlanBySwings(in, opt, OpenBeside(input, in, beside, ReadMode(opt)));
+    } else {
+        plan = plan::PlanByPeaks(in, block, blocks, opt);
+    }
     if (!plan)
         return std::nullopt;
     if (opt.automatic) {
@@ -319,7 +345,7 @@ int main(int argc, char* argv[]) {
     std::vector<regen::Crossings> crossings;
     const char* culprit = nullptr;
     const std::optional<Regenerated> run =
-        PlanAndRegenerate(in, out, block.data(), blocks, opt, crossings, streamed, culprit);
+        PlanAndRegenerate(input, in, out, block.data(), blocks, opt, crossings, streamed, culprit);
     if (!run)
         return CloseStdout(Explain(culprit, errno));
     if (streamed)

@@ -3,6 +3,7 @@
 #include "Blocks.h"
 #include "Flips.h"
 #include "Loader.h"
+#include "Worker.h"
 
 #include <algorithm>
 
@@ -14,41 +15,94 @@ namespace {
 // many blocks spread over a file to tell whether its mix is the weak signal.
 constexpr int kProbeBlocks = 8;
 constexpr int kSampledBlocks = 16;
+// Below this many blocks a second reader saves less than it costs to open.
+constexpr int64_t kBlocksWorthSplitting = 64;
 
-} // namespace
+// The blocks [from, to) of the analysis pass, read through `in` from where
+// it stands; once a load comes up short the file has ended, and the blocks
+// it does not hold are silent and go unread.
+struct Part {
+    Part(CWave* reader, int64_t first, int64_t end, std::optional<Channel> judged)
+        : in(reader), from(first), to(end), channel(judged) {}
+    CWave* in;
+    int64_t from, to;
+    std::optional<Channel> channel;
+    std::vector<BlockSwings> blocks;
+    bool ended = false;
+    uint64_t framesRead = 0;
+};
 
-std::optional<SwingScan> ScanSwings(CWave& in, short* block, std::optional<Channel> channel) {
-    SwingScan scan;
-    scan.channels = in.GetFormatChunk().channels;
-    if (in.SetPos(0) != 0)
-        return std::nullopt;
+void ScanPart(Part& part) {
+    CWave& in = *part.in;
     const int64_t length = in.GetSampleLength();
-    const int64_t blocks = BlockCount(length);
-    const bool allFour = !channel && scan.channels == 2;
-    const Channel judged = channel.value_or(Channel::kMix);
-    std::vector<short> stereo(allFour ? 2 * kBlockFrames : 0);
+    const bool allFour = !part.channel && in.GetFormatChunk().channels == 2;
+    const Channel judged = part.channel.value_or(Channel::kMix);
+    std::vector<short> samples(size_t(allFour ? 2 : 1) * kBlockFrames);
     std::vector<float> scratch;
-    scan.blocks.reserve(size_t(blocks));
-    // As in the activity pass, a file that ends before its declared length
-    // is not read on: the blocks it does not hold are silent.
+    part.blocks.reserve(size_t(part.to - part.from));
     const uint64_t start = in.GetLoadedFrames();
-    for (int64_t b = 0; b < blocks; ++b) {
+    for (int64_t b = part.from; b < part.to; ++b) {
         const int frames = FramesOf(b, length);
-        if (scan.ended) {
-            scan.blocks.push_back(BlockSwings{});
+        if (part.ended) {
+            part.blocks.push_back(BlockSwings{});
             continue;
         }
         const uint64_t before = in.GetLoadedFrames();
         if (allFour) {
-            in.LoadWaveShortStereo(stereo.data(), frames, 1);
-            scan.blocks.push_back(MeasureStereo(stereo.data(), frames));
+            in.LoadWaveShortStereo(samples.data(), frames, 1);
+            part.blocks.push_back(MeasureStereo(samples.data(), frames));
         } else {
-            LoadSignal(in, block, frames, judged, scratch);
-            scan.blocks.push_back(MeasureMono(block, frames, judged));
+            LoadSignal(in, samples.data(), frames, judged, scratch);
+            part.blocks.push_back(MeasureMono(samples.data(), frames, judged));
         }
-        scan.ended = in.GetLoadedFrames() - before < uint64_t(frames);
+        part.ended = in.GetLoadedFrames() - before < uint64_t(frames);
     }
-    scan.framesRead = in.GetLoadedFrames() - start;
+    part.framesRead = in.GetLoadedFrames() - start;
+}
+
+void RunPart(void* part) {
+    ScanPart(*static_cast<Part*>(part));
+}
+
+} // namespace
+
+std::optional<SwingScan> ScanSwings(CWave& in, std::optional<Channel> channel, CWave* beside) {
+    SwingScan scan;
+    scan.channels = in.GetFormatChunk().channels;
+    if (in.SetPos(0) != 0)
+        return std::nullopt;
+    const int64_t blocks = BlockCount(in.GetSampleLength());
+    // With a second reader the later half is read through it on a thread of
+    // its own while `in` reads the first: on two cores the pass then takes
+    // about half as long, most of it the system copying the file's bytes.
+    const int64_t half = beside && blocks >= kBlocksWorthSplitting ? blocks / 2 : blocks;
+    Part first(&in, 0, half, channel);
+    Part later(beside, half, blocks, channel);
+    const bool apart = half < blocks && beside->SetPos(int(half * kBlockFrames)) == 0;
+    {
+        wav::Worker worker(RunPart, &later);
+        const bool posted = apart && worker.Post();
+        ScanPart(first);
+        if (apart && !posted)
+            ScanPart(later);
+    } // the worker has finished
+    // Blocks past the file's end are silent, whichever reader saw them. A
+    // later half that could not be read apart, or whose read failed, is read
+    // through `in`: a failure is the input's to report, as in one pass.
+    if (first.ended) {
+        later = Part(&in, half, blocks, channel);
+        later.blocks.assign(size_t(blocks - half), BlockSwings{});
+        later.ended = true;
+    } else if (half < blocks && (!apart || beside->GetReadErrno() != 0)) {
+        later = Part(&in, half, blocks, channel);
+        if (in.SetPos(int(half * kBlockFrames)) != 0)
+            return std::nullopt;
+        ScanPart(later);
+    }
+    scan.blocks = std::move(first.blocks);
+    scan.blocks.insert(scan.blocks.end(), later.blocks.begin(), later.blocks.end());
+    scan.ended = first.ended || later.ended;
+    scan.framesRead = first.framesRead + later.framesRead;
     return scan;
 }
 

@@ -21,8 +21,10 @@ struct SwingScan {
 // The analysis pass: every block from 0 on, the trailing part block too.
 // With `channel` set only that signal is measured; otherwise a two-channel
 // file has all four measured from one load. Empty when the input cannot be
-// positioned at its first sample.
-std::optional<SwingScan> ScanSwings(CWave& in, short* block, std::optional<Channel> channel);
+// positioned at its first sample. `beside`, where given, is a second reader
+// of the same file, which reads the later half of a long one meanwhile.
+std::optional<SwingScan> ScanSwings(CWave& in, std::optional<Channel> channel,
+                                    CWave* beside = nullptr);
 // Reads the first few active blocks and returns the baseline window that
 // their flips at +-`switchAbove` call for. Empty on a failed seek.
 std::optional<int> ProbeWindow(CWave& in, const std::vector<unsigned char>& active, Channel channel,

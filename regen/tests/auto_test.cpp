@@ -1,7 +1,9 @@
 // What the end-to-end runs of --auto (cli_test) leave open: the level is the
 // median over the loud blocks, the baseline is the centred mean, with the
-// difference held within 16 bits, and the band filter keeps the shortest
-// pulses at a low rate.
+// difference held within 16 bits, the band filter keeps the shortest
+// pulses at a low rate, and the analysis read in two halves at once finds
+// what one read finds.
+#include "Analysis.h"
 #include "Baseline.h"
 #include "Probe.h"
 #include "Swings.h"
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 TEST(Auto, LevelIsTheMedianOfTheLoudBlocks) {
@@ -72,4 +75,57 @@ TEST(Auto, TwoFramePulsesAtALowRateAreNotSmoothedAway) {
         regen::ProbeShape(in, std::vector<unsigned char>(10, 1), regen::Settings{}, 10000, 10000);
     ASSERT_TRUE(shape);
     EXPECT_EQ(shape->smooth, 1) << "shortest " << shape->shortest;
+}
+
+TEST(Auto, AnalysisReadInTwoHalvesFindsWhatOneReadFinds) {
+    // 131 blocks and a part block of stereo whose swings change from block
+    // to block, whole and cut, once opened, where the first half, the later
+    // half or the boundary between them ends it; all four signals, or one.
+    constexpr int kBlocks = 131, kPart = 777, kHalf = (kBlocks + 1) / 2;
+    std::mt19937 rng(11);
+    std::vector<int> x;
+    for (int f = 0; f < kBlocks * regen::kBlockFrames + kPart; ++f) {
+        const int height = 200 + 97 * (f / regen::kBlockFrames);
+        x.push_back(int(rng() % unsigned(2 * height)) - height);
+        x.push_back(int(rng() % unsigned(height)));
+    }
+    const wavtest::Bytes whole = wavtest::Wav16(x, 2);
+    const struct {
+        const char* name;
+        size_t frames; // that the file holds
+        std::optional<regen::Channel> channel;
+    } cases[] = {
+        {"whole", x.size() / 2, std::nullopt},
+        {"whole, the left channel", x.size() / 2, regen::Channel::kLeft},
+        {"ends in the first half", 20 * regen::kBlockFrames + 5, std::nullopt},
+        {"ends where the later half starts", size_t(kHalf) * regen::kBlockFrames, std::nullopt},
+        {"ends in the later half", 100 * regen::kBlockFrames + 3, regen::Channel::kDiff},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::FILE* file = std::tmpfile();
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(std::fwrite(whole.data(), 1, whole.size(), file), whole.size());
+        ASSERT_EQ(std::fflush(file), 0);
+        const std::string path = "/dev/fd/" + std::to_string(fileno(file));
+        CWave once, first, later;
+        ASSERT_GT(once.OpenWave(path.c_str()), 0);
+        ASSERT_GT(first.OpenWave(path.c_str()), 0);
+        ASSERT_GT(later.OpenWave(path.c_str()), 0);
+        ASSERT_EQ(ftruncate(fileno(file), off_t(44 + 4 * c.frames)), 0);
+        std::fclose(file);
+        const std::optional<regen::SwingScan> one = regen::ScanSwings(once, c.channel);
+        const std::optional<regen::SwingScan> two = regen::ScanSwings(first, c.channel, &later);
+        ASSERT_TRUE(one && two);
+        ASSERT_EQ(one->blocks.size(), size_t(kBlocks + 1));
+        EXPECT_EQ(one->ended, c.frames < x.size() / 2);
+        EXPECT_EQ(one->framesRead, c.frames);
+        EXPECT_EQ(two->ended, one->ended);
+        EXPECT_EQ(two->framesRead, one->framesRead);
+        ASSERT_EQ(two->blocks.size(), one->blocks.size());
+        for (size_t b = 0; b < one->blocks.size(); ++b) {
+            EXPECT_EQ(two->blocks[b].typical, one->blocks[b].typical) << "block " << b;
+            EXPECT_EQ(two->blocks[b].peak, one->blocks[b].peak) << "block " << b;
+        }
+    }
 }
