@@ -109,9 +109,8 @@ TEST(Auto, AnalysisReadInTwoHalvesFindsWhatOneReadFinds) {
         ASSERT_EQ(std::fflush(file), 0);
         const std::string path = "/dev/fd/" + std::to_string(fileno(file));
         CWave once, first, later;
-        ASSERT_GT(once.OpenWave(path.c_str()), 0);
-        ASSERT_GT(first.OpenWave(path.c_str()), 0);
-        ASSERT_GT(later.OpenWave(path.c_str()), 0);
+        for (CWave* reader : {&once, &first, &later})
+            ASSERT_GT(reader->OpenWave(path.c_str()), 0);
         ASSERT_EQ(ftruncate(fileno(file), off_t(44 + 4 * c.frames)), 0);
         std::fclose(file);
         const std::optional<regen::SwingScan> one = regen::ScanSwings(once, c.channel);
@@ -123,9 +122,9 @@ TEST(Auto, AnalysisReadInTwoHalvesFindsWhatOneReadFinds) {
         EXPECT_EQ(two->ended, one->ended);
         EXPECT_EQ(two->framesRead, one->framesRead);
         ASSERT_EQ(two->blocks.size(), one->blocks.size());
-        for (size_t b = 0; b < one->blocks.size(); ++b) {
-            EXPECT_EQ(two->blocks[b].typical, one->blocks[b].typical) << "block " << b;
-            EXPECT_EQ(two->blocks[b].peak, one->blocks[b].peak) << "block " << b;
-        }
+        for (size_t b = 0; b < one->blocks.size(); ++b)
+            EXPECT_TRUE(two->blocks[b].typical == one->blocks[b].typical &&
+                        two->blocks[b].peak == one->blocks[b].peak)
+                << "block " << b;
     }
 }
