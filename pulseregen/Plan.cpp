@@ -186,13 +186,16 @@ std::optional<Plan> ChooseBySwings(CWave& in, const options::Options& opt, bool 
     // Tones get the band-pass around them in place of the smoothing, and
     // the gap, the noise and the height measured behind it.
     const bool tones = !opt.bandGiven && opt.smooth <= 0 && shape->tones.low > 0;
-    const int gap = tones ? shape->tones.gap : shape->gap;
+    plan.settings.follow = opt.follow >= 0 ? opt.follow : regen::kFollowHalfPeriods;
+    // Data that does not balance is decided by its level behind the
+    // longest baseline (below), with the gap measured for that.
+    const bool levels = opt.baseline < 0 && plan.settings.follow > 0 && !shape->balanced;
+    const int gap = tones ? shape->tones.gap : levels ? shape->levelGap : shape->gap;
     const int noise = tones ? shape->tones.noise : shape->noise;
     const int height = tones ? shape->tones.height : shape->height;
     const bool drowned = tones ? shape->tones.drowned : shape->drowned;
     plan.settings.switchAbove = opt.switchGiven ? opt.switchAt.Resolve(largest) : gap;
     plan.settings.smooth = opt.smooth > 0 ? opt.smooth : shape->smooth;
-    plan.settings.follow = opt.follow >= 0 ? opt.follow : regen::kFollowHalfPeriods;
     // A decoder times the edges, or filters the wave and finds its own
     // crossings: either way an edge moved to the next frame is up to a
     // frame of jitter, a share of a pulse that grows as the rate falls.
@@ -204,7 +207,7 @@ std::optional<Plan> ChooseBySwings(CWave& in, const options::Options& opt, bool 
     // balance, the mean over a few pulses takes out what lies below the
     // signal's band: hum, pink noise, droop.
     plan.window = opt.baseline >= 0                              ? opt.baseline
-                  : plan.settings.follow > 0 && !shape->balanced ? regen::kMaxWindow
+                  : levels                                       ? regen::kMaxWindow
                                                                  : shape->window;
     // The baseline, which then takes out next to nothing, keeps the pause.
     if (tones) {

@@ -58,6 +58,11 @@ void MeasureTops(const short* y, int frames, int above, int ramp, TopMeasure& in
             for (int k = start; k < i; ++k)
                 peak = std::max(peak, std::abs(int(y[k])));
             peaks.push_back(peak);
+            const int last = i - 1 - ramp;
+            if (last > start && peak > 0) {
+                into.ends.push_back(state * int(y[last]) * 100 / peak);
+                into.endLengths.push_back(i - start);
+            }
             const int middle = int(y[(start + i - 1) / 2]);
             middles.push_back(std::abs(middle));
             long sum = 0;
@@ -161,6 +166,14 @@ void DropChatter(TopMeasure& m) {
 
 int FillOf(TopMeasure& m) {
     return Percentile(m.fills, 50);
+}
+
+int SagOf(const TopMeasure& m, int longest) {
+    std::vector<int> ends;
+    for (size_t k = 0; k < m.ends.size(); ++k)
+        if (m.endLengths[k] >= longest)
+            ends.push_back(m.ends[k]);
+    return ends.empty() ? 100 : Percentile(ends, 50);
 }
 
 int HeightOf(const TopMeasure& m) {

@@ -16,6 +16,11 @@ struct TopMeasure {
     std::vector<int> peaks;      // the largest |sample| of each half-period
     // Percent: each half-period's mean over its middle sample (see FillOf).
     std::vector<int> fills;
+    // Percent: each half-period's last sample before the ramp to the next
+    // flip, on its own side of 0, over its peak; and that half-period's
+    // length (see SagOf).
+    std::vector<int> ends;
+    std::vector<int> endLengths;
 };
 
 // Adds the half-periods of `y` (the first and the last, cut by the block's
@@ -50,6 +55,11 @@ int HeightOf(const TopMeasure& m);
 // of its crest, a pulse with a flat top nearly all of it. The signed mean
 // and the middle sample are both unmoved by zero-mean noise. 0 for none.
 int FillOf(TopMeasure& m);
+// The median of the ends of the half-periods at least `longest` frames
+// long: where a high-pass has taken the low frequencies out (a droop) a
+// level held for long sinks back towards 0, and the longest runs end
+// nearest to it, while a flat top ends as high as it began. 100 for none.
+int SagOf(const TopMeasure& m, int longest);
 // Below this fill (percent), half-way between a tone's and a flat top's,
 // the signal is taken for tones.
 constexpr int kToneFill = 75;

@@ -38,6 +38,10 @@ constexpr int kHeightPerGap = 4;
 // to an eighth of the height behind.
 constexpr int kRippleOfHeight = 8;
 constexpr int kMinGap = 24;      // a gap below this is the last bits of a sample
+// Where the longest runs end under half their peak, a droop has sunk them
+// so far towards the midpoint that the last bits of noise on them would
+// flip a switch without a gap.
+constexpr int kSagged = 50;
 constexpr double kLagSteps = 10; // the lag is kept to a tenth of a frame
 // The baseline spans four periods of the longest common pulse; the band
 // filter's window fits several times into it.
@@ -107,6 +111,7 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
     s.paired = PairedPercent(m.lengths);
     s.stable = JudgePulseTrain(true, m.lengths, minPulseFrames) == Found::kPulseTrain;
     s.fill = FillOf(m);
+    s.sag = SagOf(m, s.longest);
     return s;
 }
 
@@ -220,6 +225,7 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
         // Too few pulses to measure: no band filter, and the levels of a
         // recording whose noise is unknown.
         s.gap = SwitchLevelFor(swing);
+        s.levelGap = s.gap;
         return s;
     }
     // The shape of the half-periods as recorded: the band filter below
@@ -244,6 +250,22 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     s.balanced = s.paired * kChanceOfPair > 100;
     s.window = matched;
     s.fill = fill;
+    // Data whose runs do not balance (a scrambled code) holds its bits in
+    // its level, which a decoder samples at its own clock behind its own
+    // filter, not in the times of its edges. A gap there is memory: a
+    // level that noise turned stays turned until the signal comes back
+    // past the other threshold, so an error outlasts the noise that made
+    // it. Such data is decided at the tracked midpoint, with a gap of the
+    // last bits of a sample, unless a droop, which the longest baseline
+    // that it is then given does not follow, sinks its long runs towards
+    // the midpoint: then the gap rides over the droop, as for pulses.
+    s.sag = 100;
+    s.levelGap = s.gap;
+    if (!s.balanced) {
+        s.sag = Measure(blocks, s.smooth, kMaxWindow, s.gap, minPulseFrames).sag;
+        if (s.sag >= kSagged)
+            s.levelGap = kMinGap;
+    }
     // Tones that pair up (FSK) are passed through a band-pass around them
     // instead, which takes out far more of the noise beside them than the
     // averages do; the noise and the gap are measured again behind it.

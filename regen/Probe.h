@@ -34,6 +34,12 @@ struct Shape {
     bool balanced = false; // the pulses come in equal pairs: a short baseline keeps no bias
     bool measured = false; // enough half-periods to measure them
     int fill = 0;          // percent: the half-periods' mean over their middle
+    // Percent: where the pulses do not balance, how high the longest
+    // half-periods end under the longest baseline (SagOf); 100 elsewhere.
+    int sag = 100;
+    // The gap for data that does not balance, decided by its level
+    // behind the longest baseline (see ProbeShape).
+    int levelGap = 0;
     ToneShape tones;       // the band-pass in place of the smoothing, for tones
 };
 
