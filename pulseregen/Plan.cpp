@@ -188,9 +188,11 @@ std::optional<Plan> ChooseBySwings(CWave& in, const options::Options& opt, bool 
     const bool tones = !opt.bandGiven && opt.smooth <= 0 && shape->tones.low > 0;
     plan.settings.follow = opt.follow >= 0 ? opt.follow : regen::kFollowHalfPeriods;
     // Data that does not balance is decided by its level behind the
-    // longest baseline (below), with the gap measured for that.
+    // longest baseline (below), at its midpoint unless it droops.
     const bool levels = opt.baseline < 0 && plan.settings.follow > 0 && !shape->balanced;
-    const int gap = tones ? shape->tones.gap : levels ? shape->levelGap : shape->gap;
+    const int gap = tones                       ? shape->tones.gap
+                    : levels && shape->midpoint ? regen::kLeastGap
+                                                : shape->gap;
     const int noise = tones ? shape->tones.noise : shape->noise;
     const int height = tones ? shape->tones.height : shape->height;
     const bool drowned = tones ? shape->tones.drowned : shape->drowned;
@@ -206,9 +208,7 @@ std::optional<Plan> ChooseBySwings(CWave& in, const options::Options& opt, bool 
     // the slowest drift alone, over the longest window. Where they do
     // balance, the mean over a few pulses takes out what lies below the
     // signal's band: hum, pink noise, droop.
-    plan.window = opt.baseline >= 0                              ? opt.baseline
-                  : levels                                       ? regen::kMaxWindow
-                                                                 : shape->window;
+    plan.window = opt.baseline >= 0 ? opt.baseline : levels ? regen::kMaxWindow : shape->window;
     // The baseline, which then takes out next to nothing, keeps the pause.
     if (tones) {
         plan.settings.bandLow = shape->tones.low;

@@ -37,7 +37,6 @@ constexpr int kHeightPerGap = 4;
 // mean over eight half-periods that takes in only some of them leaves up
 // to an eighth of the height behind.
 constexpr int kRippleOfHeight = 8;
-constexpr int kMinGap = 24;      // a gap below this is the last bits of a sample
 // Where the longest runs end under half their peak, a droop has sunk them
 // so far towards the midpoint that the last bits of noise on them would
 // flip a switch without a gap.
@@ -118,8 +117,8 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
 } // namespace
 
 int GapFor(int noise, int height) {
-    return std::max(
-        {kMinGap, height / kRippleOfHeight, std::min(kGapSigmas * noise, height / kHeightPerGap)});
+    return std::max({kLeastGap, height / kRippleOfHeight,
+                     std::min(kGapSigmas * noise, height / kHeightPerGap)});
 }
 
 int PauseFor(int window) {
@@ -163,7 +162,8 @@ double WeightOf(const std::vector<std::vector<short>>& blocks) {
         std::vector<int> magnitudes(y.begin(), y.end());
         for (int& v : magnitudes)
             v = std::abs(v);
-        const int gap = std::max(kMinGap, Percentile(magnitudes, kLongPercentile) / kHeightPerGap);
+        const int gap =
+            std::max(kLeastGap, Percentile(magnitudes, kLongPercentile) / kHeightPerGap);
         MeasureTops(y.data(), inner, gap, 1, m);
     }
     DropChatter(m);
@@ -220,12 +220,11 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     const int minPulseFrames =
         int(int64_t(kMinPulseFrames) * in.GetFormatChunk().sampleRate / kMinPulseRate);
     Shape s = Measure(blocks, 1, kDefaultWindow,
-                      std::max(kMinGap, largest * kFirstGapPercent / 100), minPulseFrames);
+                      std::max(kLeastGap, largest * kFirstGapPercent / 100), minPulseFrames);
     if (!s.measured) {
         // Too few pulses to measure: no band filter, and the levels of a
         // recording whose noise is unknown.
         s.gap = SwitchLevelFor(swing);
-        s.levelGap = s.gap;
         return s;
     }
     // The shape of the half-periods as recorded: the band filter below
@@ -259,13 +258,8 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     // last bits of a sample, unless a droop, which the longest baseline
     // that it is then given does not follow, sinks its long runs towards
     // the midpoint: then the gap rides over the droop, as for pulses.
-    s.sag = 100;
-    s.levelGap = s.gap;
-    if (!s.balanced) {
-        s.sag = Measure(blocks, s.smooth, kMaxWindow, s.gap, minPulseFrames).sag;
-        if (s.sag >= kSagged)
-            s.levelGap = kMinGap;
-    }
+    s.sag = s.balanced ? 100 : Measure(blocks, s.smooth, kMaxWindow, s.gap, minPulseFrames).sag;
+    s.midpoint = !s.balanced && s.sag >= kSagged;
     // Tones that pair up (FSK) are passed through a band-pass around them
     // instead, which takes out far more of the noise beside them than the
     // averages do; the noise and the gap are measured again behind it.

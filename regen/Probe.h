@@ -37,11 +37,14 @@ struct Shape {
     // Percent: where the pulses do not balance, how high the longest
     // half-periods end under the longest baseline (SagOf); 100 elsewhere.
     int sag = 100;
-    // The gap for data that does not balance, decided by its level
-    // behind the longest baseline (see ProbeShape).
-    int levelGap = 0;
-    ToneShape tones;       // the band-pass in place of the smoothing, for tones
+    // Data that does not balance is decided at its tracked midpoint, with
+    // a gap of kLeastGap, behind the longest baseline (see ProbeShape).
+    bool midpoint = false;
+    ToneShape tones; // the band-pass in place of the smoothing, for tones
 };
+
+// A gap below this is the last bits of a sample.
+constexpr int kLeastGap = 24;
 
 // The half-periods the levels follow over, in --auto: enough to average
 // the noise of a few pulses away, few enough to follow a dropout's edge

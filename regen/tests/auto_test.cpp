@@ -1,8 +1,9 @@
 // What the end-to-end runs of --auto (cli_test) leave open: the level is the
 // median over the loud blocks, the baseline is the centred mean, with the
 // difference held within 16 bits, the band filter keeps the shortest
-// pulses at a low rate, and the analysis read in two halves at once finds
-// what one read finds.
+// pulses at a low rate, data that does not balance is decided at its
+// midpoint unless a droop sinks its runs, and the analysis read in two
+// halves at once finds what one read finds.
 #include "Analysis.h"
 #include "Baseline.h"
 #include "Probe.h"
@@ -48,6 +49,27 @@ TEST(Auto, RemoveBaselineTakesOutTheCentredMean) {
     EXPECT_EQ(out[1], -32768);
 }
 
+namespace {
+
+// The shape --auto probes in `x`, a mono recording at `rate` Hz.
+std::optional<regen::Shape> ProbeOf(const std::vector<int>& x, int rate, int height) {
+    const wavtest::Bytes wav = wavtest::Wav16(x, 1, rate);
+    // An unnamed file: the probe seeks to the blocks it measures.
+    std::FILE* file = std::tmpfile();
+    if (file == nullptr || std::fwrite(wav.data(), 1, wav.size(), file) != wav.size() ||
+        std::fflush(file) != 0)
+        return std::nullopt;
+    CWave in;
+    const bool opened = in.OpenWave(("/dev/fd/" + std::to_string(fileno(file))).c_str()) > 0;
+    std::fclose(file);
+    if (!opened)
+        return std::nullopt;
+    const std::vector<unsigned char> active(x.size() / regen::kBlockFrames, 1);
+    return regen::ProbeShape(in, active, regen::Settings{}, height, height);
+}
+
+} // namespace
+
 TEST(Auto, TwoFramePulsesAtALowRateAreNotSmoothedAway) {
     // A tape's bits at 8 kHz: a 0 two half-periods of 1.95 frames, a 1 two
     // of 3.9, edges where the wave crosses them, in a little noise. The
@@ -62,19 +84,33 @@ TEST(Auto, TwoFramePulsesAtALowRateAreNotSmoothedAway) {
             for (t += half; double(x.size()) < t;)
                 x.push_back(int(std::lround(sign * 10000 + noise(rng))));
     }
-    const wavtest::Bytes wav = wavtest::Wav16(x, 1, 8000);
-    // An unnamed file: the probe seeks to the blocks it measures.
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(std::fwrite(wav.data(), 1, wav.size(), file), wav.size());
-    ASSERT_EQ(std::fflush(file), 0);
-    CWave in;
-    ASSERT_GT(in.OpenWave(("/dev/fd/" + std::to_string(fileno(file))).c_str()), 0);
-    std::fclose(file);
-    const std::optional<regen::Shape> shape =
-        regen::ProbeShape(in, std::vector<unsigned char>(10, 1), regen::Settings{}, 10000, 10000);
+    const std::optional<regen::Shape> shape = ProbeOf(x, 8000, 10000);
     ASSERT_TRUE(shape);
     EXPECT_EQ(shape->smooth, 1) << "shortest " << shape->shortest;
+}
+
+TEST(Auto, DataThatDoesNotBalanceIsDecidedAtItsMidpointUnlessItDroops) {
+    // Random bits of five frames at 48 kHz (9600 bit/s) in white noise,
+    // through a first-order high-pass at `corner` Hz: a droop that sinks a
+    // run of four bits under half its height keeps the gap.
+    const struct {
+        int corner, noise;
+        bool midpoint;
+    } cases[] = {{0, 1500, true}, {150, 300, true}, {450, 300, false}, {1000, 100, false}};
+    for (const auto& c : cases) {
+        std::mt19937 rng(11);
+        std::normal_distribution<double> noise(0, c.noise);
+        const double a = c.corner ? 1 / (1 + 2 * M_PI * c.corner / 48000.0) : 0;
+        std::vector<int> x;
+        for (double last = 0, y = 0; x.size() < size_t(12 * regen::kBlockFrames);) {
+            const double bit = rng() % 2 ? 10000 : -10000;
+            for (int k = 0; k < 5; ++k, last = bit)
+                x.push_back(int(std::lround((y = a ? a * (y + bit - last) : bit) + noise(rng))));
+        }
+        const std::optional<regen::Shape> shape = ProbeOf(x, 48000, 10000);
+        ASSERT_TRUE(shape && !shape->balanced) << c.corner;
+        EXPECT_EQ(shape->midpoint, c.midpoint) << c.corner << " sag " << shape->sag;
+    }
 }
 
 TEST(Auto, AnalysisReadInTwoHalvesFindsWhatOneReadFinds) {
