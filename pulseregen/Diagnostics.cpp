@@ -205,14 +205,15 @@ std::string NothingFound(const char* path, bool silence, int activeAbove, int sw
     return Prefix(path) + "no pulse train found (" + why + "); nothing written";
 }
 
-std::string AutoChoice(const char* path, uint32_t rate, const char* channel, int activeAbove,
-                       int switchAbove, int window, int smooth, int follow, bool timed, int bandLow,
-                       int bandHigh, const std::string& pair) {
+std::string AutoChoice(const char* path, uint32_t rate, int resampled, const char* channel,
+                       int activeAbove, int switchAbove, int window, int smooth, int follow,
+                       bool timed, int bandLow, int bandHigh, const std::string& pair) {
     // The options as they paste into a shell; the rate as a comment.
-    return Prefix(path) + "--auto chose --keep-rate --channel=" + channel +
-           " --active=" + std::to_string(activeAbove) + " --switch=" + std::to_string(switchAbove) +
-           " --baseline=" + std::to_string(window) + " --smooth=" + std::to_string(smooth) +
-           " --follow=" + std::to_string(follow) +
+    return Prefix(path) + "--auto chose --keep-rate" +
+           (resampled > 0 ? " --rate=" + std::to_string(resampled) : std::string()) +
+           " --channel=" + channel + " --active=" + std::to_string(activeAbove) +
+           " --switch=" + std::to_string(switchAbove) + " --baseline=" + std::to_string(window) +
+           " --smooth=" + std::to_string(smooth) + " --follow=" + std::to_string(follow) +
            (bandLow > 0 || bandHigh > 0
                 ? " --band=" + std::to_string(bandLow) + "-" + std::to_string(bandHigh)
                 : std::string()) +

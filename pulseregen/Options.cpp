@@ -154,8 +154,10 @@ const std::vector<OptionEntry>& Table() {
          Set<&Options::anyWav>},
         {"auto", 'u', nullptr,
          "choose channel, lag, balance, levels, baseline, smoothing\n"
-         "and following from the recording, keep its rate, and say\n"
-         "what was chosen on stderr",
+         "and following from the recording, keep its rate (raise a\n"
+         "lower one to " +
+             std::to_string(regen::kOutputFormat.samplingRate) +
+             " Hz), and say what was chosen on stderr",
          [](Options& o, const char*) {
              o.automatic = true;
              o.keepRate = true;
@@ -242,6 +244,18 @@ const std::vector<OptionEntry>& Table() {
                               " (0, or LOW-HIGH with 1 <= LOW and HIGH 0 "
                               "or above LOW, up to " +
                               std::to_string(kMaxBand) + " Hz)";
+         }},
+        {"rate", 'r', "HZ",
+         "resample the recording to HZ before anything else (a\n"
+         "16-bit copy under $TMPDIR): the length, the blocks and\n"
+         "the output are the copy's",
+         [](Options& o, const char* v) {
+             uint64_t hz = 0;
+             if (!ParseCount(v, kMaxRate, hz) || hz < uint64_t(kMinRate))
+                 return "invalid rate " + Quoted(v) + " (" + std::to_string(kMinRate) + " to " +
+                        std::to_string(kMaxRate) + " Hz)";
+             o.rate = int(hz);
+             return std::string();
          }},
         {"help", 'h', nullptr, "print this help and exit", Answer<Action::kHelp>},
         {"version", 'V', nullptr, "print the version and exit", Answer<Action::kVersion>},

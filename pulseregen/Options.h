@@ -61,7 +61,12 @@ struct Options {
     bool balanceGiven = false;
     bool edgesGiven = false;
     bool bandGiven = false;
+    int rate = 0; // Hz the recording is resampled to before anything else; 0: none
 };
+
+// The rates --rate takes, in Hz.
+constexpr int kMinRate = 1000;
+constexpr int kMaxRate = 768000;
 
 // Parses a lag: frames with a sign and at most one decimal, within
 // +-kMaxLag. False when malformed or out of range.

@@ -224,10 +224,10 @@ std::optional<Plan> ChooseBySwings(CWave& in, const options::Options& opt, bool 
         diag::Say(diag::Drowned(opt.input, noise, height));
     if (report)
         diag::Say(diag::AutoChoice(
-            opt.input, in.GetFormatChunk().sampleRate, options::ChannelName(plan.settings.channel),
-            plan.settings.activeAbove, plan.settings.switchAbove, plan.window, plan.settings.smooth,
-            plan.settings.follow, plan.settings.timed, plan.settings.bandLow,
-            plan.settings.bandHigh,
+            opt.input, in.GetFormatChunk().sampleRate, opt.rate,
+            options::ChannelName(plan.settings.channel), plan.settings.activeAbove,
+            plan.settings.switchAbove, plan.window, plan.settings.smooth, plan.settings.follow,
+            plan.settings.timed, plan.settings.bandLow, plan.settings.bandHigh,
             scan->channels == 2 ? diag::PairChoice(plan.settings.lag, plan.settings.balance)
                                 : std::string()));
     return plan;

@@ -12,6 +12,7 @@
 #include "Passes.h"
 #include "Plan.h"
 #include "PulseTrain.h"
+#include "Resample.h"
 #include "Settings.h"
 #include "Temporary.h"
 #include "Wave.h"
@@ -172,6 +173,68 @@ void WarnAboutLength(const options::Options& opt, CWave& in) {
                                        uint64_t(in.GetSampleLength()), in.GetTrailingBytes()));
 }
 
+// --auto regenerates a recording made at a lower rate at the rate the
+// default run declares. At a low rate a square wave's harmonics fold back
+// into the signal's band (at 11,025 Hz the fifth harmonic of a 2,200 Hz
+// tone lands at 25 Hz, the third at 4,425 Hz), and pulses and tones of two
+// or three frames are too coarse to measure their lengths by.
+int RateFor(const options::Options& opt, const CWave& in) {
+    const int target = regen::kOutputFormat.samplingRate;
+    if (opt.rate > 0 || !opt.automatic || int(in.GetFormatChunk().sampleRate) >= target)
+        return opt.rate;
+    return target;
+}
+
+// The header CWave writes before the samples.
+constexpr uint64_t kCopyHeaderBytes = 44;
+
+// An errno from a writer or reader that may have none to give.
+int Or(int error) {
+    return error != 0 ? error : EIO;
+}
+
+// Writes the recording at `rate` Hz to `fd` and reads that in its place.
+int CopyAndReopen(const options::Options& opt, CWave& in, int rate, int fd, const char*& culprit) {
+    const int channels = in.GetFormatChunk().channels == 2 ? 2 : 1;
+    CWave copy;
+    CWave::tOutputWaveFormat format{rate, 2, channels};
+    if (copy.OutputWaveFd(fd, &format) != 0)
+        return Or(copy.GetWriteErrno());
+    const uint64_t frames = regen::CopyResampled(in, copy, rate);
+    WarnAboutLength(opt, in);
+    if (const int error = in.GetReadErrno()) {
+        culprit = opt.input;
+        return error;
+    }
+    if (copy.OutputWaveFinalize() != 0)
+        return Or(copy.GetWriteErrno());
+    // The copy is a RIFF file, whose sizes end at 4 GiB.
+    const uint64_t bytes =
+        regen::ResampledFrames(frames, int(in.GetFormatChunk().sampleRate), rate) *
+        uint64_t(2 * channels);
+    if (bytes > files::kRiffMaxBytes - kCopyHeaderBytes) {
+        culprit = opt.input;
+        return EFBIG;
+    }
+    if (lseek(fd, 0, SEEK_SET) != 0)
+        return errno;
+    in.CloseWave();
+    return in.OpenWaveFd(fd, CWave::kOpenPcm16) >= 0 ? 0 : Or(in.GetReadErrno());
+}
+
+// Replaces the recording `in` reads by a copy at `rate` Hz, in an
+// anonymous file under $TMPDIR. 0, or the errno of the failure, about the
+// file `culprit` names.
+int Resample(const options::Options& opt, CWave& in, int rate, const char*& culprit) {
+    culprit = files::TemporaryDirectory();
+    const int fd = files::AnonymousFile(culprit);
+    if (fd < 0)
+        return errno;
+    const int error = CopyAndReopen(opt, in, rate, fd, culprit);
+    close(fd);
+    return error;
+}
+
 // 16-bit mono at 44,100 Hz, or at the input's rate when it is to be kept.
 CWave::tOutputWaveFormat OutputFormat(const options::Options& opt, const CWave& in) {
     CWave::tOutputWaveFormat format = regen::kOutputFormat;
@@ -300,7 +363,7 @@ int main(int argc, char* argv[]) {
     const char* program = argc > 0 ? argv[0] : diag::kProgram;
     FillStandardDescriptors();
     IgnoreSignalsOfFailedWrites();
-    const options::Options opt = RefuseSameFile(options::Parse(argc, argv));
+    options::Options opt = RefuseSameFile(options::Parse(argc, argv));
     if (opt.action != options::Action::kRun)
         return CloseStdout(AnswerHelpVersionOrUsage(opt, program));
 
@@ -326,15 +389,26 @@ int main(int argc, char* argv[]) {
                                              : ExplainRefusal(opt, input, in));
         return CloseStdout(options::kExitFailed);
     }
+    // A stream read as it comes tells its length at its end; a copy at
+    // another rate is read in its place, and can seek.
+    bool streamed = input.Streamed();
+    opt.rate = RateFor(opt, in);
+    const bool resample = opt.rate > 0 && uint32_t(opt.rate) != in.GetFormatChunk().sampleRate;
+    if (resample) {
+        const char* culprit = nullptr;
+        if (const int error = Resample(opt, in, opt.rate, culprit)) {
+            puts("Error: Input file can't open [0]");
+            return CloseStdout(Explain(culprit, error));
+        }
+        streamed = false;
+    }
     const CWave::tOutputWaveFormat format = OutputFormat(opt, in);
     if (const int error = OpenOutput(output, out, opt.output, format)) {
         puts("Error: Output file can't open");
         return CloseStdout(Explain(output.Culprit(), error));
     }
     WarnAboutRate(opt, in, format);
-    // A stream read as it comes tells its length at its end.
-    const bool streamed = input.Streamed();
-    if (!streamed)
+    if (!streamed && !resample) // else said as the copy was made
         WarnAboutLength(opt, in);
 
     if (!opt.quiet && !streamed)
