@@ -547,6 +547,9 @@ TEST(Cli, BadValuesRefused) {
         {{"--band=900-900"}, "invalid band"},
         {{"--band=900-3k"}, "invalid band"},
         {{"--band=900-200001"}, "invalid band"},
+        {{"--rate=999"}, "invalid rate '999' (1000 to 768000 Hz)"},
+        {{"--rate=44.1k"}, "invalid rate"},
+        {{"-r", "768001"}, "invalid rate"},
         {{"--bogus"}, "unrecognized option '--bogus'"},
         {{"-x"}, "unrecognized option '-x'"},
         {{"--no-invert=1"}, "option '--no-invert' takes no value"},
@@ -679,6 +682,39 @@ TEST(Cli, AutoChoosesFromTheRecording) {
          "--baseline=160 --smooth=1 --follow=8 --lag=0.0 --balance=50 --edges=sharp # 44100 Hz"},
     };
     RunCases(cases);
+}
+
+TEST(Cli, AutoRegeneratesALowRateRecordingAt44100) {
+    // Three blocks at 11,025 Hz, a square wave of five-frame half-periods
+    // from frame 2,000 to 25,000. The copy at 44,100 Hz is what is judged
+    // and regenerated: four times the frames, its half-periods 20 frames.
+    std::vector<int> x(3 * kBlock);
+    for (int f = 2000; f < 25000; ++f)
+        x[size_t(f)] = (f / 5) % 2 ? -8000 : 8000;
+    TempDir dir;
+    dir.Write("in.wav", Wav16(x, 1, 11025));
+    Result r = RunTool(dir.Dir(), {"--auto", "-q", "in.wav", "out.wav"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("--auto chose --keep-rate --rate=44100 --channel=mix "), std::string::npos)
+        << r.err;
+    const Bytes out = ReadFile(dir.Path("out.wav"));
+    ASSERT_GT(out.size(), 44u);
+    EXPECT_EQ(Get32(out, 24), 44100u);
+    std::vector<size_t> flips;
+    for (size_t at = 46; at + 2 < out.size() - 2 * kBlock; at += 2)
+        if ((out[at + 1] ^ out[at - 1]) & 0x80) // the sign bit of each sample's high byte
+            flips.push_back(at / 2);
+    ASSERT_GT(flips.size(), 4000u);
+    for (size_t k = 2; k < flips.size(); ++k)
+        EXPECT_NEAR(double(flips[k] - flips[k - 1]), 20, 1) << k;
+    // A copy that $TMPDIR cannot take fails the run and leaves OUTPUT.
+    setenv("TMPDIR", dir.Path("missing").c_str(), 1);
+    r = RunTool(dir.Dir(), {"--auto", "-q", "in.wav", "out.wav"});
+    unsetenv("TMPDIR");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Error: Input file can't open [0]\n");
+    EXPECT_NE(r.err.find(dir.Path("missing") + ": No such file or directory"), std::string::npos);
+    EXPECT_TRUE(ReadFile(dir.Path("out.wav")) == out);
 }
 
 TEST(Cli, AutoLevelsNeverSinkToTheNoiseFloor) {
