@@ -19,6 +19,9 @@ constexpr int kZeroCrossings = 16;
 // The pass band ends at this share of the lower rate's Nyquist frequency,
 // where the window's transition band begins.
 constexpr double kPassShare = 0.9;
+// The taps are summed in this many partial sums, which the compiler keeps
+// in vector lanes: one sum would wait on each addition in turn.
+constexpr int kLanes = 8;
 // The history is trimmed once this many frames before the kernel's reach
 // have gathered, so that trimming costs little.
 constexpr int64_t kTrimFrames = 1 << 16;
@@ -42,6 +45,7 @@ Resampler::Resampler(int from, int to, int channels)
     // frequencies, so that going down to a lower rate folds nothing back.
     const double cutoff = 0.5 * kPassShare * std::min(1.0, double(to) / double(from));
     m_half = int(std::ceil(kZeroCrossings / (2 * cutoff)));
+    m_half += (kLanes / 2 - m_half % (kLanes / 2)) % (kLanes / 2); // whole lanes of taps
     const int taps = 2 * m_half;
     m_kernel.resize(size_t(kPhases) * size_t(taps));
     for (int p = 0; p < kPhases; ++p) {
@@ -80,9 +84,13 @@ void Resampler::Give(std::vector<short>& out, int64_t available) {
         const float* row = &m_kernel[size_t(phase) * size_t(taps)];
         for (const std::vector<float>& h : m_history) {
             const float* x = &h[size_t(i - m_half + 1 - m_first)];
+            float lanes[kLanes] = {};
+            for (int j = 0; j < taps; j += kLanes)
+                for (int k = 0; k < kLanes; ++k)
+                    lanes[k] += row[j + k] * x[j + k];
             float sum = 0;
-            for (int j = 0; j < taps; ++j)
-                sum += row[j] * x[j];
+            for (float lane : lanes)
+                sum += lane;
             out.push_back(short(std::lrint(std::clamp(sum, -32768.0f, 32767.0f))));
         }
     }
