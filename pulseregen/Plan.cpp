@@ -197,7 +197,7 @@ std::optional<Plan> ChooseBySwings(CWave& in, const options::Options& opt, bool 
     const int height = tones ? shape->tones.height : shape->height;
     const bool drowned = tones ? shape->tones.drowned : shape->drowned;
     plan.settings.switchAbove = opt.switchGiven ? opt.switchAt.Resolve(largest) : gap;
-    plan.settings.smooth = opt.smooth > 0 ? opt.smooth : shape->smooth;
+    plan.settings.smooth = opt.smooth > 0 ? opt.smooth : levels && shape->quiet ? 1 : shape->smooth;
     // A decoder times the edges, or filters the wave and finds its own
     // crossings: either way an edge moved to the next frame is up to a
     // frame of jitter, a share of a pulse that grows as the rate falls.

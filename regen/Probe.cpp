@@ -41,6 +41,9 @@ constexpr int kRippleOfHeight = 8;
 // so far towards the midpoint that the last bits of noise on them would
 // flip a switch without a gap.
 constexpr int kSagged = 50;
+// Noise under a tenth of the height (20 dB down) lies ten standard
+// deviations from the midpoint on a flat top.
+constexpr int kQuietTops = 10;
 constexpr double kLagSteps = 10; // the lag is kept to a tenth of a frame
 // The baseline spans four periods of the longest common pulse; the band
 // filter's window fits several times into it.
@@ -260,6 +263,12 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     // the midpoint: then the gap rides over the droop, as for pulses.
     s.sag = s.balanced ? 100 : Measure(blocks, s.smooth, kMaxWindow, s.gap, minPulseFrames).sag;
     s.midpoint = !s.balanced && s.sag >= kSagged;
+    // The band filter keeps noise from moving the edges; such data's
+    // decoder does not time its edges but samples its level behind its own
+    // filter. Where the noise cannot turn a level between the edges, the
+    // band filter would only add its ramp to that filter's, and shorten
+    // the shortest runs that a band limit, a droop or a speed error leave.
+    s.quiet = s.noise * kQuietTops < s.height;
     // Tones that pair up (FSK) are passed through a band-pass around them
     // instead, which takes out far more of the noise beside them than the
     // averages do; the noise and the gap are measured again behind it.

@@ -40,6 +40,9 @@ struct Shape {
     // Data that does not balance is decided at its tracked midpoint, with
     // a gap of kLeastGap, behind the longest baseline (see ProbeShape).
     bool midpoint = false;
+    // The noise on the flat tops lies under a tenth of the height: data
+    // decided by its level then needs no band filter (see ProbeShape).
+    bool quiet = false;
     ToneShape tones; // the band-pass in place of the smoothing, for tones
 };
 

@@ -684,6 +684,23 @@ TEST(Cli, AutoChoosesFromTheRecording) {
     RunCases(cases);
 }
 
+TEST(Cli, AutoDecidesQuietScrambledDataAtItsMidpoint) {
+    // Random bits of five frames at 48 kHz in a little noise: no gap but
+    // the least, the longest baseline, and no band filter.
+    std::mt19937 random(5);
+    std::normal_distribution<double> noise(0, 300);
+    std::vector<int> x(kBlock);
+    for (int bit = 0; x.size() < size_t(8 * kBlock); bit = random() % 2)
+        for (int k = 0; k < 5; ++k)
+            x.push_back(int(std::lround((bit ? 10000 : -10000) + noise(random))));
+    TempDir dir;
+    dir.Write("in.wav", Wav16(x, 1, 48000));
+    const Result r = RunTool(dir.Dir(), {"--auto", "-q", "in.wav", "out.wav"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find(" --switch=24 --baseline=8192 --smooth=1 --follow=8 "), std::string::npos)
+        << r.err;
+}
+
 TEST(Cli, AutoRegeneratesALowRateRecordingAt44100) {
     // Three blocks at 11,025 Hz, a square wave of five-frame half-periods
     // from frame 2,000 to 25,000. The copy at 44,100 Hz is what is judged

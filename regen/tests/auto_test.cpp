@@ -95,8 +95,12 @@ TEST(Auto, DataThatDoesNotBalanceIsDecidedAtItsMidpointUnlessItDroops) {
     // run of four bits under half its height keeps the gap.
     const struct {
         int corner, noise;
-        bool midpoint;
-    } cases[] = {{0, 1500, true}, {150, 300, true}, {450, 300, false}, {1000, 100, false}};
+        bool midpoint, quiet;
+    } cases[] = {{0, 2500, true, false},
+                 {150, 300, true, true},
+                 {450, 300, false, true},
+                 {1000, 100, false, true},
+                 {0, 1200, true, true}};
     for (const auto& c : cases) {
         std::mt19937 rng(11);
         std::normal_distribution<double> noise(0, c.noise);
@@ -110,6 +114,7 @@ TEST(Auto, DataThatDoesNotBalanceIsDecidedAtItsMidpointUnlessItDroops) {
         const std::optional<regen::Shape> shape = ProbeOf(x, 48000, 10000);
         ASSERT_TRUE(shape && !shape->balanced) << c.corner;
         EXPECT_EQ(shape->midpoint, c.midpoint) << c.corner << " sag " << shape->sag;
+        EXPECT_EQ(shape->quiet, c.quiet) << c.corner << " noise " << shape->noise;
     }
 }
 
