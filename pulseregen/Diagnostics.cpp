@@ -221,6 +221,12 @@ std::string AutoChoice(const char* path, uint32_t rate, int resampled, const cha
            " Hz";
 }
 
+std::string CannotResample(const char* path, uint32_t rate, int lowest, int highest) {
+    return Prefix(path) + "cannot resample from the declared " + std::to_string(rate) +
+           " Hz: --rate takes recordings of " + std::to_string(lowest) + " to " +
+           std::to_string(highest) + " Hz";
+}
+
 std::string ShortOfGivenSwitch(const char* path, int switchAbove) {
     return Prefix(path) + "most active blocks do not swing past the switch level +-" +
            std::to_string(switchAbove) + " that --switch gave";

@@ -35,6 +35,8 @@ std::string NoActiveBlock(const char* path, int peak, int activeAbove);
 // --auto found no pulse train: `silence` when no block swings past the
 // active level, else noise without stable pulse widths.
 std::string NothingFound(const char* path, bool silence, int activeAbove, int switchAbove);
+// --rate was given for a recording whose declared rate no resampler takes.
+std::string CannotResample(const char* path, uint32_t rate, int lowest, int highest);
 // What --auto chose, as the options that choose the same.
 std::string AutoChoice(const char* path, uint32_t rate, int resampled, const char* channel,
                        int activeAbove, int switchAbove, int window, int smooth, int follow,

@@ -173,16 +173,22 @@ void WarnAboutLength(const options::Options& opt, CWave& in) {
                                        uint64_t(in.GetSampleLength()), in.GetTrailingBytes()));
 }
 
+// The rates a recording can be resampled from, as to.
+bool Resamplable(uint32_t rate) {
+    return rate >= uint32_t(options::kMinRate) && rate <= uint32_t(options::kMaxRate);
+}
+
 // --auto regenerates a recording made at a lower rate at the rate the
 // default run declares. At a low rate a square wave's harmonics fold back
 // into the signal's band (at 11,025 Hz the fifth harmonic of a 2,200 Hz
 // tone lands at 25 Hz, the third at 4,425 Hz), and pulses and tones of two
 // or three frames are too coarse to measure their lengths by.
 int RateFor(const options::Options& opt, const CWave& in) {
-    const int target = regen::kOutputFormat.samplingRate;
-    if (opt.rate > 0 || !opt.automatic || int(in.GetFormatChunk().sampleRate) >= target)
+    const uint32_t rate = in.GetFormatChunk().sampleRate,
+                   target = regen::kOutputFormat.samplingRate;
+    if (opt.rate > 0 || !opt.automatic || !Resamplable(rate) || rate >= target)
         return opt.rate;
-    return target;
+    return int(target);
 }
 
 // The header CWave writes before the samples.
@@ -194,28 +200,35 @@ int Or(int error) {
 }
 
 // Writes the recording at `rate` Hz to `fd` and reads that in its place.
-int CopyAndReopen(const options::Options& opt, CWave& in, int rate, int fd, const char*& culprit) {
+int CopyAndReopen(const options::Options& opt, CWave& in, int rate, bool streamed, int fd,
+                  const char*& culprit) {
     const int channels = in.GetFormatChunk().channels == 2 ? 2 : 1;
     CWave copy;
     CWave::tOutputWaveFormat format{rate, 2, channels};
     if (copy.OutputWaveFd(fd, &format) != 0)
         return Or(copy.GetWriteErrno());
-    const uint64_t frames = regen::CopyResampled(in, copy, rate);
+    // The copy is a RIFF file, whose sizes end at 4 GiB.
+    const uint64_t most = (files::kRiffMaxBytes - kCopyHeaderBytes) / uint64_t(2 * channels);
+    // A file's length is known: one too long is refused before any of it is
+    // copied. A stream's shows as the copy grows.
+    const uint32_t from = in.GetFormatChunk().sampleRate;
+    if (!streamed &&
+        regen::ResampledFrames(uint64_t(in.GetSampleLength()), int(from), rate) > most) {
+        culprit = opt.input;
+        return EFBIG;
+    }
+    const bool whole = regen::CopyResampled(in, copy, rate, most);
     WarnAboutLength(opt, in);
     if (const int error = in.GetReadErrno()) {
         culprit = opt.input;
         return error;
     }
-    if (copy.OutputWaveFinalize() != 0)
-        return Or(copy.GetWriteErrno());
-    // The copy is a RIFF file, whose sizes end at 4 GiB.
-    const uint64_t bytes =
-        regen::ResampledFrames(frames, int(in.GetFormatChunk().sampleRate), rate) *
-        uint64_t(2 * channels);
-    if (bytes > files::kRiffMaxBytes - kCopyHeaderBytes) {
+    if (!whole) {
         culprit = opt.input;
         return EFBIG;
     }
+    if (copy.OutputWaveFinalize() != 0)
+        return Or(copy.GetWriteErrno());
     if (lseek(fd, 0, SEEK_SET) != 0)
         return errno;
     in.CloseWave();
@@ -225,12 +238,13 @@ int CopyAndReopen(const options::Options& opt, CWave& in, int rate, int fd, cons
 // Replaces the recording `in` reads by a copy at `rate` Hz, in an
 // anonymous file under $TMPDIR. 0, or the errno of the failure, about the
 // file `culprit` names.
-int Resample(const options::Options& opt, CWave& in, int rate, const char*& culprit) {
+int Resample(const options::Options& opt, CWave& in, int rate, bool streamed,
+             const char*& culprit) {
     culprit = files::TemporaryDirectory();
     const int fd = files::AnonymousFile(culprit);
     if (fd < 0)
         return errno;
-    const int error = CopyAndReopen(opt, in, rate, fd, culprit);
+    const int error = CopyAndReopen(opt, in, rate, streamed, fd, culprit);
     close(fd);
     return error;
 }
@@ -394,9 +408,14 @@ int main(int argc, char* argv[]) {
     bool streamed = input.Streamed();
     opt.rate = RateFor(opt, in);
     const bool resample = opt.rate > 0 && uint32_t(opt.rate) != in.GetFormatChunk().sampleRate;
+    if (resample && !Resamplable(in.GetFormatChunk().sampleRate)) {
+        diag::Say(diag::CannotResample(opt.input, in.GetFormatChunk().sampleRate, options::kMinRate,
+                                       options::kMaxRate));
+        return CloseStdout(options::kExitFailed);
+    }
     if (resample) {
         const char* culprit = nullptr;
-        if (const int error = Resample(opt, in, opt.rate, culprit)) {
+        if (const int error = Resample(opt, in, opt.rate, streamed, culprit)) {
             puts("Error: Input file can't open [0]");
             return CloseStdout(Explain(culprit, error));
         }

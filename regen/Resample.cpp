@@ -125,12 +125,15 @@ void Resampler::Drain(std::vector<short>& out) {
     out.resize(std::min(out.size(), start + due));
 }
 
-uint64_t CopyResampled(CWave& in, CWave& copy, int rate) {
+bool CopyResampled(CWave& in, CWave& copy, int rate, uint64_t mostFrames) {
     const int channels = in.GetFormatChunk().channels == 2 ? 2 : 1;
     Resampler resampler(int(in.GetFormatChunk().sampleRate), rate, channels);
     std::vector<short> block(size_t(kBlockFrames) * size_t(channels)), out, left, right;
-    const uint64_t before = in.GetLoadedFrames();
+    uint64_t written = 0;
     auto write = [&] {
+        written += out.size() / size_t(channels);
+        if (written > mostFrames)
+            return false;
         if (channels == 1) {
             copy.OutputWaveFrameByMono(out.data(), int(out.size()));
         } else {
@@ -142,19 +145,20 @@ uint64_t CopyResampled(CWave& in, CWave& copy, int rate) {
             copy.OutputWaveFrameByStereo(left.data(), right.data(), int(frames));
         }
         out.clear();
+        return true;
     };
     for (;;) {
         const uint64_t had = in.GetLoadedFrames();
         in.LoadWaveShort(block.data(), kBlockFrames, channels == 2, 1);
         const int got = int(in.GetLoadedFrames() - had);
         resampler.Flow(block.data(), got, out);
-        write();
+        if (!write())
+            return false;
         if (got < kBlockFrames)
             break;
     }
     resampler.Drain(out);
-    write();
-    return in.GetLoadedFrames() - before;
+    return write();
 }
 
 } // namespace regen

@@ -40,8 +40,9 @@ class Resampler {
 // Reads `in` to its end (the whole recording, or a stream as far as it
 // goes) and writes it at `rate` Hz to `copy`, which is open for 16-bit
 // output with `in`'s channels (one where `in` has not two: their mean).
-// Returns the frames read; a failed read shows in in.GetReadErrno(), a
-// failed write in copy.GetWriteErrno().
-uint64_t CopyResampled(CWave& in, CWave& copy, int rate);
+// False, as soon as it is known, when the copy would pass `mostFrames`;
+// a failed read shows in in.GetReadErrno(), a failed write in
+// copy.GetWriteErrno().
+bool CopyResampled(CWave& in, CWave& copy, int rate, uint64_t mostFrames);
 
 } // namespace regen

@@ -734,6 +734,40 @@ TEST(Cli, AutoRegeneratesALowRateRecordingAt44100) {
     EXPECT_TRUE(ReadFile(dir.Path("out.wav")) == out);
 }
 
+TEST(Cli, RateRefusedWhereNoCopyCanHoldIt) {
+    // Declared rates no resampler takes (where --auto keeps the rate), and a
+    // copy past a RIFF file's 4 GiB, refused before anything is copied.
+    std::vector<int> pulses(kBlock + 100);
+    for (size_t f = 0; f < pulses.size(); ++f)
+        pulses[f] = (f / 5) % 2 ? -8000 : 8000;
+    const struct {
+        uint32_t rate;
+        size_t frames;
+        std::string option, err;
+    } cases[] = {
+        {0, pulses.size(), "--rate=44100", "cannot resample from the declared 0 Hz"},
+        {4294967295u, pulses.size(), "--rate=44100", "declared 4294967295 Hz: --rate takes"},
+        {999, pulses.size(), "--rate=44100", "recordings of 1000 to 768000 Hz"},
+        {1000, 2796400, "--rate=768000", "File too large"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        pulses.resize(c.frames);
+        Bytes wav = Wav16(pulses, 1, 44100);
+        const Bytes rate = Le32(c.rate);
+        std::copy(rate.begin(), rate.end(), wav.begin() + 24);
+        TempDir dir;
+        dir.Write("in.wav", wav);
+        Result r = RunTool(dir.Dir(), {"-q", c.option, "in.wav", "out.wav"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        EXPECT_FALSE(Exists(dir.Path("out.wav")));
+        if (c.rate < 1000 || c.rate > 768000) {
+            EXPECT_EQ(RunTool(dir.Dir(), {"-q", "--auto", "in.wav", "out.wav"}).status, 0);
+        }
+    }
+}
+
 TEST(Cli, AutoLevelsNeverSinkToTheNoiseFloor) {
     // Recordings whose pulses fill few of a block's runs: --auto flips as
     // often as the pulses do (as the default run does), not on the noise
