@@ -753,11 +753,8 @@ TEST(Cli, RateRefusedWhereNoCopyCanHoldIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.err);
         pulses.resize(c.frames);
-        Bytes wav = Wav16(pulses, 1, 44100);
-        const Bytes rate = Le32(c.rate);
-        std::copy(rate.begin(), rate.end(), wav.begin() + 24);
         TempDir dir;
-        dir.Write("in.wav", wav);
+        dir.Write("in.wav", Wav16(pulses, 1, c.rate));
         Result r = RunTool(dir.Dir(), {"-q", c.option, "in.wav", "out.wav"});
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
