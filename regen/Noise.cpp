@@ -149,6 +149,10 @@ int NoiseOf(TopMeasure& m) {
     return mad * kMadToSdNum / kMadToSdDen;
 }
 
+int MiddlesNoiseOf(TopMeasure& m) {
+    return Percentile(m.spreads, 50) * kMadToSdNum / kMadToSdDen;
+}
+
 void DropChatter(TopMeasure& m) {
     std::vector<int> peaks = m.peaks;
     const int least = Percentile(peaks, kReferencePercentile) / kChatterBelow;

@@ -45,6 +45,11 @@ int PairedPercent(const std::vector<int>& lengths);
 // and of the spreads, scaled as for Gaussian noise, whose median absolute
 // deviation is 0.6745 of it.
 int NoiseOf(TopMeasure& m);
+// The same from the middles alone. Behind a band-pass the noise is as
+// smooth as the tones, so the line through a sample's neighbours follows
+// it and sees only what passes the band's upper edge; the middles still
+// move with all of it. 0 for none.
+int MiddlesNoiseOf(TopMeasure& m);
 // Leaves out the half-periods that peak far below the loud ones: noise in
 // pauses and around the edges, not pulses.
 void DropChatter(TopMeasure& m);

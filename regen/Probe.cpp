@@ -37,6 +37,9 @@ constexpr int kHeightPerGap = 4;
 // mean over eight half-periods that takes in only some of them leaves up
 // to an eighth of the height behind.
 constexpr int kRippleOfHeight = 8;
+// Noise in the tones' band peaks near its envelope, which passes three
+// standard deviations in about one half-period of a hundred (e^-4.5).
+constexpr int kBandSigmas = 3;
 // Where the longest runs end under half their peak, a droop has sunk them
 // so far towards the midpoint that the last bits of noise on them would
 // flip a switch without a gap.
@@ -108,6 +111,7 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
     s.shortest = Percentile(lengths, kShortPercentile);
     s.longest = Percentile(lengths, kLongPercentile);
     s.noise = NoiseOf(m);
+    s.middles = MiddlesNoiseOf(m);
     s.height = HeightOf(m);
     s.measured = lengths.size() >= size_t(kMinFlips);
     s.paired = PairedPercent(m.lengths);
@@ -121,6 +125,12 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
 
 int GapFor(int noise, int height) {
     return std::max({kLeastGap, height / kRippleOfHeight,
+                     std::min(kGapSigmas * noise, height / kHeightPerGap)});
+}
+
+int ToneGapFor(int noise, int band, int height) {
+    const int ripple = height / kRippleOfHeight;
+    return std::max({kLeastGap, band > 0 ? std::min(kBandSigmas * band, ripple) : ripple,
                      std::min(kGapSigmas * noise, height / kHeightPerGap)});
 }
 
@@ -289,7 +299,8 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
                        band.high,
                        next.noise,
                        next.height,
-                       GapFor(next.noise, next.height),
+                       ToneGapFor(next.noise, next.middles, next.height),
+                       next.middles,
                        kDrownedSigmas * next.noise > next.height / 2};
     }
     return s;

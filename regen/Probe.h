@@ -17,6 +17,7 @@ struct ToneShape {
     int low = 0;  // Hz: the band's edges; low 0 where the signal is not taken for tones
     int high = 0; // 0: no upper edge
     int noise = 0, height = 0, gap = 0;
+    int bandNoise = 0; // the noise in the tones' band (MiddlesNoiseOf)
     bool drowned = false;
 };
 
@@ -26,6 +27,7 @@ struct Shape {
     int smooth = 1;        // the band filter's window
     int window = 0;        // the baseline's window
     int noise = 0;         // standard deviation on the flat tops, after the band filter
+    int middles = 0;       // the same from the half-periods' middles alone
     int height = 0;        // of the flat tops
     int gap = 0;           // the switch flips beyond the midpoint +- this
     bool drowned = false;  // the noise leaves no gap that the short pulses pass
@@ -63,6 +65,16 @@ int PauseFor(int window);
 // lower still flips it, and at least an eighth, the baseline's ripple at
 // a burst's ends.
 int GapFor(int noise, int height);
+// The gap for tones behind their band-pass, in noise of `noise` by the
+// line through the neighbours and `band` by the middles: the same, but
+// for the floor of an eighth, which becomes three standard deviations of
+// the noise in the tones' band where that is less. The noise there is as
+// smooth as the tones, so it cannot flip the switch to and fro while a
+// crossing passes: the gap has to keep it out of the pauses, where it
+// alone is left (it passes three deviations in one half-period of a
+// hundred), and no more. An eighth would stop the switch in a dropout of
+// 20 dB that the noise leaves clear. `band` 0 (not measured) keeps it.
+int ToneGapFor(int noise, int band, int height);
 // The baseline window for pulses whose longest common half-period is
 // `longest`, at least a few band-filter windows long.
 int BaselineFor(int longest, int smooth);
