@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 namespace regen {
 
@@ -48,6 +49,7 @@ constexpr int kSagged = 50;
 // deviations from the midpoint on a flat top.
 constexpr int kQuietTops = 10;
 constexpr double kLagSteps = 10; // the lag is kept to a tenth of a frame
+constexpr double kSameLag = 1;   // frames: blocks whose lags agree
 // The baseline spans four periods of the longest common pulse; the band
 // filter's window fits several times into it.
 constexpr int kHalfPeriodsPerWindow = 8;
@@ -189,8 +191,7 @@ double WeightOf(const std::vector<std::vector<short>>& blocks) {
 std::optional<Pairing> ProbePairing(CWave& in, const std::vector<unsigned char>& active,
                                     int maxLag) {
     std::vector<std::vector<short>> left, right;
-    std::vector<double> lags;
-    int agree = 0;
+    std::vector<std::pair<double, int>> lags; // each block's lag and sign
     std::vector<short> stereo;
     for (const int64_t b : Probed(active)) {
         const int frames = FramesOf(b, in.GetSampleLength());
@@ -199,8 +200,8 @@ std::optional<Pairing> ProbePairing(CWave& in, const std::vector<unsigned char>&
         stereo.resize(2 * size_t(frames));
         in.LoadWaveShortStereo(stereo.data(), frames, 1);
         int sign = 1;
-        lags.push_back(FindLag(stereo.data(), frames, maxLag, &sign));
-        agree += sign;
+        const double lag = FindLag(stereo.data(), frames, maxLag, &sign);
+        lags.emplace_back(lag, sign);
         left.emplace_back(size_t(frames));
         right.emplace_back(size_t(frames));
         for (int i = 0; i < frames; ++i)
@@ -211,7 +212,17 @@ std::optional<Pairing> ProbePairing(CWave& in, const std::vector<unsigned char>&
     if (lags.empty())
         return p;
     std::nth_element(lags.begin(), lags.begin() + long(lags.size() / 2), lags.end());
-    p.lag = std::round(lags[lags.size() / 2] * kLagSteps) / kLagSteps + 0.0; // never -0
+    const double median = lags[lags.size() / 2].first;
+    p.lag = std::round(median * kLagSteps) / kLagSteps + 0.0; // never -0
+    // The sign is the one found at that lag. Tones correlate as strongly,
+    // negated, half a period to either side, and a block's largest peak
+    // may be any of the three: a sign voted over every block can belong
+    // to another lag than the median's and pair the channels' difference
+    // with the lag of their sum, which cancels the tones.
+    int agree = 0;
+    for (const auto& [lag, sign] : lags)
+        if (std::fabs(lag - median) <= kSameLag)
+            agree += sign;
     p.sign = agree < 0 ? -1 : 1;
     const double wl = WeightOf(left), wr = WeightOf(right);
     p.balance = wl + wr > 0 ? int(std::lround(100 * wl / (wl + wr))) : 50;

@@ -54,18 +54,23 @@ TEST(Auto, RemoveBaselineTakesOutTheCentredMean) {
 
 namespace {
 
-// The shape --auto probes in `x`, a mono recording at `rate` Hz.
-std::optional<regen::Shape> ProbeOf(const std::vector<int>& x, int rate, int height) {
-    const wavtest::Bytes wav = wavtest::Wav16(x, 1, rate);
+// `x`, a recording of `channels` at `rate` Hz, opened from an unnamed file.
+bool Open(CWave& in, const std::vector<int>& x, uint16_t channels, int rate) {
+    const wavtest::Bytes wav = wavtest::Wav16(x, channels, uint32_t(rate));
     // An unnamed file: the probe seeks to the blocks it measures.
     std::FILE* file = std::tmpfile();
     if (file == nullptr || std::fwrite(wav.data(), 1, wav.size(), file) != wav.size() ||
         std::fflush(file) != 0)
-        return std::nullopt;
-    CWave in;
+        return false;
     const bool opened = in.OpenWave(("/dev/fd/" + std::to_string(fileno(file))).c_str()) > 0;
     std::fclose(file);
-    if (!opened)
+    return opened;
+}
+
+// The shape --auto probes in `x`, a mono recording at `rate` Hz.
+std::optional<regen::Shape> ProbeOf(const std::vector<int>& x, int rate, int height) {
+    CWave in;
+    if (!Open(in, x, 1, rate))
         return std::nullopt;
     const std::vector<unsigned char> active(x.size() / regen::kBlockFrames, 1);
     return regen::ProbeShape(in, active, regen::Settings{}, height, height);
@@ -147,6 +152,31 @@ TEST(Auto, TonesGapKeepsThePausesQuietAndLetsADropoutThrough) {
         EXPECT_GE(shape->tones.gap, 2.5 * inBand) << sd;
         EXPECT_EQ(shape->tones.gap * 10 < shape->tones.height, sd == 200) << shape->tones.gap;
     }
+}
+
+TEST(Auto, ChannelsOfLaggingTonesGetTheSignOfTheirLag) {
+    // AFSK at 300 baud (1600 and 1800 Hz) whose right channel lags 6.5
+    // frames, in noise of its own: negated, the tones correlate as well
+    // half a period to either side, so blocks differ in the peak they
+    // find; the sign must be that of the lag chosen.
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0, 10000);
+    std::vector<double> tone;
+    for (double phase = 0; tone.size() < size_t(17 * regen::kBlockFrames);)
+        for (int k = 0, hz = rng() % 2 ? 1600 : 1800; k < 147; ++k, phase += 2 * M_PI * hz / 44100)
+            tone.push_back(8000 * std::sin(phase));
+    std::vector<int> x;
+    for (size_t i = 7; i < tone.size(); ++i)
+        for (const double v : {tone[i], (tone[i - 6] + tone[i - 7]) / 2})
+            x.push_back(int(std::lround(v + noise(rng))));
+    CWave in;
+    ASSERT_TRUE(Open(in, x, 2, 44100));
+    const std::vector<unsigned char> active(x.size() / 2 / regen::kBlockFrames, 1);
+    const std::optional<regen::Pairing> p = regen::ProbePairing(in, active, 27);
+    ASSERT_TRUE(p);
+    // Any of the three peaks will do, with its own sign: the tones (near
+    // 1700 Hz) then add up in the combination.
+    EXPECT_EQ(p->sign, std::cos(2 * M_PI * 1700 * (p->lag - 6.5) / 44100) > 0 ? 1 : -1) << p->lag;
 }
 
 TEST(Auto, AnalysisReadInTwoHalvesFindsWhatOneReadFinds) {
