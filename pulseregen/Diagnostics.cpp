@@ -207,7 +207,8 @@ std::string NothingFound(const char* path, bool silence, int activeAbove, int sw
 
 std::string AutoChoice(const char* path, uint32_t rate, int resampled, const char* channel,
                        int activeAbove, int switchAbove, int window, int smooth, int follow,
-                       bool timed, int bandLow, int bandHigh, const std::string& pair) {
+                       bool timed, int bandLow, int bandHigh, int carrier,
+                       const std::string& pair) {
     // The options as they paste into a shell; the rate as a comment.
     return Prefix(path) + "--auto chose --keep-rate" +
            (resampled > 0 ? " --rate=" + std::to_string(resampled) : std::string()) +
@@ -217,8 +218,8 @@ std::string AutoChoice(const char* path, uint32_t rate, int resampled, const cha
            (bandLow > 0 || bandHigh > 0
                 ? " --band=" + std::to_string(bandLow) + "-" + std::to_string(bandHigh)
                 : std::string()) +
-           pair + (timed ? " --edges=timed" : " --edges=sharp") + " # " + std::to_string(rate) +
-           " Hz";
+           (carrier > 0 ? " --carrier=" + std::to_string(carrier) : std::string()) + pair +
+           (timed ? " --edges=timed" : " --edges=sharp") + " # " + std::to_string(rate) + " Hz";
 }
 
 std::string CannotResample(const char* path, uint32_t rate, int lowest, int highest) {

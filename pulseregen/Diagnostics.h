@@ -40,7 +40,7 @@ std::string CannotResample(const char* path, uint32_t rate, int lowest, int high
 // What --auto chose, as the options that choose the same.
 std::string AutoChoice(const char* path, uint32_t rate, int resampled, const char* channel,
                        int activeAbove, int switchAbove, int window, int smooth, int follow,
-                       bool timed, int bandLow, int bandHigh, const std::string& pair);
+                       bool timed, int bandLow, int bandHigh, int carrier, const std::string& pair);
 // Most active blocks did not swing past the switch level that --switch gave.
 std::string ShortOfGivenSwitch(const char* path, int switchAbove);
 // The choices for a stereo recording, lag and balance, as options; they go

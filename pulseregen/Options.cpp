@@ -232,6 +232,19 @@ const std::vector<OptionEntry>& Table() {
              o.settings.timed = which == "timed";
              return std::string();
          }},
+        {"carrier", 'C', "LEVEL",
+         "where the levels follow, write a half-period only once\n"
+         "four in a row have peaked more than LEVEL from the\n"
+         "midpoint, until eight have not, and hold the level in\n"
+         "between: silence for a pause's noise (0: none, default)",
+         [](Options& o, const char* v) {
+             uint64_t level = 0;
+             if (!ParseCount(v, kMaxSample, level))
+                 return "invalid carrier level " + Quoted(v) + " (0 to " + kSample + ")";
+             o.carrierGiven = true;
+             o.settings.carrier = int(level);
+             return std::string();
+         }},
         {"band", 'p', "LOW-HIGH",
          "a band-pass from LOW to HIGH Hz (second-order edges;\n"
          "HIGH 0: no upper edge) before the switch compares, or 0\n"

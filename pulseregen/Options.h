@@ -61,6 +61,7 @@ struct Options {
     bool balanceGiven = false;
     bool edgesGiven = false;
     bool bandGiven = false;
+    bool carrierGiven = false;
     int rate = 0; // Hz the recording is resampled to before anything else; 0: none
 };
 

@@ -214,6 +214,10 @@ std::optional<Plan> ChooseBySwings(CWave& in, const options::Options& opt, bool 
         plan.settings.bandLow = shape->tones.low;
         plan.settings.bandHigh = shape->tones.high;
         plan.settings.smooth = 1;
+        // A decoder of tones listens for a carrier: the noise between the
+        // bursts is kept out of the output, not regenerated at full scale.
+        if (!opt.carrierGiven)
+            plan.settings.carrier = shape->tones.carrier;
     }
     Follow(plan);
     // The flips that tell a pulse train from noise are those of the
@@ -228,6 +232,7 @@ std::optional<Plan> ChooseBySwings(CWave& in, const options::Options& opt, bool 
             options::ChannelName(plan.settings.channel), plan.settings.activeAbove,
             plan.settings.switchAbove, plan.window, plan.settings.smooth, plan.settings.follow,
             plan.settings.timed, plan.settings.bandLow, plan.settings.bandHigh,
+            plan.settings.follow > 0 ? plan.settings.carrier : 0,
             scan->channels == 2 ? diag::PairChoice(plan.settings.lag, plan.settings.balance)
                                 : std::string()));
     return plan;

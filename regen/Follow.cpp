@@ -79,6 +79,19 @@ void LevelFollower::Close(int state) {
     m_gap = std::max(kMinGap, std::min(float(m_settings.hysteresis), height * kGapOfHeight));
 }
 
+bool LevelFollower::Carried(float peak) {
+    if (m_settings.carrier <= 0)
+        return true;
+    // m_run counts the half-periods that would change the carrier's state.
+    const bool strong = m_state != 0 && peak > float(m_settings.carrier);
+    m_run = strong != m_carrier ? m_run + 1 : 0;
+    if (m_run >= (m_carrier ? kCarrierCloses : kCarrierOpens)) {
+        m_carrier = !m_carrier;
+        m_run = 0;
+    }
+    return m_carrier;
+}
+
 short LevelFollower::Process(short* y, int frames) {
     // Runs between flips are scanned against integer thresholds, their
     // peak taken and their output written by loops without branches; only
@@ -93,7 +106,7 @@ short LevelFollower::Process(short* y, int frames) {
         const float upper = m_mid + m_gap, lower = m_mid - m_gap;
         // The run to the next flip, scanned, its peak taken and its output
         // written eight samples at a time (Runs.h).
-        const short level = m_state == 0 ? short(0) : m_state > 0 ? up : down;
+        const short level = m_out;
         short peak = 0;
         const int end =
             m_state > 0
@@ -112,20 +125,23 @@ short LevelFollower::Process(short* y, int frames) {
         const short before = end > 0 ? last : m_last;
         const short crossed = y[end];
         const float threshold = m_state > 0 ? lower : upper;
-        const short from = m_state == 0 ? short(0) : m_state > 0 ? up : down;
+        const short from = m_out;
+        const bool carried =
+            Carried(m_state > 0 ? float(m_extreme) - m_mid : m_mid - float(m_extreme));
         if (m_state != 0)
             Close(m_state);
         m_state = m_state > 0 ? -1 : 1;
         m_extreme = crossed;
         m_count = 1;
-        const short to = m_state > 0 ? up : down;
-        y[end] = m_settings.timed ? Timed(before, crossed, threshold, from, to) : to;
+        const short to = carried ? (m_state > 0 ? up : down) : from;
+        m_out = to;
+        y[end] = m_settings.timed && to != from ? Timed(before, crossed, threshold, from, to) : to;
         last = crossed;
         i = end + 1;
     }
     if (frames > 0)
         m_last = last;
-    return short(m_state * m_settings.amplitude);
+    return Level();
 }
 
 int LevelFollower::Flow(const short* in, int frames, short* out) {

@@ -20,20 +20,35 @@ struct FollowSettings {
     // two samples that straddle it: the edge keeps its time to a fraction
     // of a frame instead of moving to the next frame.
     bool timed = false;
+    // A carrier squelch: the output takes a half-period's level only
+    // while the carrier is up, that is from the kCarrierOpens-th of a run
+    // of half-periods peaking beyond this from the midpoint until
+    // kCarrierCloses in a row have not, and holds its level (silence to a
+    // decoder) otherwise. 0: no squelch.
+    int carrier = 0;
 };
+
+// Two cycles of a tone raise the carrier: a pause's noise seldom peaks
+// past the level twice in a row, and a leader of two bits still leaves
+// a decoder its start. Four cycles under the level drop it: a tone that
+// noise or a band limit lowers for a cycle keeps it.
+constexpr int kCarrierOpens = 4;
+constexpr int kCarrierCloses = 8;
 
 class LevelFollower : public Stage {
   public:
     explicit LevelFollower(const FollowSettings& settings);
 
     int Flow(const short* in, int frames, short* out) override;
-    // The level it holds, as Process returns it.
-    short Level() const { return short(m_state * m_settings.amplitude); }
+    // The level it holds, as Process returns it: the sign of the input's
+    // swing it regenerates, before the output's inversion.
+    short Level() const { return m_settings.invert ? short(-m_out) : m_out; }
 
     // Replaces each of `frames` samples of `y` (baseline out) by the
     // regenerated level, negated unless not inverting, as Regenerate does:
-    // 0 until the first sample above the upper threshold, then +-amplitude.
-    // Returns the level it leaves (the sign of the last half-period).
+    // 0 until the first sample above the upper threshold, then +-amplitude,
+    // held where the carrier squelch keeps half-periods out. Returns the
+    // level it leaves.
     short Process(short* y, int frames);
 
     int Midpoint() const { return int(m_mid); }
@@ -42,6 +57,9 @@ class LevelFollower : public Stage {
 
   private:
     void Close(int state);
+    // Whether the half-period that begins now is written, after the one
+    // that ends here peaked `peak` beyond the midpoint.
+    bool Carried(float peak);
 
     FollowSettings m_settings;
     float m_high, m_low, m_mid, m_gap;
@@ -53,6 +71,9 @@ class LevelFollower : public Stage {
     short m_extreme = 0;
     int m_count = 0;
     short m_last = 0; // the last sample given, for a flip at the start of the next call
+    short m_out = 0;  // the level written: the half-period's, or the one held
+    bool m_carrier = false;
+    int m_run = 0; // half-periods in a row on the carrier's other side
 };
 
 } // namespace regen

@@ -182,7 +182,7 @@ std::optional<short> RegenerateTracked(CWave& in, CWave& out, Span span, int win
     if (follows) {
         auto follower = std::make_unique<LevelFollower>(
             FollowSettings{settings.height, settings.switchAbove, settings.follow, settings.pause,
-                           settings.amplitude, settings.invert, settings.timed});
+                           settings.amplitude, settings.invert, settings.timed, settings.carrier});
         const LevelFollower* state = follower.get();
         level = [state] { return state->Level(); };
         chain.Add(std::move(follower));

@@ -136,6 +136,10 @@ int ToneGapFor(int noise, int band, int height) {
                      std::min(kGapSigmas * noise, height / kHeightPerGap)});
 }
 
+int CarrierFor(int band, int height) {
+    return std::min(kBandSigmas * band, height / kHeightPerGap);
+}
+
 int PauseFor(int window) {
     return (window > 0 ? window : kMaxWindow) / 2;
 }
@@ -312,6 +316,7 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
                        next.height,
                        ToneGapFor(next.noise, next.middles, next.height),
                        next.middles,
+                       CarrierFor(next.middles, next.height),
                        kDrownedSigmas * next.noise > next.height / 2};
     }
     return s;

@@ -18,6 +18,7 @@ struct ToneShape {
     int high = 0; // 0: no upper edge
     int noise = 0, height = 0, gap = 0;
     int bandNoise = 0; // the noise in the tones' band (MiddlesNoiseOf)
+    int carrier = 0;   // the level of the carrier squelch (CarrierFor)
     bool drowned = false;
 };
 
@@ -75,6 +76,13 @@ int GapFor(int noise, int height);
 // hundred), and no more. An eighth would stop the switch in a dropout of
 // 20 dB that the noise leaves clear. `band` 0 (not measured) keeps it.
 int ToneGapFor(int noise, int band, int height);
+// The carrier squelch's level for tones of `height` in noise of `band`
+// in their band: the same three deviations, which the tones pass and the
+// noise of a pause seldom does, at most a quarter of the height. 0 where
+// `band` was not measured. Without it the noise before a burst comes out
+// as a square wave at full scale, in which a decoder finds a carrier and
+// frames junk that runs into the first bytes of the burst.
+int CarrierFor(int band, int height);
 // The baseline window for pulses whose longest common half-period is
 // `longest`, at least a few band-filter windows long.
 int BaselineFor(int longest, int smooth);

@@ -40,6 +40,7 @@ struct Settings {
     int height = 0;     // the pulses' height the tracked levels start from
     int pause = 0;      // a half-period longer than this many frames holds the levels
     bool timed = false; // a flip's first sample keeps the crossing's time (see Follow.h)
+    int carrier = 0;    // the tracked levels' carrier squelch (see Follow.h); 0 for none
     // A band-pass before the switch, edges in Hz (see Tones.h); 0 for none.
     int bandLow = 0;
     int bandHigh = 0;

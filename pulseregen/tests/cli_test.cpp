@@ -547,6 +547,8 @@ TEST(Cli, BadValuesRefused) {
         {{"--band=900-900"}, "invalid band"},
         {{"--band=900-3k"}, "invalid band"},
         {{"--band=900-200001"}, "invalid band"},
+        {{"--carrier=32768"}, "invalid carrier level '32768' (0 to 32767)"},
+        {{"-C", "-1"}, "invalid carrier level '-1'"},
         {{"--rate=999"}, "invalid rate '999' (1000 to 768000 Hz)"},
         {{"--rate=44.1k"}, "invalid rate"},
         {{"-r", "768001"}, "invalid rate"},

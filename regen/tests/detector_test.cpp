@@ -254,6 +254,34 @@ TEST(Detector, LevelsFollowADropoutAndHoldThroughAPause) {
         ASSERT_EQ(y[i] != y[i - 1], i % 30 == 0) << i;
 }
 
+TEST(Detector, CarrierSquelchSilencesThePausesAndKeepsTheBursts) {
+    // Noise of 300 (a gap of 80 lets it flip the switch) for 3,000 frames,
+    // a burst of +-10,000 every 20 frames, the noise again, the burst
+    // again; the carrier at three of the noise's deviations. The pauses
+    // come out as one held level, the bursts whole from their fifth
+    // half-period on.
+    std::vector<short> x(12000, 0);
+    AddNoise(x, 300, 9);
+    for (int from : {3000, 9000})
+        for (int i = from; i < from + 3000; ++i)
+            x[size_t(i)] = short(((i - from) / 20) % 2 ? -10000 : 10000);
+    regen::FollowSettings s = Following(80);
+    s.carrier = 900;
+    regen::LevelFollower follower(s);
+    std::vector<short> y = x;
+    follower.Process(y.data(), int(y.size()));
+    const auto changes = [&y](int from, int to) {
+        int n = 0;
+        for (int i = from; i < to; ++i)
+            n += y[size_t(i)] != y[size_t(i) - 1];
+        return n;
+    };
+    EXPECT_EQ(changes(1, 3000), 0);
+    EXPECT_EQ(changes(3000 + 4 * 20, 6000), 3000 / 20 - 4);
+    EXPECT_EQ(changes(6000 + 50, 9000), 0); // eight of the noise's half-periods
+    EXPECT_EQ(changes(9000 + 4 * 20, 12000), 3000 / 20 - 4);
+}
+
 TEST(Detector, LevelsFollowDropoutsOfEveryDepth) {
     // Pulses of +-10,000 with half-periods of 5 frames, as 9600 bit/s
     // leaves them at 48 kHz, drop at once or within 2 ms (100 frames) to a
