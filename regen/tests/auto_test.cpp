@@ -3,8 +3,9 @@
 // difference held within 16 bits, the band filter keeps the shortest
 // pulses at a low rate, data that does not balance is decided at its
 // midpoint unless a droop sinks its runs, the tones' gap keeps their
-// pauses quiet and lets them through a dropout, and the analysis read in
-// two halves at once finds what one read finds.
+// pauses quiet and lets them through a dropout, lagging tones get the sign
+// of their lag, and the analysis read in two halves at once finds what one
+// read finds.
 #include "Analysis.h"
 #include "Baseline.h"
 #include "Probe.h"
