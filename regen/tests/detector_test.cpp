@@ -1,6 +1,7 @@
 // The stages of --auto's detector on signals whose answer is known: the
 // noise estimate, the band filter's edges, the tracked levels through a
-// dropout and a pause, and the lag between two channels.
+// dropout and a pause, the carrier squelch, and the lag between two
+// channels.
 #include "Align.h"
 #include "Band.h"
 #include "Follow.h"
