@@ -28,10 +28,10 @@ struct FollowSettings {
     int carrier = 0;
 };
 
-// Two cycles of a tone raise the carrier: a pause's noise seldom peaks
-// past the level twice in a row, and a leader of two bits still leaves
-// a decoder its start. Four cycles under the level drop it: a tone that
-// noise or a band limit lowers for a cycle keeps it.
+// Four half-periods (two cycles of a tone) past the level raise the
+// carrier: a pause's noise seldom peaks past it four times in a row, and
+// a leader of two bits still leaves a decoder its start. Eight under it
+// drop it: a tone that noise or a band limit lowers for a cycle keeps it.
 constexpr int kCarrierOpens = 4;
 constexpr int kCarrierCloses = 8;
 

@@ -315,7 +315,6 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
                        next.noise,
                        next.height,
                        ToneGapFor(next.noise, next.middles, next.height),
-                       next.middles,
                        CarrierFor(next.middles, next.height),
                        kDrownedSigmas * next.noise > next.height / 2};
     }

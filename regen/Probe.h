@@ -17,8 +17,7 @@ struct ToneShape {
     int low = 0;  // Hz: the band's edges; low 0 where the signal is not taken for tones
     int high = 0; // 0: no upper edge
     int noise = 0, height = 0, gap = 0;
-    int bandNoise = 0; // the noise in the tones' band (MiddlesNoiseOf)
-    int carrier = 0;   // the level of the carrier squelch (CarrierFor)
+    int carrier = 0; // the level of the carrier squelch (CarrierFor)
     bool drowned = false;
 };
 
