@@ -61,6 +61,20 @@ constexpr int kMinWindow = 16;
 constexpr int kChanceOfPair = 3;
 constexpr int kProbed = 16;     // blocks read, spread over the active ones
 constexpr int kRefinements = 3; // the band filter converges in two or three
+// Where noise makes most of the half-periods that the recording shows at
+// its own resolution, their shortest is the noise's, and the band filter
+// that it sets stays too short to average the noise away: the filter is
+// tried wider, up to about the shortest tape pulse at 44.1 kHz and 96
+// kHz's halves of it, until the half-periods come at the stable widths
+// of a pulse train.
+constexpr int kWiderSmooths[] = {3, 5, 7, 9, 13, 17, 25, 33};
+// In white noise the mean over a pulse's whole length measures its level
+// best (a matched filter); half that length, which the band filter takes
+// where the pulses stand clear of the noise, keeps the edges steep. Where
+// the noise drowns the pulses, the mean widens to three quarters of the
+// shortest pulse: the noise falls by a further fifth, and the shortest
+// pulse still reaches its full height for a quarter of its length.
+constexpr int kDrownedSmoothEighths = 6;
 constexpr int kShortPercentile = 10, kLongPercentile = 90;
 // Half-periods of one or two frames are the noise's, not the pulses', but
 // where those of two frames form a peak of their own (TwoFramePulses).
@@ -120,6 +134,36 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
     s.stable = JudgePulseTrain(true, m.lengths, minPulseFrames) == Found::kPulseTrain;
     s.fill = FillOf(m);
     s.sag = SagOf(m, s.longest);
+    return s;
+}
+
+// Each round sets the band filter from the shortest half-period that the
+// last one measured, and the gap from its noise.
+Shape Refined(const std::vector<std::vector<short>>& blocks, Shape s, int minPulseFrames) {
+    for (int r = 0; r < kRefinements; ++r) {
+        const int smooth = SmoothingFor(s.shortest);
+        const Shape next = Measure(blocks, smooth, BaselineFor(s.longest, smooth),
+                                   GapFor(s.noise, s.height), minPulseFrames);
+        if (!next.measured)
+            break;
+        s = next;
+    }
+    return s;
+}
+
+// The shape that the first of kWiderSmooths to show a pulse train leads
+// to; `s` where none does. `firstGap`: the gap measured from first.
+Shape Searched(const std::vector<std::vector<short>>& blocks, const Shape& s, int firstGap,
+               int minPulseFrames) {
+    for (const int smooth : kWiderSmooths) {
+        const Shape first =
+            Measure(blocks, smooth, BaselineFor(s.longest, smooth), firstGap, minPulseFrames);
+        if (!first.measured || !first.stable)
+            continue;
+        const Shape next = Refined(blocks, first, minPulseFrames);
+        if (next.stable)
+            return next;
+    }
     return s;
 }
 
@@ -247,8 +291,8 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     // tolerance no longer tells noise from pulses.
     const int minPulseFrames =
         int(int64_t(kMinPulseFrames) * in.GetFormatChunk().sampleRate / kMinPulseRate);
-    Shape s = Measure(blocks, 1, kDefaultWindow,
-                      std::max(kLeastGap, largest * kFirstGapPercent / 100), minPulseFrames);
+    const int firstGap = std::max(kLeastGap, largest * kFirstGapPercent / 100);
+    Shape s = Measure(blocks, 1, kDefaultWindow, firstGap, minPulseFrames);
     if (!s.measured) {
         // Too few pulses to measure: no band filter, and the levels of a
         // recording whose noise is unknown.
@@ -258,13 +302,17 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     // The shape of the half-periods as recorded: the band filter below
     // would round a flat top into a tone's.
     const int fill = s.fill;
-    for (int r = 0; r < kRefinements; ++r) {
-        const int smooth = SmoothingFor(s.shortest);
+    s = Refined(blocks, s, minPulseFrames);
+    if (!s.stable)
+        s = Searched(blocks, s, firstGap, minPulseFrames);
+    // Only for pulses that balance: data decided by its level is sampled
+    // behind its decoder's own filter, which a wider one would only add to.
+    if (kDrownedSigmas * s.noise > s.height / 2 && s.paired * kChanceOfPair > 100) {
+        const int smooth = std::max(s.smooth, s.shortest * kDrownedSmoothEighths / 8 | 1);
         const Shape next = Measure(blocks, smooth, BaselineFor(s.longest, smooth),
                                    GapFor(s.noise, s.height), minPulseFrames);
-        if (!next.measured)
-            break;
-        s = next;
+        if (next.measured && next.stable)
+            s = next;
     }
     s.gap = GapFor(s.noise, s.height);
     // A baseline over a few of the longest pulses takes out the hum, the

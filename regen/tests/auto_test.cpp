@@ -98,6 +98,30 @@ TEST(Auto, TwoFramePulsesAtALowRateAreNotSmoothedAway) {
     EXPECT_EQ(shape->smooth, 1) << "shortest " << shape->shortest;
 }
 
+TEST(Auto, TapeDrownedInNoiseIsFoundAndAveragedOverMostOfItsShortestPulse) {
+    // A tape's bits at 44.1 kHz (half-periods of 10.8 and 21.5 frames) in
+    // white noise. Clear of it, the band filter spans half the shortest
+    // pulse; where the noise drowns the pulses, three quarters of it, and
+    // at -2 dB, where at one frame the noise's own runs are the shortest,
+    // a wider filter first finds the pulses.
+    constexpr double kZero = 44100 * 855.0 / 3.5e6;
+    for (const int sd : {1000, 9000, 14000}) {
+        std::mt19937 rng(3);
+        std::normal_distribution<double> noise(0, sd);
+        std::vector<int> x;
+        for (double t = 0; x.size() < size_t(10 * regen::kBlockFrames);) {
+            const double half = rng() % 2 ? 2 * kZero : kZero;
+            for (int sign : {1, -1})
+                for (t += half; double(x.size()) < t;)
+                    x.push_back(std::max(
+                        -32768, std::min(32767, int(std::lround(sign * 10000 + noise(rng))))));
+        }
+        const std::optional<regen::Shape> shape = ProbeOf(x, 44100, 10000);
+        ASSERT_TRUE(shape && shape->stable) << sd;
+        EXPECT_EQ(shape->smooth, sd == 1000 ? 5 : 7) << sd << " shortest " << shape->shortest;
+    }
+}
+
 TEST(Auto, DataThatDoesNotBalanceIsDecidedAtItsMidpointUnlessItDroops) {
     // Random bits of five frames at 48 kHz (9600 bit/s) in white noise,
     // through a first-order high-pass at `corner` Hz: a droop that sinks a
