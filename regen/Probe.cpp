@@ -64,9 +64,9 @@ constexpr int kRefinements = 3; // the band filter converges in two or three
 // Where noise makes most of the half-periods that the recording shows at
 // its own resolution, their shortest is the noise's, and the band filter
 // that it sets stays too short to average the noise away: the filter is
-// tried wider, up to about the shortest tape pulse at 44.1 kHz and 96
-// kHz's halves of it, until the half-periods come at the stable widths
-// of a pulse train.
+// tried wider until the half-periods come at the stable widths of a pulse
+// train, up to 33 frames (0.75 ms at 44.1 kHz, three times a tape's
+// shortest pulse; at 96 kHz, about one and a half times it).
 constexpr int kWiderSmooths[] = {3, 5, 7, 9, 13, 17, 25, 33};
 // In white noise the mean over a pulse's whole length measures its level
 // best (a matched filter); half that length, which the band filter takes
@@ -152,7 +152,8 @@ Shape Refined(const std::vector<std::vector<short>>& blocks, Shape s, int minPul
 }
 
 // The shape that the first of kWiderSmooths to show a pulse train leads
-// to; `s` where none does. `firstGap`: the gap measured from first.
+// to; `s` where none does. `firstGap`: the gap of a first measure, which
+// the refinement then sets from the noise.
 Shape Searched(const std::vector<std::vector<short>>& blocks, const Shape& s, int firstGap,
                int minPulseFrames) {
     for (const int smooth : kWiderSmooths) {
@@ -308,7 +309,7 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     // Only for pulses that balance: data decided by its level is sampled
     // behind its decoder's own filter, which a wider one would only add to.
     if (kDrownedSigmas * s.noise > s.height / 2 && s.paired * kChanceOfPair > 100) {
-        const int smooth = std::max(s.smooth, s.shortest * kDrownedSmoothEighths / 8 | 1);
+        const int smooth = std::max(s.smooth, (s.shortest * kDrownedSmoothEighths / 8) | 1);
         const Shape next = Measure(blocks, smooth, BaselineFor(s.longest, smooth),
                                    GapFor(s.noise, s.height), minPulseFrames);
         if (next.measured && next.stable)
