@@ -137,6 +137,18 @@ Shape Measure(const std::vector<std::vector<short>>& blocks, int smooth, int win
     return s;
 }
 
+// Whether noise of `noise` (a deviation) leaves no gap that the pulses of
+// `height` pass (kDrownedSigmas).
+bool Drowns(int noise, int height) {
+    return kDrownedSigmas * noise > height / 2;
+}
+
+// Whether half-periods of which `paired` percent are as long as the next
+// come in pairs by their code (kChanceOfPair).
+bool Balances(int paired) {
+    return paired * kChanceOfPair > 100;
+}
+
 // Each round sets the band filter from the shortest half-period that the
 // last one measured, and the gap from its noise.
 Shape Refined(const std::vector<std::vector<short>>& blocks, Shape s, int minPulseFrames) {
@@ -308,7 +320,7 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
         s = Searched(blocks, s, firstGap, minPulseFrames);
     // Only for pulses that balance: data decided by its level is sampled
     // behind its decoder's own filter, which a wider one would only add to.
-    if (kDrownedSigmas * s.noise > s.height / 2 && s.paired * kChanceOfPair > 100) {
+    if (Drowns(s.noise, s.height) && Balances(s.paired)) {
         const int smooth = std::max(s.smooth, (s.shortest * kDrownedSmoothEighths / 8) | 1);
         const Shape next = Measure(blocks, smooth, BaselineFor(s.longest, smooth),
                                    GapFor(s.noise, s.height), minPulseFrames);
@@ -323,7 +335,7 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     // shifts the decision. It is kept where that shift stays within the
     // ripple that the gap allows for.
     const int matched = BaselineFor(s.longest, s.smooth);
-    s.balanced = s.paired * kChanceOfPair > 100;
+    s.balanced = Balances(s.paired);
     s.window = matched;
     s.fill = fill;
     // Data whose runs do not balance (a scrambled code) holds its bits in
@@ -346,7 +358,7 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
     // Tones that pair up (FSK) are passed through a band-pass around them
     // instead, which takes out far more of the noise beside them than the
     // averages do; the noise and the gap are measured again behind it.
-    s.drowned = kDrownedSigmas * s.noise > s.height / 2;
+    s.drowned = Drowns(s.noise, s.height);
     if (s.balanced && s.fill < kToneFill) {
         const ToneBand band =
             BandFor(s.shortest, s.longest, in.GetFormatChunk().sampleRate, kMinHalfPeriod);
@@ -365,7 +377,7 @@ std::optional<Shape> ProbeShape(CWave& in, const std::vector<unsigned char>& act
                        next.height,
                        ToneGapFor(next.noise, next.middles, next.height),
                        CarrierFor(next.middles, next.height),
-                       kDrownedSigmas * next.noise > next.height / 2};
+                       Drowns(next.noise, next.height)};
     }
     return s;
 }
