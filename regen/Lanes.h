@@ -140,6 +140,39 @@ inline void RoundToShorts(const double* v, int count, short* out) {
         out[i] = RoundToShort(v[i]);
 }
 
+// The 16 samples from p as two masks, the first sample the lowest bit:
+// `above` where a sample exceeds `high`, `below` where it lies under `low`.
+// A comparison sets a lane to all ones; narrowed to bytes, SSE2 gathers
+// their top bits in one instruction, and NEON weighs each byte by its bit
+// and adds each half across.
+inline void Beyond(const short* p, short high, short low, uint32_t& above, uint32_t& below) {
+#if defined(__SSE2__)
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + kShorts));
+    const __m128i h = _mm_set1_epi16(high), l = _mm_set1_epi16(low);
+    above =
+        uint32_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpgt_epi16(a, h), _mm_cmpgt_epi16(b, h))));
+    below =
+        uint32_t(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmplt_epi16(a, l), _mm_cmplt_epi16(b, l))));
+#elif defined(__ARM_NEON)
+    const int16x8_t a = vld1q_s16(p), b = vld1q_s16(p + kShorts);
+    const int16x8_t h = vdupq_n_s16(high), l = vdupq_n_s16(low);
+    const uint8x16_t weights = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    const auto gather = [&weights](uint16x8_t first, uint16x8_t second) {
+        const uint8x16_t bits = vandq_u8(vcombine_u8(vmovn_u16(first), vmovn_u16(second)), weights);
+        return uint32_t(vaddv_u8(vget_low_u8(bits))) | uint32_t(vaddv_u8(vget_high_u8(bits))) << 8;
+    };
+    above = gather(vcgtq_s16(a, h), vcgtq_s16(b, h));
+    below = gather(vcltq_s16(a, l), vcltq_s16(b, l));
+#else
+    above = below = 0;
+    for (int k = 0; k < 2 * kShorts; ++k) {
+        above |= uint32_t(p[k] > high) << k;
+        below |= uint32_t(p[k] < low) << k;
+    }
+#endif
+}
+
 #if PULSE_LANE_SHUFFLES
 // sums[i] = from[0] + ... + from[i - 1] for i from 0 to count, eight
 // samples at a time: the sums of four pairs (a pair of samples is one

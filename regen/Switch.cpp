@@ -1,5 +1,7 @@
 #include "Switch.h"
 
+#include "Lanes.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -12,21 +14,38 @@ namespace {
 // The switch takes its samples 64 at a time, each a bit of a word.
 constexpr int kLanes = 64;
 
-// Eight flags (bytes of 0 or 1) as the low eight bits of a word, the first
-// flag the lowest bit: the product moves flag i to bit 56 + i, and no two of
-// its partial products share a bit.
-uint64_t PackFlags(const unsigned char* flags) {
-    uint64_t word;
-    std::memcpy(&word, flags, sizeof word);
-    return (word * 0x0102040810204080u) >> 56;
+// The masks of the samples above `high` and below `low` among `frames`
+// (at most kLanes) from `block`, the first sample the lowest bit: a whole
+// run 16 samples at a time in vector lanes, a shorter one sample by sample.
+void Beyond(const short* block, int frames, short high, short low, uint64_t& above,
+            uint64_t& below) {
+    above = below = 0;
+    if (frames == kLanes) {
+        for (int k = 0; k < kLanes; k += 2 * lanes::kShorts) {
+            uint32_t a, b;
+            lanes::Beyond(block + k, high, low, a, b);
+            above |= uint64_t(a) << k;
+            below |= uint64_t(b) << k;
+        }
+        return;
+    }
+    for (int k = 0; k < frames; ++k) {
+        above |= uint64_t(block[k] > high) << k;
+        below |= uint64_t(block[k] < low) << k;
+    }
 }
 
-// 64 flags as the bits of a word, the first flag the lowest bit.
-uint64_t PackLanes(const unsigned char* flags) {
-    uint64_t bits = 0;
-    for (int j = 0; j < kLanes / 8; ++j)
-        bits |= PackFlags(flags + 8 * j) << (8 * j);
-    return bits;
+// The bits set in `bits`. Without a population count in the base x86-64
+// set, the builtin is a call into the compiler's library.
+int Ones(uint64_t bits) {
+#if defined(__POPCNT__) || defined(__aarch64__)
+    return __builtin_popcountll(bits);
+#else
+    bits -= bits >> 1 & 0x5555555555555555u;
+    bits = (bits & 0x3333333333333333u) + (bits >> 2 & 0x3333333333333333u);
+    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return int((bits * 0x0101010101010101u) >> 56);
+#endif
 }
 
 // The level through 64 samples, a bit each: 1 where it is up after the
@@ -100,29 +119,23 @@ short Regenerate(short* block, int frames, short level, const Settings& settings
     // From here on a sample beyond a threshold sets the level's sign and any
     // other keeps it. Noise crosses the thresholds at random, where a branch
     // would mispredict half the time, and a level carried sample by sample
-    // waits on the one before: so each run of samples becomes two words of
-    // flags, many compared per instruction, and the level is carried through
-    // the whole run at once (CarryLevel).
+    // waits on the one before: so each run of samples becomes two masks,
+    // compared many to an instruction, and the level is carried through the
+    // whole run at once (CarryLevel).
     const int sign = settings.invert ? -1 : 1; // written = sign x level
     const int magnitude = level == 0 ? settings.amplitude : std::abs(int(level));
     const short up = short(sign * magnitude);
     const short down = short(-up);
     bool high = level > 0; // the level is up: `up` is written
     Crossings count;
-    unsigned char isAbove[kLanes], isBelow[kLanes];
     for (; i < frames; i += kLanes) {
         const int n = std::min(kLanes, frames - i);
-        for (int k = 0; k < n; ++k) {
-            isAbove[k] = block[i + k] > above;
-            isBelow[k] = block[i + k] < below;
-            count.above += isAbove[k];
-            count.below += isBelow[k];
-        }
         // Samples past the end propagate: the level after the last stays.
-        std::fill(isAbove + n, isAbove + kLanes, 0);
-        std::fill(isBelow + n, isBelow + kLanes, 0);
-        const uint64_t levels = CarryLevel(PackLanes(isAbove), PackLanes(isBelow), high);
-        WriteLevels(block + i, n, levels, up, down);
+        uint64_t isAbove, isBelow;
+        Beyond(block + i, n, above, below, isAbove, isBelow);
+        count.above += Ones(isAbove);
+        count.below += Ones(isBelow);
+        WriteLevels(block + i, n, CarryLevel(isAbove, isBelow, high), up, down);
     }
     if (crossings)
         *crossings = count;
