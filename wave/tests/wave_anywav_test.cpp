@@ -188,25 +188,19 @@ TEST(AnyWav, ConvertsSamplesTo16Bits) {
     }
 }
 
-// Packed 24-bit samples of random bytes keep their order and their top two
-// bytes through the loops that convert many at a time and the rest after
-// them: distinct neighbours show a lane out of place, which one repeated
-// sample cannot.
+// Distinct packed 24-bit samples keep their order and their top two bytes
+// through the loops that convert many at a time, where one repeated sample
+// would hide a lane out of place.
 TEST(AnyWav, Packed24BitSamplesKeepTheirOrder) {
-    constexpr int kFrames = 1001; // two channels: groups of 8 and 16, then 2 more
-    const Bytes data = RandomBytes(3 * 2 * kFrames, 24);
-    std::vector<short> want(2 * kFrames);
+    constexpr int kSamples = 2002; // groups of 8 and of 16, then 2 more
+    const Bytes data = RandomBytes(3 * kSamples, 24);
+    std::vector<short> want(kSamples), got(kSamples);
     for (size_t k = 0; k < want.size(); ++k)
         want[k] = short(uint16_t(data[3 * k + 1] | data[3 * k + 2] << 8));
-    Fmt f;
-    f.channels = 2;
-    f.bits = 24;
     TempDir dir;
     CWave w;
-    ASSERT_EQ(w.OpenWave(dir.Write("in.wav", Riff(Cat({FmtChunk(f), Chunk("data", data)}))).c_str(),
-                         CWave::kOpenAnyWav),
-              kFrames);
-    std::vector<short> got(want.size());
-    w.LoadWaveShort(got.data(), kFrames, 1, 1);
+    const std::string path = dir.Write("in.wav", Riff(Cat({Plain(1, 24), Chunk("data", data)})));
+    ASSERT_EQ(w.OpenWave(path.c_str(), CWave::kOpenAnyWav), kSamples);
+    w.LoadWaveShort(got.data(), kSamples, 0, 0);
     EXPECT_TRUE(got == want);
 }
