@@ -73,6 +73,11 @@ def best_rendering(args):
     os.makedirs(d, exist_ok=True)
     x, rate = judges.read_wav(clean[source])
     y, rate, _ = degrade.degrade(x, rate, seed, judges.top_frequency(source))
+    # The recording as field.py writes it, clipped to 16 bits, not the
+    # degradation's floats, which a DC offset can carry past full scale.
+    rec = os.path.join(d, "rec.wav")
+    judges.write_wav(rec, y, rate)
+    y, rate = judges.read_wav(rec)
     channels = {"mix": y.mean(axis=1)}
     if y.shape[1] > 1:
         channels["left"], channels["right"] = y[:, 0], y[:, 1]
