@@ -26,7 +26,6 @@ import numpy as np
 from scipy import signal
 
 import degrade
-import field
 import judges
 
 # Corners as multiples of the highest frequency the source needs.
