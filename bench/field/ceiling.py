@@ -25,7 +25,7 @@ import sys
 import numpy as np
 from scipy import signal
 
-import degrade
+import field
 import judges
 
 # Corners as multiples of the highest frequency the source needs.
@@ -70,13 +70,9 @@ def best_rendering(args):
     seed, source = result["seed"], result["source"]
     d = os.path.join(work, str(seed))
     os.makedirs(d, exist_ok=True)
-    x, rate = judges.read_wav(clean[source])
-    y, rate, _ = degrade.degrade(x, rate, seed, judges.top_frequency(source))
-    # The recording as field.py writes it, clipped to 16 bits, not the
+    # The recording as the benchmark writes it, clipped to 16 bits, not the
     # degradation's floats, which a DC offset can carry past full scale.
-    rec = os.path.join(d, "rec.wav")
-    judges.write_wav(rec, y, rate)
-    y, rate = judges.read_wav(rec)
+    y, rate = judges.read_wav(field.record(seed, clean, d)[0])
     channels = {"mix": y.mean(axis=1)}
     if y.shape[1] > 1:
         channels["left"], channels["right"] = y[:, 0], y[:, 1]

@@ -58,16 +58,23 @@ def source_of(seed):
     return SOURCE_ORDER[seed % len(SOURCE_ORDER)]
 
 
+def record(seed, clean, d):
+    """Case `seed`'s recording, written as rec.wav in `d`; its path and what degraded it."""
+    source = source_of(seed)
+    x, rate = judges.read_wav(clean[source])
+    y, rate, what = degrade.degrade(x, rate, seed, judges.top_frequency(source))
+    rec = os.path.join(d, "rec.wav")
+    judges.write_wav(rec, y, rate)
+    return rec, what
+
+
 def run_case(args):
     seed, work, binary, variants, clean, extra, keep = args
     VARIANTS.update(extra)
     source = source_of(seed)
     d = os.path.join(work, "cases", str(seed))
     os.makedirs(d, exist_ok=True)
-    x, rate = judges.read_wav(clean[source])
-    y, rate, what = degrade.degrade(x, rate, seed, judges.top_frequency(source))
-    rec = os.path.join(d, "rec.wav")
-    judges.write_wav(rec, y, rate)
+    rec, what = record(seed, clean, d)
     scores, notes = {}, ""
     for v in variants:
         opts = VARIANTS[v]

@@ -188,9 +188,8 @@ TEST(AnyWav, ConvertsSamplesTo16Bits) {
     }
 }
 
-// Distinct packed 24-bit samples keep their order and their top two bytes
-// through the loops that convert many at a time, where one repeated sample
-// would hide a lane out of place.
+// Distinct 24-bit samples keep their order and top two bytes through the
+// loops that convert many at a time (one repeated sample hides a lane fault).
 TEST(AnyWav, Packed24BitSamplesKeepTheirOrder) {
     constexpr int kSamples = 2002; // groups of 8 and of 16, then 2 more
     const Bytes data = RandomBytes(3 * kSamples, 24);
